@@ -1,0 +1,162 @@
+#include "base/Cp932.h"
+
+#include <cerrno>
+#include <iconv.h>
+#include <stdexcept>
+
+namespace tarvok::text {
+
+namespace {
+
+// iconv descriptors are not thread-safe; each call opens its own.
+class Iconv {
+public:
+    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from))
+    {
+        if (cd_ == reinterpret_cast<iconv_t>(-1))
+            throw std::runtime_error("CP932 conversion is not available (glibc gconv modules missing)");
+    }
+    ~Iconv() { iconv_close(cd_); }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+
+    // Converts one unit; returns false when the input at *in is not convertible.
+    // On success advances in/out.
+    bool step(const char*& in, size_t& inLeft, QByteArray& out, size_t maxIn)
+    {
+        char buf[16];
+        char* outp = buf;
+        size_t outLeft = sizeof buf;
+        size_t take = std::min(inLeft, maxIn);
+        char* inp = const_cast<char*>(in);
+        size_t left = take;
+        size_t r = iconv(cd_, &inp, &left, &outp, &outLeft);
+        if (r == static_cast<size_t>(-1) && (errno == EILSEQ || errno == EINVAL) && inp == in) {
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+            return false;
+        }
+        out.append(buf, static_cast<qsizetype>(outp - buf));
+        const size_t used = static_cast<size_t>(inp - in);
+        in = inp;
+        inLeft -= used;
+        return used > 0;
+    }
+
+    iconv_t cd_;
+};
+
+bool isLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+} // namespace
+
+Decoded decodeCp932(const QByteArray& bytes)
+{
+    Decoded d;
+    Iconv cv("UTF-16LE", "CP932");
+    QByteArray utf16;
+    utf16.reserve(bytes.size() * 2);
+    const char* p = bytes.constData();
+    size_t left = static_cast<size_t>(bytes.size());
+    while (left > 0) {
+        const unsigned char b = static_cast<unsigned char>(*p);
+        if (b < 0x80) { // ASCII fast path
+            utf16.append(static_cast<char>(b));
+            utf16.append('\0');
+            ++p;
+            --left;
+            continue;
+        }
+        const size_t unit = isLead(b) ? 2 : 1;
+        if (unit <= left && cv.step(p, left, utf16, unit))
+            continue;
+        if (d.firstInvalidByte < 0)
+            d.firstInvalidByte = p - bytes.constData();
+        ++d.invalidCount;
+        utf16.append("\xFD\xFF", 2);
+        // A lead byte whose trail is no trail byte: skip only the lead, so the
+        // following character survives.
+        ++p;
+        --left;
+    }
+    d.text = QString(reinterpret_cast<const QChar*>(utf16.constData()), utf16.size() / 2);
+    return d;
+}
+
+Encoded encodeCp932(const QString& text)
+{
+    Encoded e;
+    Iconv cv("CP932", "UTF-16LE");
+    e.bytes.reserve(text.size() * 2);
+    const QChar* s = text.constData();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n;) {
+        const char16_t c = s[i].unicode();
+        if (c < 0x80) {
+            e.bytes.append(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        const qsizetype units = (QChar::isHighSurrogate(c) && i + 1 < n && s[i + 1].isLowSurrogate()) ? 2 : 1;
+        const char* in = reinterpret_cast<const char*>(s + i);
+        size_t left = static_cast<size_t>(units * 2);
+        if (!cv.step(in, left, e.bytes, left)) {
+            if (e.firstUnmappable < 0)
+                e.firstUnmappable = i;
+            ++e.unmappableCount;
+            e.bytes.append('?');
+        }
+        i += units;
+    }
+    return e;
+}
+
+qsizetype cp932Length(const QString& text)
+{
+    return encodeCp932(text).bytes.size();
+}
+
+QStringList splitLines(const QString& text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\r' || c == u'\n') {
+            lines.append(text.mid(start, i - start));
+            if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n)
+        lines.append(text.mid(start));
+    return lines;
+}
+
+QString joinCrLf(const QStringList& lines)
+{
+    QString out;
+    for (const QString& l : lines) {
+        out += l;
+        out += QStringLiteral("\r\n");
+    }
+    return out;
+}
+
+TextPosition positionOf(const QString& text, qsizetype index)
+{
+    TextPosition pos{1, 1};
+    for (qsizetype i = 0; i < index && i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\n' || (c == u'\r' && !(i + 1 < text.size() && text.at(i + 1) == u'\n'))) {
+            ++pos.line;
+            pos.column = 1;
+        } else if (c != u'\r') {
+            ++pos.column;
+        }
+    }
+    return pos;
+}
+
+} // namespace tarvok::text

@@ -1,0 +1,70 @@
+#pragma once
+// TKtICMP: the echo engine. Sends ICMP echo requests and traces routes on the
+// event loop; every outcome is reported through OnReply / OnRoute.
+
+#include "base/Clock.h"
+#include "icmp/Transport.h"
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <stdexcept>
+
+namespace tarvok {
+
+// The engine cannot be constructed (no ICMP socket can be opened).
+class EICMPError : public std::runtime_error {
+public:
+    explicit EICMPError(const QString& message)
+        : std::runtime_error(message.toStdString()), message_(message) {}
+    QString message() const { return message_; }
+
+private:
+    QString message_;
+};
+
+class TKtICMP : public QObject {
+    Q_OBJECT
+public:
+    // Opens the system's ICMP sockets and resolver; throws EICMPError when no
+    // ICMP socket can be opened.
+    explicit TKtICMP(QObject* parent = nullptr);
+    // With a transport, resolver and clock of the caller's (tests, benchmarks).
+    TKtICMP(std::unique_ptr<IcmpTransport> transport, std::unique_ptr<Resolver> resolver,
+            Clock& clock, QObject* parent = nullptr);
+    ~TKtICMP() override;
+
+    // Properties (constructor values as published).
+    QString Address;
+    int BlockSize = 64;
+    quint8 TTL = 255;
+    int Timeout = 5000;
+    int Delay = 1000;
+    int NumberOfPings = 3;
+    bool ResolveHostName = true;
+    bool DontFlagment = false;
+
+    // Starts an operation; false at once (nothing reported) while busy.
+    bool Ping();
+    bool Trace();
+    // Requests a stop: no event is fired afterwards; a pending look-up is abandoned.
+    void Cancel();
+    bool Busy() const;
+
+    static QString StatusText(int code);
+    // inet_addr semantics on the trimmed text; at most 255 characters.
+    static bool IsAddress(const QString& text);
+
+signals:
+    void OnReply(int Status, const QString& IPAddress, quint32 RTT, quint8 TTL, const QString& HostName);
+    void OnRoute(int Status, quint8 Hops, const QString& IPAddress, quint32 RTT, const QString& HostName, bool Done);
+    // The operation has ended (after its pause) and the engine is idle again.
+    // Emitted for every started operation, also after Cancel.
+    void Finished();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace tarvok

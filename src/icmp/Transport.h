@@ -1,0 +1,60 @@
+#pragma once
+// What the echo engine needs of the network: one probe in flight at a time,
+// its answer reported as a signal on the engine's thread. Time-outs and round
+// trip times are the engine's business (it owns the clock).
+
+#include <QObject>
+#include <QtGlobal>
+
+namespace tarvok {
+
+struct Probe {
+    quint32 dest = 0;          // IPv4 address, network byte order
+    quint8 ttl = 255;
+    bool dontFragment = false;
+    int payloadSize = 0;       // bytes of 0xA7
+    quint16 sequence = 0;
+};
+
+struct ProbeAnswer {
+    int status = 0;            // 0 echo reply, otherwise an IP status code (11002 ...)
+    quint32 from = 0;          // answering node, network byte order
+    quint8 ttl = 0;            // TTL of the received IP packet
+};
+
+class IcmpTransport : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~IcmpTransport() override = default;
+    // Sends a probe and watches for its answer. Returns 0 when it went out, or
+    // the IP status code of a send that failed at once (11002, 11003, 11009,
+    // 11006, 11050).
+    virtual int send(const Probe& probe) = 0;
+    // Stops watching: whatever still arrives for the last probe is dropped.
+    virtual void abandon() = 0;
+
+signals:
+    // The answer to the probe in flight (never a late or foreign packet).
+    void answered(const tarvok::ProbeAnswer& answer);
+};
+
+// Host name service, asynchronous: at most one request at a time per
+// resolver; the result arrives as a signal on the resolver's thread.
+class Resolver : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Resolver() override = default;
+    // Forward look-up of a name: address and official (canonical) name.
+    virtual quint64 lookupName(const QString& name) = 0;
+    // Reverse look-up of an address (network byte order): its name.
+    virtual quint64 lookupAddress(quint32 addr) = 0;
+    // Abandons a request; its completion is never reported.
+    virtual void cancel(quint64 id) = 0;
+
+signals:
+    void finished(quint64 id, bool ok, quint32 addr, const QString& name);
+};
+
+} // namespace tarvok
