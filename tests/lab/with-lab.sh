@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# Builds a throw-away network lab out of network namespaces, runs a command in
+# its host namespace and removes the lab again, whatever way the command ends.
+#
+#   tests/lab/with-lab.sh <command> [args...]
+#
+# Topology (all addresses in 198.18.0.0/15, nothing connected to the machine's
+# real network):
+#
+#   host 198.18.1.2 -- 198.18.1.1 r1 198.18.2.1 -- 198.18.2.2 r2 198.18.3.1 -- 198.18.3.2 dst
+#                                                             r2 198.18.4.1 -- 198.18.4.2 slow
+#
+# r1 black-holes 198.18.100.0/24 (silent), r2 answers "host unreachable" for
+# 198.18.200.0/24, the r2-dst link has MTU 1000, and slow ignores echoes in its
+# kernel and answers them late through lab_responder.
+#
+# The command sees the lab through LAB_* environment variables (see README.md).
+# Exit status: the command's; 77 when the lab cannot be built for lack of
+# root; 1 when building it failed.
+set -uo pipefail
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 <command> [args...]" >&2
+  exit 2
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "with-lab: the network lab needs root (network namespaces); skipped" >&2
+  exit 77
+fi
+if ! command -v ip >/dev/null 2>&1; then
+  echo "with-lab: 'ip' (iproute2) is missing" >&2
+  exit 1
+fi
+
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+SLOW_DELAY_MS=${LAB_SLOW_DELAY_MS:-1500}
+
+# The delayed responder: LAB_RESPONDER, or a build tree beside the sources.
+RESPONDER=${LAB_RESPONDER:-}
+if [ -z "$RESPONDER" ]; then
+  for candidate in "$HERE"/../../build*/tests/lab/lab_responder; do
+    if [ -x "$candidate" ]; then RESPONDER=$candidate; break; fi
+  done
+fi
+
+ID="tvk$$x$RANDOM"
+NS_HOST="${ID}-host"
+NS_R1="${ID}-r1"
+NS_R2="${ID}-r2"
+NS_DST="${ID}-dst"
+NS_SLOW="${ID}-slow"
+ALL_NS=("$NS_HOST" "$NS_R1" "$NS_R2" "$NS_DST" "$NS_SLOW")
+WORK=$(mktemp -d "/tmp/${ID}.XXXXXX")
+RESPONDER_PID=""
+CHILD_PID=""
+
+teardown() {
+  trap - EXIT INT TERM HUP
+  if [ -n "$CHILD_PID" ]; then kill -TERM "$CHILD_PID" 2>/dev/null; wait "$CHILD_PID" 2>/dev/null; fi
+  if [ -n "$RESPONDER_PID" ]; then kill -TERM "$RESPONDER_PID" 2>/dev/null; wait "$RESPONDER_PID" 2>/dev/null; fi
+  for ns in "${ALL_NS[@]}"; do
+    ip netns del "$ns" 2>/dev/null
+    rm -rf "/etc/netns/$ns"
+  done
+  rmdir /etc/netns 2>/dev/null
+  rm -rf "$WORK"
+}
+trap 'teardown' EXIT
+trap 'teardown; exit 130' INT
+trap 'teardown; exit 143' TERM
+trap 'teardown; exit 129' HUP
+
+fail() {
+  echo "with-lab: $*" >&2
+  exit 1
+}
+
+in_ns() { ip netns exec "$1" "${@:2}"; }
+quiet_sysctl() { in_ns "$1" sysctl -q -w "$2" >/dev/null || fail "sysctl $2 in $1"; }
+
+for ns in "${ALL_NS[@]}"; do
+  ip netns add "$ns" || fail "cannot create namespace $ns"
+  ip -n "$ns" link set lo up || fail "loopback in $ns"
+done
+
+# link <ns-a> <if-a> <addr-a/len> <ns-b> <if-b> <addr-b/len> [mtu]
+link() {
+  ip -n "$1" link add "$2" type veth peer name "$5" netns "$4" || fail "veth $1/$2-$4/$5"
+  ip -n "$1" addr add "$3" dev "$2" || fail "address $3"
+  ip -n "$4" addr add "$6" dev "$5" || fail "address $6"
+  if [ $# -ge 7 ]; then
+    ip -n "$1" link set "$2" mtu "$7" || fail "mtu $7"
+    ip -n "$4" link set "$5" mtu "$7" || fail "mtu $7"
+  fi
+  ip -n "$1" link set "$2" up || fail "link $2 up"
+  ip -n "$4" link set "$5" up || fail "link $5 up"
+}
+
+link "$NS_HOST" eth0 198.18.1.2/24 "$NS_R1" eth0 198.18.1.1/24
+link "$NS_R1" eth1 198.18.2.1/24 "$NS_R2" eth0 198.18.2.2/24
+link "$NS_R2" eth1 198.18.3.1/24 "$NS_DST" eth0 198.18.3.2/24 1000
+link "$NS_R2" eth2 198.18.4.1/24 "$NS_SLOW" eth0 198.18.4.2/24
+
+ip -n "$NS_HOST" route add default via 198.18.1.1 || fail "host route"
+ip -n "$NS_R1" route add default via 198.18.2.2 || fail "r1 route"
+ip -n "$NS_R1" route add blackhole 198.18.100.0/24 || fail "r1 blackhole"
+ip -n "$NS_R2" route add 198.18.1.0/24 via 198.18.2.1 || fail "r2 route"
+ip -n "$NS_R2" route add unreachable 198.18.200.0/24 || fail "r2 unreachable"
+ip -n "$NS_DST" route add default via 198.18.3.1 || fail "dst route"
+ip -n "$NS_SLOW" route add default via 198.18.4.1 || fail "slow route"
+
+for ns in "$NS_R1" "$NS_R2"; do
+  quiet_sysctl "$ns" net.ipv4.ip_forward=1
+  # Every probe of a test must get its answer: no rate limit on ICMP errors.
+  quiet_sysctl "$ns" net.ipv4.icmp_ratelimit=0
+done
+# Unprivileged ICMP datagram sockets for every group in the host.
+quiet_sysctl "$NS_HOST" "net.ipv4.ping_group_range=0 2147483647"
+quiet_sysctl "$NS_SLOW" net.ipv4.icmp_echo_ignore_all=1
+
+# Name service inside the lab host: lab names in its own hosts file, and no
+# name server at all, so that unknown names fail at once.
+mkdir -p "/etc/netns/$NS_HOST" || fail "/etc/netns/$NS_HOST"
+: > "/etc/netns/$NS_HOST/resolv.conf"
+{
+  cat /etc/hosts 2>/dev/null | grep -E '^[[:space:]]*(127\.|::1)' || echo "127.0.0.1 localhost"
+  echo "198.18.1.1 r1.lab.test"
+  echo "198.18.2.2 r2.lab.test"
+  echo "198.18.3.2 dst.lab.test dst"
+  echo "198.18.4.2 slow.lab.test"
+} > "/etc/netns/$NS_HOST/hosts"
+
+if [ -n "$RESPONDER" ]; then
+  in_ns "$NS_SLOW" "$RESPONDER" --delay "$SLOW_DELAY_MS" --lifetime 3600 --ready-file "$WORK/responder.ready" &
+  RESPONDER_PID=$!
+  for _ in $(seq 1 100); do
+    [ -s "$WORK/responder.ready" ] && break
+    kill -0 "$RESPONDER_PID" 2>/dev/null || fail "lab_responder did not start"
+    sleep 0.05
+  done
+  [ -s "$WORK/responder.ready" ] || fail "lab_responder did not get ready"
+else
+  echo "with-lab: lab_responder not found (set LAB_RESPONDER); the slow host stays silent" >&2
+fi
+
+export LAB_ID="$ID"
+export LAB_HOST_NS="$NS_HOST"
+export LAB_HOST_ADDR=198.18.1.2
+export LAB_ROUTER1=198.18.1.1
+export LAB_ROUTER2=198.18.2.2
+export LAB_REACHABLE=198.18.3.2
+export LAB_REACHABLE_NAME=dst.lab.test
+export LAB_REACHABLE_TTL=62
+export LAB_REACHABLE_HOPS=3
+export LAB_PATH_MTU=1000
+export LAB_SILENT=198.18.100.1
+export LAB_UNREACHABLE=198.18.200.1
+export LAB_UNREACHABLE_ROUTER=198.18.2.2
+export LAB_UNKNOWN_NAME=no-such-host.invalid
+if [ -n "$RESPONDER" ]; then
+  export LAB_SLOW=198.18.4.2
+  export LAB_SLOW_DELAY_MS="$SLOW_DELAY_MS"
+else
+  export LAB_SLOW=""
+  export LAB_SLOW_DELAY_MS=""
+fi
+
+# The command runs in the background so that a signal reaches the traps at once.
+ip netns exec "$NS_HOST" "$@" &
+CHILD_PID=$!
+wait "$CHILD_PID"
+rc=$?
+CHILD_PID=""
+exit "$rc"
