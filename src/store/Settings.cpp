@@ -1,0 +1,258 @@
+#include "store/Settings.h"
+
+#include <QFileInfo>
+
+namespace tarvok {
+
+namespace {
+
+const QString P = QString::fromLatin1(kPlacementSection);
+const QString T = QString::fromLatin1(kPreferencesSection);
+
+bool isSeparatorBlank(QChar c)
+{
+    return c.unicode() >= 1 && c.unicode() <= 0x20;
+}
+
+QString withTrailingSlash(const QString& dir)
+{
+    if (dir.isEmpty() || dir.endsWith(u'/'))
+        return dir;
+    return dir + u'/';
+}
+
+} // namespace
+
+Placement loadPlacement(const IniFile& ini, QSize screenSize, QSize windowSize)
+{
+    Placement p;
+    // Integer division in C++ truncates toward zero, as required for a
+    // window wider than the screen.
+    p.left = ini.readInteger(P, QStringLiteral("Left"), (screenSize.width() - windowSize.width()) / 2);
+    p.top = ini.readInteger(P, QStringLiteral("Top"), (screenSize.height() - windowSize.height()) / 2);
+    p.width = ini.readInteger(P, QStringLiteral("Width"), windowSize.width());
+    p.height = ini.readInteger(P, QStringLiteral("Height"), windowSize.height());
+    p.maximized = ini.readBool(P, QStringLiteral("Maximized"), false);
+    return p;
+}
+
+void savePlacement(IniFile& ini, const Placement& placement)
+{
+    if (placement.maximized) {
+        ini.writeBool(P, QStringLiteral("Maximized"), true);
+        return;
+    }
+    ini.writeInteger(P, QStringLiteral("Left"), placement.left);
+    ini.writeInteger(P, QStringLiteral("Top"), placement.top);
+    ini.writeInteger(P, QStringLiteral("Width"), placement.width);
+    ini.writeInteger(P, QStringLiteral("Height"), placement.height);
+    ini.writeBool(P, QStringLiteral("Maximized"), false);
+}
+
+QStringList splitWidthList(const QString& text)
+{
+    QStringList items;
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n && isSeparatorBlank(text[i]))
+        ++i;
+    while (i < n) {
+        QString item;
+        if (text[i] == u'"') {
+            ++i;
+            while (i < n) {
+                if (text[i] == u'"') {
+                    if (i + 1 < n && text[i + 1] == u'"') {
+                        item += u'"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                item += text[i++];
+            }
+        } else {
+            const qsizetype start = i;
+            while (i < n && !isSeparatorBlank(text[i]) && text[i] != u',' && text[i] != QChar(0))
+                ++i;
+            item = text.mid(start, i - start);
+            if (i < n && text[i] == QChar(0))
+                break;
+        }
+        items.append(item);
+        while (i < n && isSeparatorBlank(text[i]))
+            ++i;
+        if (i < n && text[i] == u',') {
+            ++i;
+            while (i < n && isSeparatorBlank(text[i]))
+                ++i;
+        }
+    }
+    return items;
+}
+
+QList<int> applyWidthList(const QString& text, QList<int> currentWidths)
+{
+    const QStringList items = splitWidthList(text);
+    for (qsizetype i = 0; i < items.size() && i < currentWidths.size(); ++i)
+        currentWidths[i] = parseProfileInteger(items[i]).value_or(kFallbackColumnWidth);
+    return currentWidths;
+}
+
+QString formatWidthList(const QList<int>& widths)
+{
+    QStringList parts;
+    parts.reserve(widths.size());
+    for (int w : widths)
+        parts.append(QString::number(w));
+    return parts.join(u',');
+}
+
+QList<int> loadResultColumnWidths(const IniFile& ini, const QList<int>& currentWidths)
+{
+    return applyWidthList(ini.readString(P, QStringLiteral("Column1"), QString::fromLatin1(kDefaultColumn1)),
+                          currentWidths);
+}
+
+QList<int> loadStatColumnWidths(const IniFile& ini, const QList<int>& currentWidths)
+{
+    return applyWidthList(ini.readString(P, QStringLiteral("Column2"), QString::fromLatin1(kDefaultColumn2)),
+                          currentWidths);
+}
+
+void saveColumnWidths(IniFile& ini, const QList<int>& resultWidths, const QList<int>& statWidths)
+{
+    ini.writeString(P, QStringLiteral("Column1"), formatWidthList(resultWidths));
+    ini.writeString(P, QStringLiteral("Column2"), formatWidthList(statWidths));
+}
+
+Preferences loadPreferences(const IniFile& ini, const QString& programDir)
+{
+    const Preferences d;
+    Preferences p;
+    auto b = [&](const char* key, bool def) { return ini.readBool(T, QString::fromLatin1(key), def); };
+    auto i = [&](const char* key, int def) { return ini.readInteger(T, QString::fromLatin1(key), def); };
+    auto s = [&](const char* key, const QString& def) { return ini.readString(T, QString::fromLatin1(key), def); };
+
+    p.BlinkTrayIcon = b("BlinkTrayIcon", d.BlinkTrayIcon);
+    p.LogTrace = b("LogTrace", d.LogTrace);
+    p.LogDirectory = s("LogDirectory", withTrailingSlash(programDir));
+    p.FixedLogFileName = s("FixedLogFileName", d.FixedLogFileName);
+    p.UseLogFileDate = b("UseLogFileDate", d.UseLogFileDate);
+    p.LogFileNameHead = s("LogFileNameHead", d.LogFileNameHead);
+    p.LogFileNameExt = s("LogFileNameExt", d.LogFileNameExt);
+    p.AutoDelete = b("AutoDelete", d.AutoDelete);
+    p.AutoDeleteCount = i("AutoDeleteCount", d.AutoDeleteCount);
+    p.HideOnTaskBar = b("HideOnTaskBar", d.HideOnTaskBar);
+    p.NGChangeIcon = b("NGChangeIcon", d.NGChangeIcon);
+    p.SaveConfig = b("SaveConfig", d.SaveConfig);
+    p.SaveAsCsv = b("SaveAsCsv", d.SaveAsCsv);
+    p.NGPopup = b("NGPopup", d.NGPopup);
+    p.NGCommandExec = b("NGCommandExec", d.NGCommandExec);
+    p.NGSound = b("NGSound", d.NGSound);
+    p.NGCommand = s("NGCommand", d.NGCommand);
+    p.NGCommandOption = s("NGCommandOption", d.NGCommandOption);
+    p.NGCommandWorkDir = s("NGCommandWorkDir", d.NGCommandWorkDir);
+    p.NGSoundFile = s("NGSoundFile", d.NGSoundFile);
+    p.NGCheckAddress = b("NGCheckAddress", d.NGCheckAddress);
+    p.NGCheckBefore = b("NGCheckBefore", d.NGCheckBefore);
+    p.CheckRTT = b("CheckRTT", d.CheckRTT);
+    p.CheckRTTValue = i("CheckRTTValue", d.CheckRTTValue);
+    p.OKCommandExec = b("OKCommandExec", d.OKCommandExec);
+    p.OKSound = b("OKSound", d.OKSound);
+    p.OKSoundFile = s("OKSoundFile", d.OKSoundFile);
+    p.OKPopup = b("OKPopup", d.OKPopup);
+    p.OKCommand = s("OKCommand", d.OKCommand);
+    p.OKCommandOption = s("OKCommandOption", d.OKCommandOption);
+    p.OKCommandWorkDir = s("OKCommandWorkDir", d.OKCommandWorkDir);
+    p.OKCheckBefore = b("OKCheckBefore", d.OKCheckBefore);
+    p.ResetOKFlag = b("ResetOKFlag", d.ResetOKFlag);
+    p.ResetNGFlag = b("ResetNGFlag", d.ResetNGFlag);
+    p.UseNGPassCount = b("UseNGPassCount", d.UseNGPassCount);
+    p.NGPassCount = i("NGPassCount", d.NGPassCount);
+    p.DontFlagment = b("DontFlagment", d.DontFlagment);
+    p.ContinuationNGCount = b("ContinuationNGCount", d.ContinuationNGCount);
+    return p;
+}
+
+void savePreferences(IniFile& ini, const Preferences& p)
+{
+    auto b = [&](const char* key, bool v) { ini.writeBool(T, QString::fromLatin1(key), v); };
+    auto i = [&](const char* key, int v) { ini.writeInteger(T, QString::fromLatin1(key), v); };
+    auto s = [&](const char* key, const QString& v) { ini.writeString(T, QString::fromLatin1(key), v); };
+
+    b("BlinkTrayIcon", p.BlinkTrayIcon);
+    b("HideOnTaskBar", p.HideOnTaskBar);
+    b("NGChangeIcon", p.NGChangeIcon);
+    b("SaveConfig", p.SaveConfig);
+    b("SaveAsCsv", p.SaveAsCsv);
+    b("LogTrace", p.LogTrace);
+    s("LogDirectory", p.LogDirectory);
+    s("FixedLogFileName", p.FixedLogFileName);
+    b("UseLogFileDate", p.UseLogFileDate);
+    s("LogFileNameHead", p.LogFileNameHead);
+    s("LogFileNameExt", p.LogFileNameExt);
+    b("AutoDelete", p.AutoDelete);
+    i("AutoDeleteCount", p.AutoDeleteCount);
+    b("NGPopup", p.NGPopup);
+    b("NGCommandExec", p.NGCommandExec);
+    b("NGSound", p.NGSound);
+    b("NGCheckAddress", p.NGCheckAddress);
+    s("NGCommand", p.NGCommand);
+    s("NGCommandOption", p.NGCommandOption);
+    s("NGCommandWorkDir", p.NGCommandWorkDir);
+    s("NGSoundFile", p.NGSoundFile);
+    b("CheckRTT", p.CheckRTT);
+    i("CheckRTTValue", p.CheckRTTValue);
+    b("NGCheckBefore", p.NGCheckBefore);
+    b("OKPopup", p.OKPopup);
+    b("OKCommandExec", p.OKCommandExec);
+    b("OKSound", p.OKSound);
+    s("OKSoundFile", p.OKSoundFile);
+    s("OKCommand", p.OKCommand);
+    s("OKCommandOption", p.OKCommandOption);
+    s("OKCommandWorkDir", p.OKCommandWorkDir);
+    b("OKCheckBefore", p.OKCheckBefore);
+    b("ResetOKFlag", p.ResetOKFlag);
+    b("ResetNGFlag", p.ResetNGFlag);
+    b("UseNGPassCount", p.UseNGPassCount);
+    i("NGPassCount", p.NGPassCount);
+    b("DontFlagment", p.DontFlagment);
+    b("ContinuationNGCount", p.ContinuationNGCount);
+}
+
+LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, QSize screenSize,
+                            QSize windowSize, const QList<int>& currentResultWidths,
+                            const QList<int>& currentStatWidths)
+{
+    LoadedSettings out;
+    IniFile ini;
+    QString why;
+    if (!ini.load(iniPath, &why))
+        out.error = QStringLiteral("%1: %2").arg(QFileInfo(iniPath).absoluteFilePath(), why);
+    out.layout.placement = loadPlacement(ini, screenSize, windowSize);
+    out.layout.resultColumnWidths = loadResultColumnWidths(ini, currentResultWidths);
+    out.layout.statColumnWidths = loadStatColumnWidths(ini, currentStatWidths);
+    out.preferences = loadPreferences(ini, programDir);
+    return out;
+}
+
+bool saveSettings(const QString& iniPath, const WindowLayout& layout, const Preferences& prefs,
+                  QString* error)
+{
+    IniFile ini;
+    // A file that exists but cannot be read is not replaced: its other
+    // sections would be lost.
+    if (!ini.load(iniPath)) {
+        if (error)
+            *error = IniFile::cannotWriteMessage(iniPath);
+        return false;
+    }
+    savePlacement(ini, layout.placement);
+    saveColumnWidths(ini, layout.resultColumnWidths, layout.statColumnWidths);
+    savePreferences(ini, prefs);
+    return ini.save(error);
+}
+
+} // namespace tarvok
