@@ -1,0 +1,78 @@
+#include "app/CommandLine.h"
+
+namespace tarvok {
+
+CommandLine parseCommandLine(const QStringList& arguments, const QString& defaultTargetFile)
+{
+    CommandLine cl;
+    for (const QString& arg : arguments) {
+        if (arg == QLatin1StringView("--help")) {
+            cl.action = CommandLine::ShowHelp;
+            return cl;
+        }
+        if (arg == QLatin1StringView("--version")) {
+            cl.action = CommandLine::ShowVersion;
+            return cl;
+        }
+    }
+
+    cl.targetFile = defaultTargetFile;
+    bool outputPending = false;
+    for (const QString& arg : arguments) {
+        const QString upper = arg.toUpper();
+        if (upper == QLatin1StringView("-H")) {
+            cl.options.hideAtStart = true;
+            outputPending = false;
+        } else if (upper == QLatin1StringView("-R")) {
+            cl.options.runAtStart = true;
+            outputPending = false;
+        } else if (upper == QLatin1StringView("-C")) {
+            cl.options.commandMode = true;
+            outputPending = false;
+        } else if (upper == QLatin1StringView("-O")) {
+            outputPending = true;
+        } else if (outputPending) {
+            cl.options.outputLogFile = arg;
+            outputPending = false;
+        } else if (!cl.targetFileGiven) {
+            cl.targetFile = arg;
+            cl.targetFileGiven = true;
+        }
+    }
+    if (!cl.options.runAtStart)
+        cl.options.commandMode = false;
+    return cl;
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+        "使い方: tarvok [-H] [-R] [-C] [-O 出力ログファイル] [対象ファイル]\n"
+        "  -H        メイン画面を表示せずに起動します (タスクトレイから表示できます)\n"
+        "  -R        起動後すぐに対象ファイルの端末へ Ping を実行します\n"
+        "  -C        コマンドモード: 結果をすべて出力ログファイルに記録し、実行が終わると終了します (-R と併用)\n"
+        "  -O ファイル  コマンドモードの出力ログファイル (既定値 TRVLOG.TXT)\n"
+        "  対象ファイル  読み込む対象アドレスのファイル (既定値はプログラムフォルダの Tarvok.def)\n"
+        "  --help    この説明を表示して終了します\n"
+        "  --version バージョンを表示して終了します\n"
+        "スイッチの大文字と小文字は区別しません。\n"
+        "\n"
+        "Usage: tarvok [-H] [-R] [-C] [-O output-log-file] [target-file]\n"
+        "  -H        start with the main window hidden (reachable through the tray icon)\n"
+        "  -R        ping the targets of the target file as soon as the program has started\n"
+        "  -C        command mode: log every result to the output log file and quit when\n"
+        "            the run has ended (only together with -R)\n"
+        "  -O FILE   output log file of command mode (default TRVLOG.TXT)\n"
+        "  target-file  the target list to load (default: Tarvok.def in the program folder)\n"
+        "  --help    print this help and exit\n"
+        "  --version print the version and exit\n"
+        "Switches are not case-sensitive. Example for a scheduled check:\n"
+        "  tarvok -H -C -R -O out.txt list.txt\n");
+}
+
+QString versionText()
+{
+    return QStringLiteral("Tarvok Version 1.33\n");
+}
+
+} // namespace tarvok

@@ -1,0 +1,40 @@
+#pragma once
+// The command line of the tarvok executable:
+//   tarvok [-H] [-R] [-C] [-O <output log file>] [target file]
+// plus --help and --version, which print and end the program without a
+// window.
+
+#include "store/StartupOptions.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace tarvok {
+
+struct CommandLine {
+    enum Action {
+        Start,       // bring up the main window with `options`
+        ShowHelp,    // print usageText() and exit 0
+        ShowVersion, // print versionText() and exit 0
+    };
+    Action action = Start;
+    StartupOptions options;
+    QString targetFile;          // as typed, or the default target file
+    bool targetFileGiven = false;
+};
+
+// Parses the arguments (without the program name) from left to right. Each
+// argument is compared in upper case, as a whole, with -H, -R, -C and -O
+// ("-h" is -H; "-Hx" and "/H" are plain arguments). -O makes the next plain
+// argument the output log file; -H, -R and -C cancel a pending -O. The first
+// other plain argument is the target file, later ones are ignored. -C is
+// dropped unless -R is given too. File names stay as typed (a relative name
+// is relative to the working folder).
+CommandLine parseCommandLine(const QStringList& arguments, const QString& defaultTargetFile);
+
+// Usage, in Japanese and English, ending with a line end.
+QString usageText();
+// "Tarvok Version 1.33", ending with a line end.
+QString versionText();
+
+} // namespace tarvok

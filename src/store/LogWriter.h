@@ -1,0 +1,77 @@
+#pragma once
+// Appends one line per judged echo to the log file. In command mode every
+// line goes to the output log file named on the command line; otherwise the
+// preferences decide (LogTrace, LogDirectory, FixedLogFileName,
+// UseLogFileDate, LogFileNameHead, LogFileNameExt).
+//
+// Each line is written by one open, one write() and one close, with O_APPEND,
+// so lines of two programs logging into one file never mix inside a line. A
+// file is created with O_EXCL, and the header line goes only into a file that
+// this call created. When the file cannot be opened the line waits in a queue
+// and the open is retried every 20 ms, up to 300 more times, from a timer:
+// the calling (window) thread never waits. Lines arriving meanwhile queue
+// behind it, so the order on disk is the order of the calls.
+
+#include "base/Clock.h"
+#include "store/Preferences.h"
+#include "store/StartupOptions.h"
+
+#include <QByteArray>
+#include <QString>
+#include <deque>
+#include <memory>
+
+namespace tarvok {
+
+class LogWriter {
+public:
+    static constexpr qint64 kRetryIntervalMs = 20;
+    static constexpr int kMaxRetries = 300;
+
+    // `prefs` and `options` are read at every line and must outlive the
+    // writer; `prefs` is also updated (LogDirectory replaced by the program
+    // folder when missing, and ended by "/"; a blank FixedLogFileName
+    // replaced by "Tarvok.log"). `programFolder` is where logs go when
+    // LogDirectory is no folder.
+    LogWriter(Preferences& prefs, const StartupOptions& options, QString programFolder,
+              Clock& clock = Clock::system());
+    // Lines still waiting get one last attempt each; no waiting.
+    ~LogWriter();
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
+
+    // `line` is the finished text without line end (quoting is the
+    // caller's). Never reports an error: a line that cannot be written after
+    // all retries is dropped.
+    void WriteLogLine(const QString& line);
+
+    // Lines waiting for a retry.
+    int pendingLines() const { return static_cast<int>(queue_.size()); }
+    // Lines dropped after their retries ran out, since construction.
+    int droppedLines() const { return dropped_; }
+
+    // "\"結果\",\"日時\",\"対象\",\"ＩＰアドレス\",\"ステータス\",\"備考\""
+    static QString headerText();
+
+private:
+    struct Pending {
+        QString path;
+        QByteArray bytes; // the line in CP932 with CR LF
+        int failures = 0;
+    };
+    enum class Attempt { Written, OpenFailed };
+
+    QString pathForLine();
+    Attempt attempt(const Pending& p);
+    void drain();
+
+    Preferences& prefs_;
+    const StartupOptions& options_;
+    QString programFolder_;
+    Clock& clock_;
+    std::deque<Pending> queue_;
+    std::unique_ptr<TimerHandle> retryTimer_;
+    int dropped_ = 0;
+};
+
+} // namespace tarvok

@@ -1,0 +1,137 @@
+#include "targets/TargetFile.h"
+
+#include "base/AtomicFile.h"
+#include "base/Cp932.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace tarvok {
+
+namespace {
+
+// Replaces CR LF, lone CR and lone LF by `eol`, one for one.
+QString normaliseLineEnds(const QString& s, QStringView eol)
+{
+    QString out;
+    out.reserve(s.size() + s.size() / 16);
+    const qsizetype n = s.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = s.at(i);
+        if (c == u'\r') {
+            if (i + 1 < n && s.at(i + 1) == u'\n')
+                ++i;
+            out += eol;
+        } else if (c == u'\n') {
+            out += eol;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+QString toCrLf(const QString& editorText)
+{
+    return normaliseLineEnds(editorText, u"\r\n");
+}
+
+QString toEditorText(const QString& fileText)
+{
+    return normaliseLineEnds(fileText, u"\n");
+}
+
+QString cannotCreateMessage(const QString& path)
+{
+    return QStringLiteral("ファイル %1 を作成できません").arg(path);
+}
+
+QString cannotOpenMessage(const QString& path)
+{
+    return QStringLiteral("ファイル %1 は開けません").arg(path);
+}
+
+QString invalidBytesMessage(const QString& path, const TargetFileRead& read)
+{
+    return QStringLiteral("ファイル %1 には文字として読めないバイトが %2 箇所あります"
+                          "（最初は %3 行目 %4 文字目）。\n読めない部分は「\uFFFD」で表示しています。")
+        .arg(path)
+        .arg(read.invalidCount)
+        .arg(read.firstInvalidLine)
+        .arg(read.firstInvalidColumn);
+}
+
+TargetFileRead readTargetFile(const QString& path)
+{
+    TargetFileRead r;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        r.status = TargetFileRead::NotFound;
+        return r;
+    }
+    QFile f(path);
+    if (info.isDir()) {
+        r.status = TargetFileRead::Unreadable;
+        r.error = QStringLiteral("is a folder");
+        return r;
+    }
+    if (!f.open(QIODevice::ReadOnly)) {
+        r.status = TargetFileRead::Unreadable;
+        r.error = f.errorString();
+        return r;
+    }
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        r.status = TargetFileRead::Unreadable;
+        r.error = f.errorString();
+        return r;
+    }
+    const text::Decoded d = text::decodeCp932(bytes);
+    r.text = toEditorText(d.text);
+    r.invalidCount = d.invalidCount;
+    if (d.invalidCount > 0) {
+        // CP932 has no U+FFFD of its own, so the first one marks the first
+        // invalid byte.
+        const text::TextPosition pos = text::positionOf(r.text, r.text.indexOf(QChar(0xFFFD)));
+        r.firstInvalidLine = pos.line;
+        r.firstInvalidColumn = pos.column;
+    }
+    return r;
+}
+
+TargetFileWrite writeTargetFile(const QString& path, const QString& editorText)
+{
+    TargetFileWrite w;
+    const text::Encoded e = text::encodeCp932(toCrLf(editorText));
+    if (!e.ok()) {
+        // Report the place in the editor's own text: the index into the CR LF
+        // text differs by one for every line before it.
+        const QString crlf = toCrLf(editorText);
+        const text::TextPosition pos = text::positionOf(crlf, e.firstUnmappable);
+        const qsizetype at = e.firstUnmappable;
+        const bool pair = crlf.at(at).isHighSurrogate() && at + 1 < crlf.size() && crlf.at(at + 1).isLowSurrogate();
+        w.status = TargetFileWrite::Unrepresentable;
+        w.character = crlf.mid(at, pair ? 2 : 1);
+        w.line = pos.line;
+        w.column = pos.column;
+        const char32_t code = w.character.toUcs4().value(0);
+        w.message = QStringLiteral("%1 行目 %2 文字目の文字 '%3' (U+%4) はファイルの文字コードで表せないため、"
+                                   "ファイル %5 を保存できません。\nこの文字を削除するか別の文字に置き換えてから"
+                                   "保存してください。")
+                        .arg(w.line)
+                        .arg(w.column)
+                        .arg(w.character)
+                        .arg(QString::number(code, 16).toUpper().rightJustified(4, u'0'))
+                        .arg(path);
+        return w;
+    }
+    if (!writeFileAtomic(path, e.bytes)) {
+        w.status = TargetFileWrite::CannotCreate;
+        w.message = cannotCreateMessage(path);
+    }
+    return w;
+}
+
+} // namespace tarvok
