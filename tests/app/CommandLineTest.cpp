@@ -1,0 +1,76 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarvok;
+
+namespace {
+
+const QString kDefault = QStringLiteral("/opt/tarvok/Tarvok.def");
+
+struct Expect {
+    QStringList args;
+    bool hide, run, command;
+    QString log;
+    QString target;
+};
+
+} // namespace
+
+TEST(CommandLine, Table)
+{
+    const QString out = QStringLiteral("TRVLOG.TXT");
+    const Expect cases[] = {
+        {{}, false, false, false, out, kDefault},
+        {{"-r", "list.txt"}, false, true, false, out, "list.txt"},
+        {{"-O", "out.txt", "-C", "-R", "list.txt"}, false, true, true, "out.txt", "list.txt"},
+        {{"-H", "-C", "-R", "-O", "out.txt", "list.txt"}, true, true, true, "out.txt", "list.txt"},
+        // -C without -R is dropped.
+        {{"-C", "list.txt"}, false, false, false, out, "list.txt"},
+        // -R cancels the pending -O: out.txt is the target file.
+        {{"-O", "-R", "out.txt"}, false, true, false, out, "out.txt"},
+        {{"-o", "-h", "x"}, true, false, false, out, "x"},
+        // Two plain arguments: the first is the target file.
+        {{"a.txt", "b.txt"}, false, false, false, out, "a.txt"},
+        // -O takes the next plain argument even after the target file.
+        {{"a.txt", "-O", "log.txt", "b.txt"}, false, false, false, "log.txt", "a.txt"},
+        // Only whole switches count; anything else is a plain argument.
+        {{"/H", "-Hx"}, false, false, false, out, "/H"},
+        {{"-", "--", "-Z"}, false, false, false, out, "-"},
+        // A second -O before its file: still pending.
+        {{"-O", "-O", "x.log", "t"}, false, false, false, "x.log", "t"},
+        // -O at the end: nothing follows, the default stays.
+        {{"t", "-O"}, false, false, false, out, "t"},
+        // The last -O wins.
+        {{"-O", "a.log", "-O", "b.log"}, false, false, false, "b.log", kDefault},
+        // Names are taken as typed, blanks and case included.
+        {{"-O", "Sub Dir/Out.TXT", "../Lists/My List.txt"}, false, false, false, "Sub Dir/Out.TXT",
+         "../Lists/My List.txt"},
+        {{"-c", "-r", "-H", "-h"}, true, true, true, out, kDefault},
+    };
+    for (const Expect& e : cases) {
+        SCOPED_TRACE(e.args.join(' ').toStdString());
+        const CommandLine cl = parseCommandLine(e.args, kDefault);
+        EXPECT_EQ(cl.action, CommandLine::Start);
+        EXPECT_EQ(cl.options.hideAtStart, e.hide);
+        EXPECT_EQ(cl.options.runAtStart, e.run);
+        EXPECT_EQ(cl.options.commandMode, e.command);
+        EXPECT_EQ(cl.options.outputLogFile, e.log);
+        EXPECT_EQ(cl.targetFile, e.target);
+        EXPECT_EQ(cl.targetFileGiven, e.target != kDefault);
+    }
+}
+
+TEST(CommandLine, HelpAndVersionEndBeforeAnyWindow)
+{
+    EXPECT_EQ(parseCommandLine({"--help"}, kDefault).action, CommandLine::ShowHelp);
+    EXPECT_EQ(parseCommandLine({"-R", "list.txt", "--version"}, kDefault).action, CommandLine::ShowVersion);
+    EXPECT_EQ(parseCommandLine({"--version", "--help"}, kDefault).action, CommandLine::ShowVersion);
+    // The usage names every switch in both languages.
+    const QString usage = usageText();
+    for (const char* s : {"-H", "-R", "-C", "-O", "--help", "--version", "TRVLOG.TXT", "Usage:"})
+        EXPECT_TRUE(usage.contains(QLatin1StringView(s))) << s;
+    EXPECT_TRUE(usage.contains(QStringLiteral("使い方")));
+    EXPECT_TRUE(usage.endsWith(u'\n'));
+    EXPECT_TRUE(versionText().startsWith(QStringLiteral("Tarvok Version ")));
+}
