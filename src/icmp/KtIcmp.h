@@ -29,7 +29,10 @@ public:
     // Opens the system's ICMP sockets and resolver; throws EICMPError when no
     // ICMP socket can be opened.
     explicit TKtICMP(QObject* parent = nullptr);
+    // As above with a chosen socket kind (Auto honours TARVOK_ICMP_SOCKET).
+    explicit TKtICMP(IcmpSocketKind kind, QObject* parent = nullptr);
     // With a transport, resolver and clock of the caller's (tests, benchmarks).
+    // The clock must outlive the engine.
     TKtICMP(std::unique_ptr<IcmpTransport> transport, std::unique_ptr<Resolver> resolver,
             Clock& clock, QObject* parent = nullptr);
     ~TKtICMP() override;

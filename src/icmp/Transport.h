@@ -8,6 +8,12 @@
 
 namespace tarvok {
 
+// Kind of ICMP socket of the system transport. Auto tries a datagram socket
+// (no privilege needed where net.ipv4.ping_group_range admits the group) and
+// falls back to a raw socket (needs CAP_NET_RAW). The environment variable
+// TARVOK_ICMP_SOCKET=dgram|raw overrides Auto.
+enum class IcmpSocketKind { Auto, Datagram, Raw };
+
 struct Probe {
     quint32 dest = 0;          // IPv4 address, network byte order
     quint8 ttl = 255;
@@ -20,6 +26,7 @@ struct ProbeAnswer {
     int status = 0;            // 0 echo reply, otherwise an IP status code (11002 ...)
     quint32 from = 0;          // answering node, network byte order
     quint8 ttl = 0;            // TTL of the received IP packet
+    quint16 sequence = 0;      // sequence of the probe it answers
 };
 
 class IcmpTransport : public QObject {
@@ -33,6 +40,8 @@ public:
     virtual int send(const Probe& probe) = 0;
     // Stops watching: whatever still arrives for the last probe is dropped.
     virtual void abandon() = 0;
+    // The transport never emits answered() from inside send(); the answer
+    // comes later from the event loop (socket notifier, timer, queued call).
 
 signals:
     // The answer to the probe in flight (never a late or foreign packet).

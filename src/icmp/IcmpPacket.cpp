@@ -1,0 +1,201 @@
+#include "icmp/IcmpPacket.h"
+
+#include <cerrno>
+
+namespace tarvok::icmp {
+
+namespace {
+
+constexpr int kEchoReply = 0;
+constexpr int kDestUnreachable = 3;
+constexpr int kSourceQuenchType = 4;
+constexpr int kEchoRequest = 8;
+constexpr int kTimeExceeded = 11;
+constexpr int kParameterProblemType = 12;
+constexpr size_t kIcmpHeader = 8;
+constexpr int kProtocolIcmp = 1;
+
+quint16 be16(const uint8_t* p) { return static_cast<quint16>(p[0] << 8 | p[1]); }
+
+// Address bytes as they stand in the packet, kept in network byte order.
+quint32 addressAt(const uint8_t* p)
+{
+    quint32 a;
+    static_assert(sizeof a == 4);
+    __builtin_memcpy(&a, p, 4);
+    return a;
+}
+
+// The IPv4 header at the start of bytes: its length, or 0 when it is not a
+// well-formed header of an ICMP packet. total (when given) receives the
+// packet's length by its header, clipped to what is there.
+size_t ipv4HeaderLength(std::span<const uint8_t> bytes, size_t* total)
+{
+    if (bytes.size() < 20 || (bytes[0] >> 4) != 4)
+        return 0;
+    const size_t ihl = static_cast<size_t>(bytes[0] & 0x0f) * 4;
+    if (ihl < 20 || ihl > bytes.size())
+        return 0;
+    if (bytes[9] != kProtocolIcmp)
+        return 0;
+    if (total) {
+        size_t t = be16(&bytes[2]);
+        if (t < ihl || t > bytes.size())
+            t = bytes.size();
+        *total = t;
+    }
+    return ihl;
+}
+
+// Does an ICMP header (at least 8 bytes) carry our echo request?
+bool isOurRequest(std::span<const uint8_t> icmpHeader, const ProbeKey& probe)
+{
+    return icmpHeader.size() >= kIcmpHeader && icmpHeader[0] == kEchoRequest && icmpHeader[1] == 0
+           && be16(&icmpHeader[4]) == probe.identifier && be16(&icmpHeader[6]) == probe.sequence;
+}
+
+} // namespace
+
+quint16 internetChecksum(std::span<const uint8_t> bytes)
+{
+    quint32 sum = 0;
+    size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2)
+        sum += static_cast<quint32>(bytes[i] << 8 | bytes[i + 1]);
+    if (i < bytes.size())
+        sum += static_cast<quint32>(bytes[i] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<quint16>(~sum & 0xffff);
+}
+
+std::vector<uint8_t> buildEchoRequest(quint16 identifier, quint16 sequence, int payloadSize)
+{
+    std::vector<uint8_t> packet(kIcmpHeader + static_cast<size_t>(payloadSize > 0 ? payloadSize : 0), 0xA7);
+    packet[0] = kEchoRequest;
+    packet[1] = 0;
+    packet[2] = packet[3] = 0;
+    packet[4] = static_cast<uint8_t>(identifier >> 8);
+    packet[5] = static_cast<uint8_t>(identifier);
+    packet[6] = static_cast<uint8_t>(sequence >> 8);
+    packet[7] = static_cast<uint8_t>(sequence);
+    const quint16 sum = internetChecksum(packet);
+    packet[2] = static_cast<uint8_t>(sum >> 8);
+    packet[3] = static_cast<uint8_t>(sum);
+    return packet;
+}
+
+std::optional<int> statusOfIcmpError(int type, int code)
+{
+    switch (type) {
+    case kDestUnreachable:
+        switch (code) {
+        case 0: return kDestNetUnreachable;
+        case 1: return kDestHostUnreachable;
+        case 2: return kDestProtocolUnreachable;
+        case 3: return kDestPortUnreachable;
+        case 4: return kPacketTooBig;
+        default: return kDestHostUnreachable;
+        }
+    case kTimeExceeded:
+        return code == 1 ? kTtlExpiredReassembly : kTtlExpiredTransit;
+    case kParameterProblemType:
+        return kParameterProblem;
+    case kSourceQuenchType:
+        return kSourceQuench;
+    default:
+        return std::nullopt;
+    }
+}
+
+int statusOfSendErrno(int err)
+{
+    switch (err) {
+    case ENETUNREACH: return kDestNetUnreachable;
+    case EHOSTUNREACH: return kDestHostUnreachable;
+    case EMSGSIZE: return kPacketTooBig;
+    case ENOBUFS:
+    case ENOMEM:
+    case EAGAIN:
+        return kNoResources;
+    default: return kGeneralFailure;
+    }
+}
+
+std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const ProbeKey& probe)
+{
+    size_t total = 0;
+    const size_t ihl = ipv4HeaderLength(packet, &total);
+    if (ihl == 0 || total < ihl + kIcmpHeader)
+        return std::nullopt;
+    const auto icmp = packet.subspan(ihl, total - ihl);
+    if (internetChecksum(icmp) != 0)
+        return std::nullopt;
+
+    ProbeAnswer answer;
+    answer.from = addressAt(&packet[12]);
+    answer.ttl = packet[8];
+    const int type = icmp[0];
+    if (type == kEchoReply) {
+        if (icmp[1] != 0 || be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence)
+            return std::nullopt;
+        answer.status = kSuccess;
+        return answer;
+    }
+
+    const auto status = statusOfIcmpError(type, icmp[1]);
+    if (!status)
+        return std::nullopt;
+    // The error embeds the IP header of our request and its first 8 bytes.
+    const auto inner = icmp.subspan(kIcmpHeader);
+    const size_t innerIhl = ipv4HeaderLength(inner, nullptr);
+    if (innerIhl == 0 || inner.size() < innerIhl + kIcmpHeader)
+        return std::nullopt;
+    if (probe.dest != 0 && addressAt(&inner[16]) != probe.dest)
+        return std::nullopt;
+    if (!isOurRequest(inner.subspan(innerIhl, kIcmpHeader), probe))
+        return std::nullopt;
+    answer.status = *status;
+    return answer;
+}
+
+std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, quint32 from, quint8 ttl,
+                                               const ProbeKey& probe)
+{
+    if (icmp.size() < kIcmpHeader || icmp[0] != kEchoReply || icmp[1] != 0)
+        return std::nullopt;
+    if (be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence)
+        return std::nullopt;
+    ProbeAnswer answer;
+    answer.status = kSuccess;
+    answer.from = from;
+    answer.ttl = ttl;
+    return answer;
+}
+
+std::optional<ProbeAnswer> parseQueuedError(const QueuedError& error, std::span<const uint8_t> original,
+                                            const ProbeKey& probe)
+{
+    // Only an entry that carries our request is ours: local entries of a
+    // failed send carry none (the send itself reported that failure).
+    if (!isOurRequest(original.first(std::min(original.size(), kIcmpHeader)), probe))
+        return std::nullopt;
+    ProbeAnswer answer;
+    answer.from = error.offender;
+    constexpr int kOriginLocal = 1;
+    constexpr int kOriginIcmp = 2;
+    if (error.origin == kOriginIcmp) {
+        const auto status = statusOfIcmpError(error.type, error.code);
+        if (!status)
+            return std::nullopt;
+        answer.status = *status;
+    } else if (error.origin == kOriginLocal) {
+        answer.status = statusOfSendErrno(error.errnoValue);
+        answer.from = 0;
+    } else {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+} // namespace tarvok::icmp

@@ -1,0 +1,81 @@
+#pragma once
+// ICMP packets of the echo engine as bytes: building echo requests and
+// recognising the answer to the probe in flight. Pure functions, no sockets;
+// every length is checked before it is read, and anything that is not the
+// answer to the probe in flight comes back as "not ours" (std::nullopt).
+
+#include "icmp/Transport.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace tarvok::icmp {
+
+// IP status codes used by the ICMP layer.
+enum IpStatus : int {
+    kSuccess = 0,
+    kDestNetUnreachable = 11002,
+    kDestHostUnreachable = 11003,
+    kDestProtocolUnreachable = 11004,
+    kDestPortUnreachable = 11005,
+    kNoResources = 11006,
+    kPacketTooBig = 11009,
+    kTimedOut = 11010,
+    kTtlExpiredTransit = 11013,
+    kTtlExpiredReassembly = 11014,
+    kParameterProblem = 11015,
+    kSourceQuench = 11016,
+    kGeneralFailure = 11050,
+};
+
+// The probe in flight as the parser needs it. Identifier and sequence are the
+// 16-bit values as they stand in the packet (network byte order, read as
+// big-endian numbers).
+struct ProbeKey {
+    quint16 identifier = 0;
+    quint16 sequence = 0;
+    quint32 dest = 0;       // network byte order; 0 = do not check
+};
+
+// The Internet checksum (RFC 1071) of a byte range.
+quint16 internetChecksum(std::span<const uint8_t> bytes);
+
+// ICMP echo request: 8-byte header followed by payloadSize bytes of 0xA7.
+// The checksum is filled in (a datagram socket recomputes it anyway).
+std::vector<uint8_t> buildEchoRequest(quint16 identifier, quint16 sequence, int payloadSize);
+
+// IP status of an ICMP error message (type, code); nullopt for types that are
+// no answer to an echo (redirects, requests, ...).
+std::optional<int> statusOfIcmpError(int type, int code);
+
+// IP status of a failed send (errno of sendto).
+int statusOfSendErrno(int err);
+
+// A packet as a raw ICMP socket delivers it: IPv4 header first. Accepts the
+// echo reply with our identifier and sequence (from = its source, ttl = its
+// IP header's TTL), and ICMP errors that embed our echo request (from = the
+// reporting router).
+std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const ProbeKey& probe);
+
+// A packet as an ICMP datagram socket delivers it: the ICMP message alone,
+// its source and TTL coming from the socket (recvmsg name and IP_TTL message).
+std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, quint32 from, quint8 ttl,
+                                               const ProbeKey& probe);
+
+// An entry of a datagram socket's error queue (IP_RECVERR): the fields of the
+// extended error and the bytes returned with it (the ICMP header of the
+// request that failed). origin: 1 local, 2 ICMP (SO_EE_ORIGIN_*).
+struct QueuedError {
+    int errnoValue = 0;
+    int origin = 0;
+    int type = 0;
+    int code = 0;
+    quint32 offender = 0;   // SO_EE_OFFENDER, network byte order; 0 = none
+};
+std::optional<ProbeAnswer> parseQueuedError(const QueuedError& error, std::span<const uint8_t> original,
+                                            const ProbeKey& probe);
+
+} // namespace tarvok::icmp

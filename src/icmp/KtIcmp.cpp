@@ -1,0 +1,520 @@
+#include "icmp/KtIcmp.h"
+
+#include "icmp/IcmpPacket.h"
+#include "icmp/SocketTransport.h"
+#include "icmp/SystemResolver.h"
+
+#include <QPointer>
+#include <arpa/inet.h>
+#include <functional>
+
+// The engine is a state machine on the event loop. Each operation moves from
+// step to step; between steps it waits for exactly one thing: a queued call,
+// the answer to the probe in flight (or its time-out), a look-up, or the pause.
+// A wait is identified by a token, so a callback of an abandoned wait never
+// moves the machine. Events are emitted from these callbacks, never from
+// inside Ping() or Trace().
+
+namespace tarvok {
+
+namespace {
+
+constexpr int kUnknownHost = -1;
+const QString kNoAddress = QStringLiteral("0.0.0.0");
+
+// Removes leading and trailing characters up to 0x20 (blanks and controls).
+QString trimControls(const QString& text)
+{
+    qsizetype b = 0, e = text.size();
+    while (b < e && text.at(b).unicode() <= 0x20)
+        ++b;
+    while (e > b && text.at(e - 1).unicode() <= 0x20)
+        --e;
+    return text.mid(b, e - b);
+}
+
+// inet_addr of the trimmed text; INADDR_NONE when it is no address or longer
+// than an address text can be.
+in_addr_t parseAddress(const QString& trimmed)
+{
+    if (trimmed.size() > 255)
+        return INADDR_NONE;
+    return inet_addr(trimmed.toUtf8().constData());
+}
+
+QString dotted(quint32 addr)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(&addr);
+    return QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
+}
+
+} // namespace
+
+struct TKtICMP::Impl {
+    enum class Wait { None, Queued, Echo, Lookup, Pause };
+
+    TKtICMP* q = nullptr;
+    std::unique_ptr<IcmpTransport> transport;
+    std::unique_ptr<Resolver> resolver;
+    Clock* clock = nullptr;
+
+    bool busy = false;
+    bool stopped = false;
+
+    Wait wait = Wait::None;
+    quint64 token = 0;
+    std::unique_ptr<TimerHandle> timer;
+    quint64 lookupId = 0;
+    std::function<void()> resume;
+    std::function<void(int status, quint32 from, quint32 rtt, quint8 ttl)> echoDone;
+    std::function<void(bool ok, quint32 addr, const QString& name)> lookupDone;
+    qint64 sentAt = 0;
+    quint16 sequence = 0;        // of the probe in flight
+    quint16 nextSequence = 1;
+
+    // The operation in progress, its parameters taken when it started.
+    QString address;
+    int payloadSize = 0;
+    quint8 ttl = 255;
+    int timeout = 0;
+    int delay = 0;
+    int count = 0;
+    bool resolveName = false;
+    bool dontFragment = false;
+    int round = 0;
+    int hop = 0;
+    bool done = false;
+    bool resolved = false;
+    quint32 dest = 0;
+    QString hostName;
+
+    void connectParts()
+    {
+        QObject::connect(transport.get(), &IcmpTransport::answered, q,
+                         [this](const ProbeAnswer& a) { onAnswered(a); });
+        QObject::connect(resolver.get(), &Resolver::finished, q,
+                         [this](quint64 id, bool ok, quint32 addr, const QString& name) {
+                             onLookupFinished(id, ok, addr, name);
+                         });
+    }
+
+    void takeParameters()
+    {
+        address = q->Address;
+        payloadSize = q->BlockSize < 0 ? 0 : q->BlockSize;
+        ttl = q->TTL;
+        timeout = q->Timeout < 0 ? 0 : q->Timeout;
+        delay = q->Delay;
+        count = q->NumberOfPings;
+        resolveName = q->ResolveHostName;
+        dontFragment = q->DontFlagment;
+        resolved = false;
+        dest = 0;
+        hostName.clear();
+    }
+
+    // ---- waits -------------------------------------------------------------
+
+    // Continues with next from the event loop.
+    void yield(std::function<void()> next)
+    {
+        wait = Wait::Queued;
+        const quint64 t = ++token;
+        resume = std::move(next);
+        QMetaObject::invokeMethod(
+            q, [this, t] { continueIf(Wait::Queued, t); }, Qt::QueuedConnection);
+    }
+
+    void pause(int ms, std::function<void()> next)
+    {
+        wait = Wait::Pause;
+        const quint64 t = ++token;
+        resume = std::move(next);
+        timer = clock->singleShot(ms, [this, t] { continueIf(Wait::Pause, t); });
+    }
+
+    void continueIf(Wait kind, quint64 t)
+    {
+        if (wait != kind || token != t)
+            return;
+        wait = Wait::None;
+        auto next = std::move(resume);
+        resume = nullptr;
+        next();
+    }
+
+    // Sends a probe; done receives the outcome (from 0 = nothing answered).
+    void sendProbe(const Probe& probe, std::function<void(int, quint32, quint32, quint8)> next)
+    {
+        sequence = probe.sequence;
+        sentAt = clock->monotonicMs();
+        const int status = transport->send(probe);
+        if (status != 0) {
+            next(status, 0, 0, 0);
+            return;
+        }
+        wait = Wait::Echo;
+        const quint64 t = ++token;
+        echoDone = std::move(next);
+        timer = clock->singleShot(timeout, [this, t] {
+            if (wait != Wait::Echo || token != t)
+                return;
+            transport->abandon();
+            endEcho(icmp::kTimedOut, 0, 0, 0);
+        });
+    }
+
+    void onAnswered(const ProbeAnswer& a)
+    {
+        if (wait != Wait::Echo || a.sequence != sequence)
+            return; // late or foreign: the probe it belongs to is over
+        const qint64 rtt = std::max<qint64>(0, clock->monotonicMs() - sentAt);
+        transport->abandon();
+        endEcho(a.status, a.from, static_cast<quint32>(std::min<qint64>(rtt, 0xffffffff)), a.ttl);
+    }
+
+    void endEcho(int status, quint32 from, quint32 rtt, quint8 replyTtl)
+    {
+        wait = Wait::None;
+        timer.reset();
+        auto next = std::move(echoDone);
+        echoDone = nullptr;
+        if (from == 0) { // nothing answered: no address, time or TTL to report
+            rtt = 0;
+            replyTtl = 0;
+        }
+        next(status, from, rtt, replyTtl);
+    }
+
+    void lookup(bool reverse, const QString& name, quint32 addr,
+                std::function<void(bool, quint32, const QString&)> next)
+    {
+        wait = Wait::Lookup;
+        ++token;
+        lookupDone = std::move(next);
+        lookupId = reverse ? resolver->lookupAddress(addr) : resolver->lookupName(name);
+        if (lookupId == 0) // could not be started
+            endLookup(false, 0, QString());
+    }
+
+    void onLookupFinished(quint64 id, bool ok, quint32 addr, const QString& name)
+    {
+        if (wait != Wait::Lookup || id != lookupId || stopped)
+            return;
+        endLookup(ok, addr, name);
+    }
+
+    void endLookup(bool ok, quint32 addr, const QString& name)
+    {
+        wait = Wait::None;
+        lookupId = 0;
+        auto next = std::move(lookupDone);
+        lookupDone = nullptr;
+        next(ok, addr, name);
+    }
+
+    void finish()
+    {
+        wait = Wait::None;
+        ++token;
+        timer.reset();
+        resume = nullptr;
+        echoDone = nullptr;
+        lookupDone = nullptr;
+        busy = false;
+        emit q->Finished();
+    }
+
+    void cancel()
+    {
+        stopped = true;
+        if (!busy)
+            return;
+        switch (wait) {
+        case Wait::None:   // inside an event handler: the running step sees the flag
+        case Wait::Queued: // the queued step sees the flag
+            return;
+        case Wait::Echo:
+            transport->abandon();
+            break;
+        case Wait::Lookup:
+            resolver->cancel(lookupId);
+            lookupId = 0;
+            break;
+        case Wait::Pause:
+            break;
+        }
+        timer.reset();
+        echoDone = nullptr;
+        lookupDone = nullptr;
+        yield([this] { finish(); });
+    }
+
+    // ---- resolution --------------------------------------------------------
+
+    // Resolves the operation's address: next(ok, addr, officialName, byName).
+    void resolveTarget(std::function<void(bool, quint32, const QString&, bool)> next)
+    {
+        const QString text = trimControls(address);
+        const in_addr_t addr = parseAddress(text);
+        if (addr != INADDR_NONE) {
+            next(true, addr, QString(), false);
+            return;
+        }
+        // Texts that cannot be a name, and the limited broadcast address,
+        // whose value is the unresolvable marker itself.
+        in_addr probe {};
+        if (text.isEmpty() || text.size() > 255 || inet_aton(text.toUtf8().constData(), &probe) != 0) {
+            next(false, 0, QString(), false);
+            return;
+        }
+        lookup(false, text, 0, [next](bool ok, quint32 a, const QString& name) {
+            if (ok && a != INADDR_NONE)
+                next(true, a, name, true);
+            else
+                next(false, 0, QString(), false);
+        });
+    }
+
+    // ---- Ping --------------------------------------------------------------
+
+    void reply(int status, const QString& ip, quint32 rtt, quint8 replyTtl, const QString& name)
+    {
+        if (!stopped)
+            emit q->OnReply(status, ip, rtt, replyTtl, name);
+    }
+
+    void pingRound()
+    {
+        if (round >= count || stopped) {
+            finish();
+            return;
+        }
+        if (resolved) {
+            pingSend();
+            return;
+        }
+        resolveTarget([this](bool ok, quint32 addr, const QString& official, bool byName) {
+            if (!ok) {
+                reply(kUnknownHost, kNoAddress, 0, 0, QString());
+                pingPause();
+                return;
+            }
+            resolved = true;
+            dest = addr;
+            if (!resolveName) {
+                pingSend();
+            } else if (byName) {
+                hostName = official;
+                pingSend();
+            } else {
+                lookup(true, QString(), dest, [this](bool found, quint32, const QString& name) {
+                    hostName = found ? name : QString();
+                    pingSend();
+                });
+            }
+        });
+    }
+
+    void pingSend()
+    {
+        Probe probe;
+        probe.dest = dest;
+        probe.ttl = ttl;
+        probe.dontFragment = dontFragment;
+        probe.payloadSize = payloadSize;
+        probe.sequence = nextSequence++;
+        sendProbe(probe, [this](int status, quint32 from, quint32 rtt, quint8 replyTtl) {
+            reply(status, from ? dotted(from) : kNoAddress, rtt, replyTtl, hostName);
+            pingPause();
+        });
+    }
+
+    void pingPause()
+    {
+        ++round;
+        if (delay > 0 && !stopped)
+            pause(delay, [this] { pingRound(); });
+        else
+            yield([this] { pingRound(); });
+    }
+
+    // ---- Trace -------------------------------------------------------------
+
+    void route(int status, const QString& ip, quint32 rtt, const QString& name)
+    {
+        if (!stopped)
+            emit q->OnRoute(status, static_cast<quint8>(hop), ip, rtt, name, done);
+    }
+
+    void traceStart()
+    {
+        if (stopped) {
+            finish();
+            return;
+        }
+        resolveTarget([this](bool ok, quint32 addr, const QString&, bool) {
+            if (!ok) {
+                hop = 1;
+                done = true;
+                route(kUnknownHost, kNoAddress, 0, QString());
+                finish();
+                return;
+            }
+            dest = addr;
+            hop = 1;
+            traceHop();
+        });
+    }
+
+    void traceHop()
+    {
+        if (hop > ttl || done || stopped) {
+            finish();
+            return;
+        }
+        if (hop == ttl)
+            done = true;
+        Probe probe;
+        probe.dest = dest;
+        probe.ttl = static_cast<quint8>(hop);
+        probe.dontFragment = dontFragment;
+        probe.payloadSize = 0;
+        probe.sequence = nextSequence++;
+        sendProbe(probe, [this](int status, quint32 from, quint32 rtt, quint8) {
+            if (from == 0) {
+                if (!stopped) {
+                    if (status != icmp::kTimedOut)
+                        done = true;
+                    route(status, kNoAddress, 0, QString());
+                }
+                traceNext();
+                return;
+            }
+            auto report = [this, status, from, rtt](const QString& name) {
+                if (from == dest)
+                    done = true;
+                if (status == icmp::kSuccess || status == icmp::kTtlExpiredTransit) {
+                    route(icmp::kSuccess, dotted(from), rtt, name);
+                } else {
+                    done = true;
+                    route(status, dotted(from), rtt, name);
+                }
+                traceNext();
+            };
+            if (resolveName && !stopped)
+                lookup(true, QString(), from,
+                       [report](bool found, quint32, const QString& name) { report(found ? name : QString()); });
+            else
+                report(QString());
+        });
+    }
+
+    void traceNext()
+    {
+        ++hop;
+        yield([this] { traceHop(); });
+    }
+};
+
+TKtICMP::TKtICMP(QObject* parent) : TKtICMP(IcmpSocketKind::Auto, parent) {}
+
+TKtICMP::TKtICMP(IcmpSocketKind kind, QObject* parent)
+    : TKtICMP(openSocketTransport(kind), std::make_unique<SystemResolver>(), Clock::system(), parent)
+{
+}
+
+TKtICMP::TKtICMP(std::unique_ptr<IcmpTransport> transport, std::unique_ptr<Resolver> resolver, Clock& clock,
+                 QObject* parent)
+    : QObject(parent), d(std::make_unique<Impl>())
+{
+    d->q = this;
+    d->transport = std::move(transport);
+    d->resolver = std::move(resolver);
+    d->clock = &clock;
+    d->connectParts();
+}
+
+TKtICMP::~TKtICMP()
+{
+    // A hanging look-up is abandoned, never waited for.
+    if (d->wait == Impl::Wait::Lookup)
+        d->resolver->cancel(d->lookupId);
+    d->transport->abandon();
+    d->timer.reset();
+}
+
+bool TKtICMP::Ping()
+{
+    if (d->busy)
+        return false;
+    d->busy = true;
+    d->stopped = false;
+    d->takeParameters();
+    d->round = 0;
+    d->yield([this] { d->pingRound(); });
+    return true;
+}
+
+bool TKtICMP::Trace()
+{
+    if (d->busy)
+        return false;
+    d->busy = true;
+    d->stopped = false;
+    d->takeParameters();
+    d->hop = 0;
+    d->done = false;
+    d->yield([this] { d->traceStart(); });
+    return true;
+}
+
+void TKtICMP::Cancel()
+{
+    d->cancel();
+}
+
+bool TKtICMP::Busy() const
+{
+    return d->busy;
+}
+
+QString TKtICMP::StatusText(int code)
+{
+    switch (code) {
+    case 0: return QStringLiteral("Success");
+    case 11001: return QStringLiteral("Buffer too small");
+    case 11002: return QStringLiteral("Destination network unreachable");
+    case 11003: return QStringLiteral("Destination host unreachable");
+    case 11004: return QStringLiteral("Destination protocol unreachable");
+    case 11005: return QStringLiteral("Destination port unreachable");
+    case 11006: return QStringLiteral("No resources");
+    case 11007: return QStringLiteral("Bad option");
+    case 11008: return QStringLiteral("Hardware error");
+    case 11009: return QStringLiteral("Packet too big");
+    case 11010: return QStringLiteral("Request timed out");
+    case 11011: return QStringLiteral("Bad request");
+    case 11012: return QStringLiteral("Bad route");
+    case 11013: return QStringLiteral("TTL expired in transit");
+    case 11014: return QStringLiteral("TTL expired in reassembly");
+    case 11015: return QStringLiteral("Parameter problem");
+    case 11016: return QStringLiteral("Source quench");
+    case 11017: return QStringLiteral("Option too big");
+    case 11018: return QStringLiteral("Bad Destination");
+    case 11019: return QStringLiteral("Address deleted");
+    case 11020: return QStringLiteral("Spec MTU change");
+    case 11021: return QStringLiteral("MTU change");
+    case 11022: return QStringLiteral("IP Unload");
+    case 11050: return QStringLiteral("General failure");
+    case 11255: return QStringLiteral("Pending");
+    case -1: return QStringLiteral("Unknown host");
+    default: return QStringLiteral("Unknown Error");
+    }
+}
+
+bool TKtICMP::IsAddress(const QString& text)
+{
+    return parseAddress(trimControls(text)) != INADDR_NONE;
+}
+
+} // namespace tarvok

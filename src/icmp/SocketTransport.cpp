@@ -1,0 +1,281 @@
+#include "icmp/SocketTransport.h"
+
+#include "icmp/IcmpPacket.h"
+#include "icmp/KtIcmp.h"
+
+#include <QRandomGenerator>
+#include <QSocketNotifier>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <linux/errqueue.h>
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tarvok {
+
+namespace {
+
+constexpr size_t kMaxIcmpPayload = 65507; // 65535 - IPv4 header - ICMP header
+constexpr int kReadsPerWakeup = 256;
+
+int openDatagram()
+{
+    return ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+}
+
+int openRaw()
+{
+    return ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+}
+
+IcmpSocketKind kindFromEnvironment()
+{
+    const QByteArray v = qgetenv("TARVOK_ICMP_SOCKET").trimmed().toLower();
+    if (v == "dgram" || v == "datagram")
+        return IcmpSocketKind::Datagram;
+    if (v == "raw")
+        return IcmpSocketKind::Raw;
+    return IcmpSocketKind::Auto;
+}
+
+QString cannotOpenMessage(IcmpSocketKind kind, int err)
+{
+    QString m = QStringLiteral("必要な ICMP ソケットを開けません。");
+    if (kind == IcmpSocketKind::Raw)
+        m += QStringLiteral("(raw ソケット: %1)").arg(QString::fromLocal8Bit(std::strerror(err)));
+    else if (kind == IcmpSocketKind::Datagram)
+        m += QStringLiteral("(datagram ソケット: %1)").arg(QString::fromLocal8Bit(std::strerror(err)));
+    m += QStringLiteral("\n次のどちらかで使えるようになります:\n"
+                        "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+                        "  setcap cap_net_raw+ep <tarvok の実行ファイル>");
+    return m;
+}
+
+void setInt(int fd, int level, int name, int value)
+{
+    (void)::setsockopt(fd, level, name, &value, sizeof value);
+}
+
+} // namespace
+
+IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) : IcmpTransport(parent)
+{
+    if (kind == IcmpSocketKind::Auto)
+        kind = kindFromEnvironment();
+    int err = 0;
+    if (kind != IcmpSocketKind::Raw) {
+        fd_ = openDatagram();
+        err = errno;
+        kind_ = IcmpSocketKind::Datagram;
+    }
+    if (fd_ < 0 && kind != IcmpSocketKind::Datagram) {
+        fd_ = openRaw();
+        err = errno;
+        kind_ = IcmpSocketKind::Raw;
+    }
+    if (fd_ < 0)
+        throw EICMPError(cannotOpenMessage(kind, err));
+
+    if (kind_ == IcmpSocketKind::Datagram) {
+        // The kernel gives the socket its echo identifier when it is bound.
+        sockaddr_in local {};
+        local.sin_family = AF_INET;
+        socklen_t len = sizeof local;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
+            || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+            const int e = errno;
+            ::close(fd_);
+            throw EICMPError(cannotOpenMessage(kind_, e));
+        }
+        identifier_ = ntohs(local.sin_port);
+        setInt(fd_, SOL_IP, IP_RECVERR, 1);
+        setInt(fd_, SOL_IP, IP_RECVTTL, 1);
+    } else {
+        identifier_ = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
+        // Only what can answer an echo: replies and the errors about it.
+        icmp_filter filter {};
+        filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_SOURCE_QUENCH)
+                        | (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
+        (void)::setsockopt(fd_, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    }
+    buffer_.resize(65536 + 512);
+    notifier_ = new QSocketNotifier(static_cast<qintptr>(fd_), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] { onReadable(); });
+}
+
+IcmpSocketTransport::~IcmpSocketTransport()
+{
+    delete notifier_;
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int IcmpSocketTransport::send(const Probe& probe)
+{
+    // Whatever is left of earlier probes goes first, so that it can neither
+    // be taken for this probe's answer nor fail this send.
+    inFlight_ = false;
+    drain(nullptr);
+
+    if (probe.payloadSize < 0 || static_cast<size_t>(probe.payloadSize) > kMaxIcmpPayload)
+        return icmp::kPacketTooBig;
+    if (probe.ttl != currentTtl_) {
+        const int ttl = probe.ttl;
+        if (::setsockopt(fd_, SOL_IP, IP_TTL, &ttl, sizeof ttl) != 0)
+            return icmp::kGeneralFailure; // TTL 0 cannot be sent
+        currentTtl_ = probe.ttl;
+    }
+    const int pmtu = probe.dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
+    if (pmtu != currentPmtu_) {
+        if (::setsockopt(fd_, SOL_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu) != 0)
+            return icmp::kGeneralFailure;
+        currentPmtu_ = pmtu;
+    }
+
+    const auto packet = icmp::buildEchoRequest(identifier_, probe.sequence, probe.payloadSize);
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = probe.dest;
+    ssize_t n;
+    do {
+        n = ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return icmp::statusOfSendErrno(errno);
+    inFlight_ = true;
+    sequence_ = probe.sequence;
+    dest_ = probe.dest;
+    return 0;
+}
+
+void IcmpSocketTransport::abandon()
+{
+    inFlight_ = false;
+}
+
+void IcmpSocketTransport::onReadable()
+{
+    ProbeAnswer answer;
+    if (drain(&answer))
+        emit answered(answer);
+}
+
+bool IcmpSocketTransport::drain(ProbeAnswer* answer)
+{
+    bool found = false;
+    for (int i = 0; i < kReadsPerWakeup; ++i) {
+        bool matched = false;
+        bool any = false;
+        if (kind_ == IcmpSocketKind::Datagram)
+            any |= readError(answer, &matched);
+        if (!matched)
+            any |= readPacket(answer, &matched);
+        if (matched && answer && !found) {
+            found = true;
+            inFlight_ = false;
+        }
+        if (!any)
+            break;
+    }
+    if (!answer) {
+        // A pending error of an earlier probe must not fail the next send.
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        (void)::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len);
+    }
+    return found;
+}
+
+bool IcmpSocketTransport::readError(ProbeAnswer* answer, bool* matched)
+{
+    sockaddr_in from {};
+    alignas(cmsghdr) char control[512];
+    iovec iov { buffer_.data(), buffer_.size() };
+    msghdr msg {};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (n < 0)
+        return false;
+    if (!answer || !inFlight_ || (msg.msg_flags & MSG_CTRUNC))
+        return true;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR
+            || c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
+            continue;
+        sock_extended_err ee;
+        std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+        icmp::QueuedError qe;
+        qe.errnoValue = static_cast<int>(ee.ee_errno);
+        qe.origin = ee.ee_origin;
+        qe.type = ee.ee_type;
+        qe.code = ee.ee_code;
+        if (c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in))) {
+            sockaddr_in offender;
+            std::memcpy(&offender, CMSG_DATA(c) + sizeof(sock_extended_err), sizeof offender);
+            if (offender.sin_family == AF_INET)
+                qe.offender = offender.sin_addr.s_addr;
+        }
+        const size_t len = std::min(static_cast<size_t>(n), buffer_.size());
+        const icmp::ProbeKey key { identifier_, sequence_, dest_ };
+        if (auto a = icmp::parseQueuedError(qe, std::span(buffer_.data(), len), key)) {
+            *answer = *a;
+            answer->sequence = sequence_;
+            *matched = true;
+        }
+        break;
+    }
+    return true;
+}
+
+bool IcmpSocketTransport::readPacket(ProbeAnswer* answer, bool* matched)
+{
+    sockaddr_in from {};
+    alignas(cmsghdr) char control[128];
+    iovec iov { buffer_.data(), buffer_.size() };
+    msghdr msg {};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+    if (n < 0)
+        return errno != EAGAIN && errno != EWOULDBLOCK; // another error was consumed: read on
+    if (!answer || !inFlight_ || (msg.msg_flags & MSG_TRUNC))
+        return true;
+    const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n));
+    const icmp::ProbeKey key { identifier_, sequence_, dest_ };
+    std::optional<ProbeAnswer> a;
+    if (kind_ == IcmpSocketKind::Raw) {
+        a = icmp::parseRawPacket(bytes, key);
+    } else {
+        int ttl = 0;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int)))
+                std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
+        }
+        a = icmp::parseDatagramPacket(bytes, from.sin_addr.s_addr, static_cast<quint8>(ttl), key);
+    }
+    if (a) {
+        *answer = *a;
+        answer->sequence = sequence_;
+        *matched = true;
+    }
+    return true;
+}
+
+std::unique_ptr<IcmpTransport> openSocketTransport(IcmpSocketKind kind)
+{
+    return std::make_unique<IcmpSocketTransport>(kind);
+}
+
+} // namespace tarvok

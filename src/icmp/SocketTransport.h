@@ -1,0 +1,54 @@
+#pragma once
+// The system's ICMP echo service: an IPv4 ICMP socket on the event loop.
+// A datagram ICMP socket needs no privilege where net.ipv4.ping_group_range
+// admits the user's group; a raw ICMP socket needs CAP_NET_RAW.
+
+#include "icmp/Transport.h"
+
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace tarvok {
+
+class IcmpSocketTransport final : public IcmpTransport {
+    Q_OBJECT
+public:
+    // Opens a socket of the kind asked for (Auto: TARVOK_ICMP_SOCKET, else a
+    // datagram socket, else a raw one); throws EICMPError when none opens.
+    explicit IcmpSocketTransport(IcmpSocketKind kind = IcmpSocketKind::Auto, QObject* parent = nullptr);
+    ~IcmpSocketTransport() override;
+
+    int send(const Probe& probe) override;
+    void abandon() override;
+
+    // The kind actually opened (Datagram or Raw).
+    IcmpSocketKind kind() const { return kind_; }
+    // The echo identifier of this socket's requests.
+    quint16 identifier() const { return identifier_; }
+
+private:
+    void onReadable();
+    // Reads everything waiting; returns the answer to the probe in flight if
+    // one was among it.
+    bool drain(ProbeAnswer* answer);
+    bool readError(ProbeAnswer* answer, bool* matched);
+    bool readPacket(ProbeAnswer* answer, bool* matched);
+
+    int fd_ = -1;
+    IcmpSocketKind kind_ = IcmpSocketKind::Datagram;
+    quint16 identifier_ = 0;
+    QSocketNotifier* notifier_ = nullptr;
+    bool inFlight_ = false;
+    quint16 sequence_ = 0;
+    quint32 dest_ = 0;
+    int currentTtl_ = -1;
+    int currentPmtu_ = -1;
+    std::vector<unsigned char> buffer_;
+};
+
+// The transport TKtICMP uses by default.
+std::unique_ptr<IcmpTransport> openSocketTransport(IcmpSocketKind kind);
+
+} // namespace tarvok

@@ -1,0 +1,191 @@
+#include "FakeIcmp.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <arpa/inet.h>
+
+namespace tarvok::test {
+
+quint32 ip(const char* dotted)
+{
+    in_addr a {};
+    if (inet_aton(dotted, &a) == 0)
+        return 0;
+    return a.s_addr;
+}
+
+FakeOutcome FakeOutcome::reply(const char* from, quint8 ttl, qint64 afterMs)
+{
+    return FakeOutcome { Kind::Answer, 0, ip(from), ttl, afterMs };
+}
+
+FakeOutcome FakeOutcome::error(int status, const char* from, qint64 afterMs, quint8 ttl)
+{
+    return FakeOutcome { Kind::Answer, status, ip(from), ttl, afterMs };
+}
+
+FakeOutcome FakeOutcome::silence()
+{
+    return FakeOutcome {};
+}
+
+FakeOutcome FakeOutcome::sendError(int status)
+{
+    return FakeOutcome { Kind::SendError, status, 0, 0, 0 };
+}
+
+FakeTransport::FakeTransport(Clock& clock, QObject* parent)
+    : IcmpTransport(parent), clock_(clock), pending_(std::make_shared<int>(0))
+{
+}
+
+FakeTransport::~FakeTransport() = default;
+
+void FakeTransport::push(const FakeOutcome& outcome)
+{
+    queue_.push_back(outcome);
+}
+
+void FakeTransport::push(std::initializer_list<FakeOutcome> outcomes)
+{
+    for (const auto& o : outcomes)
+        queue_.push_back(o);
+}
+
+void FakeTransport::setResponder(std::function<FakeOutcome(const Probe&)> responder)
+{
+    responder_ = std::move(responder);
+}
+
+bool FakeTransport::answerPending() const
+{
+    return *pending_ > 0;
+}
+
+int FakeTransport::send(const Probe& probe)
+{
+    sent_.append(probe);
+    FakeOutcome o;
+    if (!queue_.empty()) {
+        o = queue_.front();
+        queue_.pop_front();
+    } else if (responder_) {
+        o = responder_(probe);
+    }
+    if (o.kind == FakeOutcome::Kind::SendError)
+        return o.status;
+    if (o.kind == FakeOutcome::Kind::Answer) {
+        ProbeAnswer a { o.status, o.from, o.ttl, probe.sequence };
+        auto pending = pending_;
+        ++*pending;
+        // The handle lives until abandon(); an answer that still comes after
+        // it is dropped unless abandon() is not honoured.
+        timers_.push_back(clock_.singleShot(o.afterMs, [this, a, pending] {
+            --*pending;
+            emit answered(a);
+        }));
+    }
+    return 0;
+}
+
+void FakeTransport::abandon()
+{
+    ++abandoned_;
+    if (honourAbandon_) {
+        timers_.clear();
+        *pending_ = 0;
+    }
+}
+
+FakeResolver::FakeResolver(QObject* parent) : Resolver(parent) {}
+
+void FakeResolver::addHost(const QString& name, const char* address, const QString& official)
+{
+    hosts_.insert(name, Host { ip(address), official.isEmpty() ? name : official });
+}
+
+void FakeResolver::addReverse(const char* address, const QString& name)
+{
+    names_.insert(ip(address), name);
+}
+
+void FakeResolver::hang(const QString& name)
+{
+    hangNames_.insert(name);
+}
+
+void FakeResolver::hangAddress(const char* address)
+{
+    hangAddrs_.insert(ip(address));
+}
+
+quint64 FakeResolver::lookupName(const QString& name)
+{
+    if (refuse_)
+        return 0;
+    forward_.append(name);
+    const quint64 id = nextId_++;
+    outstanding_.insert(id);
+    if (hangNames_.contains(name))
+        return id;
+    const auto it = hosts_.constFind(name);
+    const bool ok = it != hosts_.constEnd();
+    const quint32 addr = ok ? it->addr : 0;
+    const QString official = ok ? it->official : QString();
+    QMetaObject::invokeMethod(
+        this, [this, id, ok, addr, official] { complete(id, ok, addr, official); }, Qt::QueuedConnection);
+    return id;
+}
+
+quint64 FakeResolver::lookupAddress(quint32 addr)
+{
+    if (refuse_)
+        return 0;
+    reverse_.append(addr);
+    const quint64 id = nextId_++;
+    outstanding_.insert(id);
+    if (hangAddrs_.contains(addr))
+        return id;
+    const auto it = names_.constFind(addr);
+    const bool ok = it != names_.constEnd();
+    const QString name = ok ? *it : QString();
+    QMetaObject::invokeMethod(
+        this, [this, id, ok, addr, name] { complete(id, ok, addr, name); }, Qt::QueuedConnection);
+    return id;
+}
+
+void FakeResolver::cancel(quint64 id)
+{
+    if (outstanding_.remove(id))
+        ++cancelled_;
+}
+
+void FakeResolver::complete(quint64 id, bool ok, quint32 addr, const QString& name)
+{
+    if (!outstanding_.remove(id))
+        return; // cancelled
+    emit finished(id, ok, addr, name);
+}
+
+void settle()
+{
+    for (int i = 0; i < 64; ++i)
+        QCoreApplication::sendPostedEvents(nullptr, 0);
+}
+
+void advance(ManualClock& clock, qint64 ms)
+{
+    const qint64 target = clock.monotonicMs() + std::max<qint64>(ms, 0);
+    settle();
+    for (;;) {
+        const qint64 next = clock.nextDeadline();
+        if (next < 0 || next > target)
+            break;
+        clock.advance(std::max<qint64>(0, next - clock.monotonicMs()));
+        settle();
+    }
+    clock.advance(target - clock.monotonicMs());
+    settle();
+}
+
+} // namespace tarvok::test
