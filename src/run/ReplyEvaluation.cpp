@@ -1,0 +1,116 @@
+#include "run/ReplyEvaluation.h"
+
+#include "monitor/Statistics.h"
+
+namespace tarvok {
+
+QString FormatDateTime(const QDateTime& dt)
+{
+    return dt.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+}
+
+QString FormatTimeInfo(quint32 rtt)
+{
+    return QStringLiteral("Time:") + PadLeft(QString::number(rtt), 6) + QStringLiteral("ms");
+}
+
+Judgement JudgeReply(const QString& target, int status, const QString& ipAddress, quint32 rtt,
+                     const Preferences& prefs, QString (*statusText)(int))
+{
+    Judgement j;
+    if (ipAddress == QLatin1String("0.0.0.0")) {
+        j.statusInfo = statusText(status);
+        j.statusBar = target + QStringLiteral("  ") + j.statusInfo;
+    } else {
+        j.ipAddress = ipAddress;
+        j.statusInfo = status != 0 ? statusText(status) : FormatTimeInfo(rtt);
+        j.statusBar = target + QStringLiteral(" ( ") + ipAddress + QStringLiteral(" )  ") + j.statusInfo;
+    }
+    j.answered = status == 0;
+    if (!j.answered) {
+        j.isNG = true;
+        j.icon = image::Ng;
+        j.result = QString::fromUtf16(NgText);
+        j.message = j.statusInfo;
+        return j;
+    }
+    j.icon = image::Ok;
+    j.result = QString::fromUtf16(OkText);
+    // A round trip equal to the threshold is already slow.
+    if (!prefs.CheckRTT || static_cast<qint64>(rtt) < prefs.CheckRTTValue) {
+        j.message = QStringLiteral("Ping OK （") + QString::number(rtt) + QStringLiteral("ms）");
+    } else {
+        j.slow = true;
+        j.isNG = true;
+        j.message = QStringLiteral("レスポンス遅延（") + QString::number(rtt) + QStringLiteral("ms）");
+    }
+    return j;
+}
+
+void CountAttempt(TargetState& state)
+{
+    ++state.Attempts;
+}
+
+void RecordJudgement(TargetState& state, const Judgement& j, quint32 rtt, const Preferences& prefs)
+{
+    if (!j.answered) {
+        state.LastResult = LastResult::NG;
+        ++state.Failures;
+        ++state.NGCount;
+        return;
+    }
+    // Round-trip times beyond int range are clamped for the minimum and maximum.
+    const int t = rtt > static_cast<quint32>(TargetState::NoTime - 1) ? TargetState::NoTime - 1 : static_cast<int>(rtt);
+    state.TotalTime += rtt;
+    if (t < state.MinTime)
+        state.MinTime = t;
+    if (t > state.MaxTime || state.MaxTime == TargetState::NoTime)
+        state.MaxTime = t;
+    if (!j.slow) {
+        state.LastResult = LastResult::OK;
+        if (prefs.ContinuationNGCount)
+            state.NGCount = 0;
+    } else {
+        state.LastResult = LastResult::NG;
+        ++state.NGCount;
+    }
+}
+
+namespace {
+bool needsQuotes(const QString& item)
+{
+    for (QChar c : item) {
+        if (c.unicode() <= 0x20 || c == QLatin1Char('"') || c == QLatin1Char(','))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+QString CommaText(const QStringList& items)
+{
+    QString out;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (i > 0)
+            out += QLatin1Char(',');
+        const QString& item = items.at(i);
+        if (needsQuotes(item)) {
+            QString inner = item;
+            inner.replace(QLatin1String("\""), QLatin1String("\"\""));
+            out += QLatin1Char('"') + inner + QLatin1Char('"');
+        } else {
+            out += item;
+        }
+    }
+    return out;
+}
+
+QString BuildLogLine(const QString& result, const QString& dateTime, const QString& target,
+                     const QString& ipAddress, const QString& statusInfo, const QString& comment)
+{
+    return QLatin1Char('"') + result + QStringLiteral("\",")
+           + CommaText({dateTime, target, ipAddress, statusInfo, comment});
+}
+
+} // namespace tarvok

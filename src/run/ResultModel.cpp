@@ -1,0 +1,389 @@
+#include "run/ResultModel.h"
+
+#include "icmp/KtIcmp.h"
+#include "run/ReplyEvaluation.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tarvok {
+
+namespace {
+constexpr quint8 IpNone = 0x01; // the engine reported "0.0.0.0": the column is empty
+constexpr quint8 IpText = 0x02; // not a plain dotted quad: kept as interned text
+constexpr qint64 SecsPerDay = 86400;
+
+// Strict dotted quad (what the engine reports): four decimal parts 0-255
+// without leading zeros. Anything else is kept as text.
+bool parseDottedQuad(const QString& s, quint32& out)
+{
+    quint32 value = 0;
+    int parts = 0;
+    qsizetype i = 0;
+    const qsizetype n = s.size();
+    while (parts < 4) {
+        qsizetype start = i;
+        quint32 part = 0;
+        while (i < n && s[i] >= QLatin1Char('0') && s[i] <= QLatin1Char('9') && i - start < 3) {
+            part = part * 10 + static_cast<quint32>(s[i].unicode() - '0');
+            ++i;
+        }
+        const qsizetype len = i - start;
+        if (len == 0 || part > 255 || (len > 1 && s[start] == QLatin1Char('0')))
+            return false;
+        value = (value << 8) | part;
+        ++parts;
+        if (parts < 4) {
+            if (i >= n || s[i] != QLatin1Char('.'))
+                return false;
+            ++i;
+        }
+    }
+    if (i != n)
+        return false;
+    out = value;
+    return true;
+}
+
+QString dottedQuad(quint32 v)
+{
+    return QString::asprintf("%u.%u.%u.%u", (v >> 24) & 0xFF, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+}
+
+qint64 localSeconds(const QDateTime& t)
+{
+    return t.date().toJulianDay() * SecsPerDay + t.time().msecsSinceStartOfDay() / 1000;
+}
+
+QString formatLocalSeconds(qint64 secs)
+{
+    const QDate d = QDate::fromJulianDay(secs / SecsPerDay);
+    const int s = static_cast<int>(secs % SecsPerDay);
+    return QString::asprintf("%04d/%02d/%02d %02d:%02d:%02d", d.year(), d.month(), d.day(), s / 3600, (s / 60) % 60,
+                             s % 60);
+}
+
+// Ranks rows by the texts their codes stand for: the distinct codes are
+// formatted once and ordered by the locale's collation.
+std::vector<qint64> ranksByText(const std::vector<qint64>& codes, const std::function<QString(qint64)>& textOf)
+{
+    std::vector<qint64> distinct = codes;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(distinct.size()));
+    for (qint64 c : distinct)
+        texts.append(textOf(c));
+    const std::vector<int> rank = TextOrder().ranks(texts);
+    std::vector<qint64> out(codes.size());
+    for (size_t i = 0; i < codes.size(); ++i) {
+        const auto it = std::lower_bound(distinct.begin(), distinct.end(), codes[i]);
+        out[i] = rank[it - distinct.begin()];
+    }
+    return out;
+}
+} // namespace
+
+struct ResultModel::Row {
+    qint64 localSecs;  // local date and time as seconds (Julian day * 86400 + time of day)
+    quint32 target;    // interned (target, comment)
+    quint32 ip;        // IPv4, or the index of an interned text with IpText
+    qint32 status;
+    quint32 rtt;
+    quint8 flags;
+};
+
+struct ResultModel::Strings {
+    std::vector<std::pair<QString, QString>> targets;
+    QHash<std::pair<QString, QString>, quint32> targetIds;
+    quint32 lastTarget = 0;
+    QStringList ipTexts;
+    QHash<QString, quint32> ipIds;
+
+    quint32 internTarget(const QString& target, const QString& comment)
+    {
+        if (lastTarget < targets.size()) {
+            const auto& last = targets[lastTarget];
+            if (last.first == target && last.second == comment)
+                return lastTarget;
+        }
+        std::pair<QString, QString> key{target, comment};
+        auto it = targetIds.constFind(key);
+        if (it == targetIds.constEnd()) {
+            const quint32 id = static_cast<quint32>(targets.size());
+            targets.push_back(key);
+            it = targetIds.insert(key, id);
+        }
+        lastTarget = it.value();
+        return lastTarget;
+    }
+
+    quint32 internIp(const QString& text)
+    {
+        auto it = ipIds.constFind(text);
+        if (it != ipIds.constEnd())
+            return it.value();
+        const quint32 id = static_cast<quint32>(ipTexts.size());
+        ipTexts.append(text);
+        ipIds.insert(text, id);
+        return id;
+    }
+};
+
+ResultModel::ResultModel(QObject* parent)
+    : QAbstractTableModel(parent), strings_(std::make_unique<Strings>())
+{
+}
+
+ResultModel::~ResultModel() = default;
+
+const ResultModel::Row& ResultModel::row(int r) const
+{
+    return rows_[static_cast<size_t>(first_ + r)];
+}
+
+int ResultModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(static_cast<qsizetype>(rows_.size()) - first_);
+}
+
+int ResultModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString ResultModel::ipText(const Row& r) const
+{
+    if (r.flags & IpNone)
+        return {};
+    if (r.flags & IpText)
+        return strings_->ipTexts.value(r.ip);
+    return dottedQuad(r.ip);
+}
+
+QString ResultModel::statusText(const Row& r) const
+{
+    if ((r.flags & IpNone) || r.status != 0)
+        return TKtICMP::StatusText(r.status);
+    return FormatTimeInfo(r.rtt);
+}
+
+QString ResultModel::text(int rowIndex, int column) const
+{
+    if (rowIndex < 0 || rowIndex >= rowCount())
+        return {};
+    const Row& r = row(rowIndex);
+    switch (column) {
+    case ColResult: return QString::fromUtf16(r.status == 0 ? OkText : NgText);
+    case ColDateTime: return formatLocalSeconds(r.localSecs);
+    case ColTarget: return strings_->targets[r.target].first;
+    case ColIPAddress: return ipText(r);
+    case ColStatus: return statusText(r);
+    case ColComment: return strings_->targets[r.target].second;
+    default: return {};
+    }
+}
+
+QVariant ResultModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() < 0 || index.row() >= rowCount() || index.column() < 0
+        || index.column() >= ColumnCount)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return text(index.row(), index.column());
+    case ImageIndexRole:
+        if (index.column() != ColResult)
+            return {};
+        return row(index.row()).status == 0 ? image::Ok : image::Ng;
+    case Qt::DecorationRole:
+        if (index.column() != ColResult || !imageProvider_)
+            return {};
+        return imageProvider_(row(index.row()).status == 0 ? image::Ok : image::Ng);
+    default:
+        return {};
+    }
+}
+
+QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char16_t* const captions[ColumnCount] = {u"", u"日時", u"対象", u"ＩＰアドレス", u"ステータス", u"備考"};
+    if (section < 0 || section >= ColumnCount)
+        return {};
+    return QString::fromUtf16(captions[section]);
+}
+
+ResultRow ResultModel::rowTexts(int r) const
+{
+    if (r < 0 || r >= rowCount())
+        return {};
+    ResultRow out;
+    out.Icon = row(r).status == 0 ? image::Ok : image::Ng;
+    out.Result = text(r, ColResult);
+    out.DateTime = text(r, ColDateTime);
+    out.Target = text(r, ColTarget);
+    out.IPAddress = text(r, ColIPAddress);
+    out.StatusInfo = text(r, ColStatus);
+    out.Comment = text(r, ColComment);
+    return out;
+}
+
+void ResultModel::append(const QDateTime& localTime, const QString& target, const QString& comment, int status,
+                         const QString& ipAddress, quint32 rtt)
+{
+    Row r{};
+    r.localSecs = localSeconds(localTime);
+    r.target = strings_->internTarget(target, comment);
+    r.status = status;
+    r.rtt = rtt;
+    if (ipAddress == QLatin1String("0.0.0.0")) {
+        r.flags = IpNone;
+    } else if (!parseDottedQuad(ipAddress, r.ip)) {
+        r.flags = IpText;
+        r.ip = strings_->internIp(ipAddress);
+    }
+    const int n = rowCount();
+    beginInsertRows({}, n, n);
+    rows_.push_back(r);
+    endInsertRows();
+}
+
+void ResultModel::removeFirst()
+{
+    if (rowCount() == 0)
+        return;
+    beginRemoveRows({}, 0, 0);
+    ++first_;
+    compact();
+    endRemoveRows();
+}
+
+void ResultModel::compact()
+{
+    // Drop the removed rows in one go once they make up half the storage:
+    // trimming the oldest row stays cheap however long the list is.
+    if (first_ >= 1024 && first_ * 2 >= static_cast<qsizetype>(rows_.size())) {
+        rows_.erase(rows_.begin(), rows_.begin() + first_);
+        first_ = 0;
+    }
+}
+
+void ResultModel::clear()
+{
+    beginResetModel();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    first_ = 0;
+    strings_ = std::make_unique<Strings>();
+    endResetModel();
+}
+
+void ResultModel::reserve(qsizetype rows)
+{
+    if (rows > 0)
+        rows_.reserve(static_cast<size_t>(first_ + rows));
+}
+
+qsizetype ResultModel::memoryBytes() const
+{
+    qsizetype bytes = static_cast<qsizetype>(rows_.capacity() * sizeof(Row));
+    for (const auto& t : strings_->targets)
+        bytes += 2 * (t.first.capacity() + t.second.capacity()) + 64;
+    bytes += strings_->targets.capacity() * sizeof(std::pair<QString, QString>);
+    for (const QString& s : strings_->ipTexts)
+        bytes += 2 * s.capacity() + 48;
+    return bytes;
+}
+
+void ResultModel::setImageProvider(std::function<QIcon(int)> provider)
+{
+    imageProvider_ = std::move(provider);
+}
+
+std::vector<qint64> ResultModel::sortKeys(int column) const
+{
+    const int n = rowCount();
+    std::vector<qint64> keys(n);
+    switch (column) {
+    case ColDateTime:
+        // The fixed-width text orders exactly as the time stamp does.
+        for (int i = 0; i < n; ++i)
+            keys[i] = row(i).localSecs;
+        return keys;
+    case ColResult:
+        for (int i = 0; i < n; ++i)
+            keys[i] = row(i).status == 0 ? 0 : 1;
+        return ranksByText(keys, [](qint64 c) { return QString::fromUtf16(c == 0 ? OkText : NgText); });
+    case ColTarget:
+    case ColComment: {
+        for (int i = 0; i < n; ++i)
+            keys[i] = row(i).target;
+        const bool target = column == ColTarget;
+        return ranksByText(keys, [this, target](qint64 c) {
+            const auto& t = strings_->targets[static_cast<size_t>(c)];
+            return target ? t.first : t.second;
+        });
+    }
+    case ColIPAddress: {
+        constexpr qint64 None = -1;
+        constexpr qint64 TextBase = qint64(1) << 33;
+        for (int i = 0; i < n; ++i) {
+            const Row& r = row(i);
+            keys[i] = (r.flags & IpNone) ? None : (r.flags & IpText) ? TextBase + r.ip : qint64(r.ip);
+        }
+        return ranksByText(keys, [this](qint64 c) -> QString {
+            if (c == None)
+                return {};
+            if (c >= TextBase)
+                return strings_->ipTexts.value(static_cast<qsizetype>(c - TextBase));
+            return dottedQuad(static_cast<quint32>(c));
+        });
+    }
+    case ColStatus: {
+        constexpr qint64 CodeBase = qint64(1) << 40;
+        for (int i = 0; i < n; ++i) {
+            const Row& r = row(i);
+            keys[i] = ((r.flags & IpNone) || r.status != 0) ? CodeBase + r.status : qint64(r.rtt);
+        }
+        return ranksByText(keys, [](qint64 c) {
+            return c > qint64(0xFFFFFFFF) ? TKtICMP::StatusText(static_cast<int>(c - CodeBase))
+                       : FormatTimeInfo(static_cast<quint32>(c));
+        });
+    }
+    default:
+        return keys;
+    }
+}
+
+void ResultModel::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= ColumnCount || rowCount() < 2)
+        return;
+    const std::vector<qint64> keys = sortKeys(column);
+    const std::vector<int> perm = SortPermutation(keys, order == Qt::AscendingOrder);
+    const int n = rowCount();
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<Row> sorted;
+    sorted.reserve(rows_.capacity() - static_cast<size_t>(first_));
+    for (int i = 0; i < n; ++i)
+        sorted.push_back(row(perm[i]));
+    rows_ = std::move(sorted);
+    first_ = 0;
+    const QModelIndexList persistent = persistentIndexList();
+    if (!persistent.isEmpty()) {
+        std::vector<int> newRowOf(n);
+        for (int i = 0; i < n; ++i)
+            newRowOf[perm[i]] = i;
+        QModelIndexList moved;
+        moved.reserve(persistent.size());
+        for (const QModelIndex& idx : persistent)
+            moved.append(index(newRowOf[idx.row()], idx.column()));
+        changePersistentIndexList(persistent, moved);
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+} // namespace tarvok

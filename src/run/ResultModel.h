@@ -1,0 +1,84 @@
+#pragma once
+// ResultModel: the result list ListView1, one row per echo of the ping runs,
+// appended at the end. Rows are stored compactly (time stamp, interned target
+// and comment, status, round-trip time, IPv4 address) and formatted when
+// displayed, so a million rows stay cheap.
+//
+// Columns: 0 caption ("ＯＫ" / "ＮＧ", empty header), 1 "日時", 2 "対象",
+// 3 "ＩＰアドレス", 4 "ステータス", 5 "備考".
+// Roles (see monitor/Statistics.h): ImageIndexRole on column 0 gives 1 (OK)
+// or 2 (NG); Qt::DecorationRole on column 0 gives imageProvider(that index)
+// when an image provider is set.
+
+#include "monitor/Statistics.h"
+
+#include <QAbstractTableModel>
+#include <QDateTime>
+#include <QHash>
+#include <QIcon>
+#include <functional>
+#include <vector>
+
+namespace tarvok {
+
+// One result row as displayed, for the save, export and log commands.
+struct ResultRow {
+    int Icon = 0;        // 1 OK, 2 NG
+    QString Result;      // "ＯＫ" / "ＮＧ"
+    QString DateTime;    // "yyyy/mm/dd hh:nn:ss"
+    QString Target;
+    QString IPAddress;   // empty when the engine reported "0.0.0.0"
+    QString StatusInfo;  // "Time:    12ms" or the engine's status text
+    QString Comment;
+    QStringList subItems() const { return {DateTime, Target, IPAddress, StatusInfo, Comment}; }
+};
+
+class ResultModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { ColResult, ColDateTime, ColTarget, ColIPAddress, ColStatus, ColComment, ColumnCount };
+
+    explicit ResultModel(QObject* parent = nullptr);
+    ~ResultModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // Stable sort by the displayed texts of `column` in the locale's order.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // Appends a row for one echo: local time of the reply, the target and its
+    // comment, and what the engine reported (status, address text, RTT).
+    void append(const QDateTime& localTime, const QString& target, const QString& comment, int status,
+                const QString& ipAddress, quint32 rtt);
+    // Deletes row 0.
+    void removeFirst();
+    void clear();
+    // Room for `rows` rows in all (a hint).
+    void reserve(qsizetype rows);
+
+    ResultRow rowTexts(int row) const;
+    QString text(int row, int column) const;
+
+    // Memory held by the rows and their tables, in bytes (for measurements).
+    qsizetype memoryBytes() const;
+
+    void setImageProvider(std::function<QIcon(int)> provider);
+
+private:
+    struct Row;
+    struct Strings;
+    const Row& row(int r) const;
+    QString ipText(const Row& r) const;
+    QString statusText(const Row& r) const;
+    std::vector<qint64> sortKeys(int column) const;
+    void compact();
+
+    std::vector<Row> rows_;
+    qsizetype first_ = 0; // rows_[first_] is row 0; removeFirst() only advances it
+    std::unique_ptr<Strings> strings_;
+    std::function<QIcon(int)> imageProvider_;
+};
+
+} // namespace tarvok

@@ -1,0 +1,195 @@
+#pragma once
+// RunController: the ping command and its run. It owns the TargetList, the run
+// schedule, the per-target state, the result and statistics models and the
+// run state (busy, break and waiting flags, current target), and drives the
+// engine one echo at a time on the event loop.
+//
+// Binding (the main window does this):
+//   - construct with the engine, the window as RunView, the RunHooks, the
+//     Preferences record and the clock; the controller connects the engine's
+//     OnReply to KtICMP1Reply and Finished to its own step function itself;
+//   - mnuPing / btnPing / pmnPing -> mnuPingClick(); mnuBreak / btnBreak /
+//     pmnBreak -> mnuBreakClick(); mnuClear / btnClear -> mnuClearClick() (the
+//     window also clears its trace tree and disables the save items);
+//   - ListView1 shows resultModel(), ListView2 shows statModel(); their header
+//     clicks -> ListView1ColumnClick(section) / ListView2ColumnClick(section)
+//     (do not enable the views' own sorting);
+//   - the close sequence calls StopForClose() (break flag only; the echo in
+//     flight completes, and the run ends after it);
+//   - the 統計 menu: ToukeiMenuEnabling(Busy(), statModel().rowCount(),
+//     selected rows) and SelectionFor(action, selected targets) -> the target
+//     indices to select; map them to rows with statModel().rowOfTarget().
+//
+// A run never blocks: mnuPingClick() starts it and returns; the run ends
+// later with runFinished(). Every step of a run happens in this order:
+// preparation (busy cursor, empty status, SetIdleControls(false), statistics
+// rebuilt, tab "Ping 結果", engine configured, RunHooks::RunStarting, sorting
+// blocked), then per schedule entry: "ping to <address> ..." in the status
+// bar, one echo, its reply (KtICMP1Reply), the engine's pause, the target's
+// statistics row refreshed; after a cycle "終了しました。" and
+// SetIdleControls(true), or with periodic execution the waiting phase
+// ("定期実行待機中。", the resets, Interval minutes) and the next cycle.
+
+#include "icmp/KtIcmp.h"
+#include "monitor/Statistics.h"
+#include "monitor/StatisticsModel.h"
+#include "monitor/TargetState.h"
+#include "run/ResultModel.h"
+#include "run/RunSchedule.h"
+#include "run/RunView.h"
+#include "store/Preferences.h"
+#include "targets/TargetList.h"
+
+#include <QObject>
+#include <memory>
+#include <vector>
+
+namespace tarvok {
+
+class Clock;
+class TimerHandle;
+
+class RunController : public QObject {
+    Q_OBJECT
+public:
+    // hooks may be null (no alerts, no log). All references must outlive the
+    // controller.
+    RunController(TKtICMP& engine, RunView& view, RunHooks* hooks, const Preferences& prefs, Clock& clock,
+                  QObject* parent = nullptr);
+    ~RunController() override;
+
+    // --- Commands -------------------------------------------------------
+    // The ping command: parses the editor lines into the TargetList, builds the
+    // schedule and starts a run. Does nothing while the engine or a run is
+    // busy. With no target: "対象アドレスが１件もありません。", tab 対象,
+    // commandModeCleared(), no run.
+    void mnuPingClick();
+    // Expands the TargetList into the schedule (PingCount and order read from
+    // the view now). Also for runs that fill the TargetList themselves.
+    void BuildRunSchedule();
+    // Prepares and starts a run over the current schedule (not empty). Returns
+    // once the run has started; runFinished() follows.
+    void ExecutePingRun();
+    // The break command: cancels the engine, sets the break flag,
+    // "終了しました。", commandModeCleared(), SetIdleControls(true). A run ends
+    // when its echo in flight has ended; a run in its waiting phase at once.
+    void mnuBreakClick();
+    // The close sequence during a run: sets the break flag only (the echo in
+    // flight and its pause complete, its reply is not recorded).
+    void StopForClose();
+    // Empties the result and statistics lists (not while a run is busy). The
+    // TargetState records stay.
+    void mnuClearClick();
+    // Header clicks. Ignored while sorting of that list is blocked by a run.
+    void ListView1ColumnClick(int column);
+    void ListView2ColumnClick(int column);
+
+    // --- Engine events (connected by the constructor) --------------------
+    void KtICMP1Reply(int Status, const QString& IPAddress, quint32 RTT, quint8 TTL, const QString& HostName);
+
+    // --- Statistics ------------------------------------------------------
+    // Fresh TargetState records and statistics rows for every target.
+    void RebuildStatistics();
+    // Rewrites the statistics row of one target from its TargetState.
+    void RefreshStatRow(int targetIndex);
+
+    enum class SelectAction { OKAddress, NGAddress, AllOKAddress, AllNGAddress, Reverse };
+    // Target indices to select after a selection action; `selectedTargets` is
+    // the current selection (used by Reverse only).
+    std::vector<int> SelectionFor(SelectAction action, const std::vector<int>& selectedTargets) const;
+
+    // --- State -----------------------------------------------------------
+    // The busy flag: a ping run is in progress, waiting phases included (or
+    // another kind of run has set it with SetBusy).
+    bool Busy() const { return busy_; }
+    bool BreakFlag() const { return break_; }
+    bool Waiting() const { return waiting_; }
+    // True between cycles of a periodic run.
+    bool InWaitingPhase() const { return phase_ == Phase::WaitingPhase; }
+    // Other kinds of runs (route traces) share the busy and break flags.
+    void SetBusy(bool busy) { busy_ = busy; }
+    void SetBreakFlag(bool on) { break_ = on; }
+
+    QString CurrentAddress() const { return currentAddress_; }
+    QString CurrentComment() const { return currentComment_; }
+    int CurrentIndex() const { return currentIndex_; }
+
+    // Header-click sorting is allowed now (the window may grey its headers).
+    bool ResultSortAllowed() const { return !resultSortBlocked_; }
+    bool StatSortAllowed() const { return !statSortBlocked_; }
+
+    TargetList& targetList() { return targets_; }
+    const TargetList& targetList() const { return targets_; }
+    const RunSchedule& schedule() const { return schedule_; }
+    const std::vector<TargetState>& targetStates() const { return states_; }
+    std::vector<TargetState>& targetStates() { return states_; }
+    ResultModel& resultModel() { return results_; }
+    StatModel& statModel() { return stats_; }
+    const ListSortMemory& resultSortMemory() const { return resultSort_; }
+    const ListSortMemory& statSortMemory() const { return statSort_; }
+
+signals:
+    // commandMode (quit after the run) must be cleared: the run had no target,
+    // or it was broken.
+    void commandModeCleared();
+    // A ping run has started (after its preparation).
+    void runStarted();
+    // A ping run has ended, however; broken: by the break command, the close
+    // sequence or an error.
+    void runFinished(bool broken);
+    // A failure inside a run ended it; the window reports the message.
+    void runError(const QString& message);
+    // The break command was given (route traces listen to end themselves).
+    void breakRequested();
+
+private:
+    enum class Phase { Idle, Between, Sending, Stalled, WaitingPhase };
+
+    void PingRunLoop();
+    void startCycle();
+    void nextEntry();
+    void onEngineFinished();
+    void onBreakNoticed();
+    void afterEcho();
+    void endCycle();
+    void armWait();
+    void onWaitDue();
+    void finishRun();
+    void failRun(const QString& message);
+    void TrimResultList();
+    void post(void (RunController::*step)());
+    template <typename F> void guarded(F&& f);
+
+    TKtICMP& engine_;
+    RunView& view_;
+    RunHooks* hooks_;
+    std::unique_ptr<RunHooks> defaultHooks_;
+    const Preferences& prefs_;
+    Clock& clock_;
+
+    TargetList targets_;
+    RunSchedule schedule_;
+    std::vector<TargetState> states_;
+    ResultModel results_;
+    StatModel stats_;
+    ListSortMemory resultSort_;
+    ListSortMemory statSort_;
+
+    bool busy_ = false;
+    bool break_ = false;
+    bool waiting_ = false;
+    bool resultSortBlocked_ = false;
+    bool statSortBlocked_ = false;
+    QString currentAddress_;
+    QString currentComment_;
+    int currentIndex_ = -1;
+
+    Phase phase_ = Phase::Idle;
+    bool running_ = false; // a ping run of this controller is in progress
+    qint64 entry_ = 0;
+    qint64 deadline_ = 0;
+    std::unique_ptr<TimerHandle> waitTimer_;
+    quint64 generation_ = 0; // invalidates queued steps of an ended run
+};
+
+} // namespace tarvok
