@@ -27,8 +27,9 @@ quint32 addressAt(const uint8_t* p)
 }
 
 // The IPv4 header at the start of bytes: its length, or 0 when it is not a
-// well-formed header of an ICMP packet. total (when given) receives the
-// packet's length by its header, clipped to what is there.
+// well-formed header of an ICMP packet. With total, the packet must be whole
+// (its length by the header fits in bytes) and total receives that length;
+// without, the packet may be cut short (as the one quoted in an error is).
 size_t ipv4HeaderLength(std::span<const uint8_t> bytes, size_t* total)
 {
     if (bytes.size() < 20 || (bytes[0] >> 4) != 4)
@@ -39,9 +40,9 @@ size_t ipv4HeaderLength(std::span<const uint8_t> bytes, size_t* total)
     if (bytes[9] != kProtocolIcmp)
         return 0;
     if (total) {
-        size_t t = be16(&bytes[2]);
+        const size_t t = be16(&bytes[2]);
         if (t < ihl || t > bytes.size())
-            t = bytes.size();
+            return 0;
         *total = t;
     }
     return ihl;
