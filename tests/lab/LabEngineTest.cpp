@@ -1,0 +1,314 @@
+// The echo engine over real ICMP sockets in the network lab (see README.md),
+// with both kinds of socket. Outside a lab every test reports itself skipped.
+
+#include "icmp/KtIcmp.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ostream>
+
+namespace tarvok {
+// Names the socket kind in test output.
+void PrintTo(IcmpSocketKind kind, std::ostream* out)
+{
+    *out << (kind == IcmpSocketKind::Datagram ? "datagram" : kind == IcmpSocketKind::Raw ? "raw" : "auto");
+}
+} // namespace tarvok
+
+namespace {
+
+using namespace tarvok;
+
+QString labValue(const char* name)
+{
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+struct Reply {
+    int status;
+    QString address;
+    quint32 rtt;
+    quint8 ttl;
+    QString hostName;
+};
+
+struct Hop {
+    int status;
+    quint8 hops;
+    QString address;
+    quint32 rtt;
+    QString hostName;
+    bool done;
+};
+
+// An engine on the system's sockets of the given kind; null (with the reason
+// recorded as a failure) when that kind cannot be opened.
+std::unique_ptr<TKtICMP> makeEngine(IcmpSocketKind kind)
+{
+    try {
+        return std::make_unique<TKtICMP>(kind);
+    } catch (const EICMPError& e) {
+        ADD_FAILURE() << e.what();
+        return nullptr;
+    }
+}
+
+qint64 cpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& t) { return qint64(t.tv_sec) * 1000 + t.tv_usec / 1000; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+class LabEngine : public ::testing::TestWithParam<IcmpSocketKind> {
+protected:
+    void SetUp() override
+    {
+        if (labValue("LAB_HOST_NS").isEmpty()) {
+            const QString why = labValue("LAB_UNAVAILABLE");
+            GTEST_SKIP() << "no network lab: "
+                         << (why.isEmpty() ? std::string("run through tests/lab/with-lab.sh") : why.toStdString());
+        }
+        engine = makeEngine(GetParam());
+        ASSERT_TRUE(engine) << "cannot open an ICMP socket of this kind in the lab";
+        engine->NumberOfPings = 1;
+        engine->Delay = 0;
+        engine->Timeout = 2000;
+        engine->ResolveHostName = false;
+        QObject::connect(engine.get(), &TKtICMP::OnReply, engine.get(),
+                         [this](int status, const QString& address, quint32 rtt, quint8 ttl, const QString& name) {
+                             replies.push_back({status, address, rtt, ttl, name});
+                         });
+        QObject::connect(engine.get(), &TKtICMP::OnRoute, engine.get(),
+                         [this](int status, quint8 hops, const QString& address, quint32 rtt, const QString& name,
+                                bool done) { route.push_back({status, hops, address, rtt, name, done}); });
+        QObject::connect(engine.get(), &TKtICMP::Finished, engine.get(), [this] {
+            ++finished;
+            if (loop.isRunning())
+                loop.quit();
+        });
+    }
+
+    // Starts an operation and runs the event loop until the engine reports
+    // that it has ended (or limitMs passed). Returns the milliseconds taken.
+    qint64 run(bool (TKtICMP::*operation)(), int limitMs = 30000)
+    {
+        const int before = finished;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE((engine.get()->*operation)());
+        if (finished == before) {
+            QTimer limit;
+            limit.setSingleShot(true);
+            QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+            limit.start(limitMs);
+            loop.exec();
+        }
+        EXPECT_EQ(finished, before + 1) << "the operation did not end within " << limitMs << " ms";
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    }
+    qint64 ping(int limitMs = 30000) { return run(&TKtICMP::Ping, limitMs); }
+    qint64 trace(int limitMs = 60000) { return run(&TKtICMP::Trace, limitMs); }
+
+    std::unique_ptr<TKtICMP> engine;
+    std::vector<Reply> replies;
+    std::vector<Hop> route;
+    int finished = 0;
+    QEventLoop loop;
+};
+
+TEST_P(LabEngine, AnsweredEchoAcrossTwoRouters)
+{
+    engine->Address = labValue("LAB_REACHABLE");
+    ping();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 0);
+    EXPECT_EQ(replies[0].address, labValue("LAB_REACHABLE"));
+    EXPECT_EQ(replies[0].ttl, labValue("LAB_REACHABLE_TTL").toInt());
+    EXPECT_LT(replies[0].rtt, 1000u);
+    EXPECT_TRUE(replies[0].hostName.isEmpty());
+
+    // By name: the official name is reported.
+    replies.clear();
+    engine->Address = labValue("LAB_REACHABLE_NAME");
+    engine->ResolveHostName = true;
+    ping();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 0);
+    EXPECT_EQ(replies[0].address, labValue("LAB_REACHABLE"));
+    EXPECT_EQ(replies[0].hostName, labValue("LAB_REACHABLE_NAME"));
+
+    // By address with host names wanted: the reverse name is reported.
+    replies.clear();
+    engine->Address = " " + labValue("LAB_REACHABLE") + " ";
+    ping();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 0);
+    EXPECT_EQ(replies[0].hostName, labValue("LAB_REACHABLE_NAME"));
+}
+
+TEST_P(LabEngine, SilentAddressTimesOutWithoutUsingTheProcessor)
+{
+    engine->Address = labValue("LAB_SILENT");
+    engine->Timeout = 2000;
+    const qint64 cpuBefore = cpuMs();
+    const qint64 took = ping();
+    const qint64 cpu = cpuMs() - cpuBefore;
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 11010);
+    EXPECT_EQ(replies[0].address, "0.0.0.0");
+    EXPECT_EQ(TKtICMP::StatusText(replies[0].status), "Request timed out");
+    EXPECT_GE(took, 2000 - 20);
+    EXPECT_LT(took, 2000 + 500);
+    // Waiting is sleeping: a busy or polling wait would burn far more.
+    EXPECT_LT(cpu, 50) << "processor time while waiting 2 s for a time-out: " << cpu << " ms";
+    std::printf("processor time while waiting 2 s for a time-out: %lld ms\n", static_cast<long long>(cpu));
+}
+
+TEST_P(LabEngine, RouterReportsHostUnreachable)
+{
+    engine->Address = labValue("LAB_UNREACHABLE");
+    const qint64 took = ping();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 11003);
+    EXPECT_EQ(replies[0].address, labValue("LAB_UNREACHABLE_ROUTER"));
+    EXPECT_LT(took, 1000) << "the router's answer must end the wait";
+
+    // A trace ends at the router that refuses.
+    engine->TTL = 30;
+    trace();
+    ASSERT_EQ(route.size(), 2u);
+    EXPECT_EQ(route[0].status, 0);
+    EXPECT_EQ(route[0].address, labValue("LAB_ROUTER1"));
+    EXPECT_FALSE(route[0].done);
+    EXPECT_EQ(route[1].status, 11003);
+    EXPECT_EQ(route[1].hops, 2);
+    EXPECT_EQ(route[1].address, labValue("LAB_UNREACHABLE_ROUTER"));
+    EXPECT_TRUE(route[1].done);
+}
+
+TEST_P(LabEngine, TraceOfThreeHopsEndsWithDone)
+{
+    engine->Address = labValue("LAB_REACHABLE");
+    engine->TTL = 30;
+    engine->ResolveHostName = true;
+    trace();
+    ASSERT_EQ(route.size(), 3u);
+    const QString expected[3][2] = {{labValue("LAB_ROUTER1"), "r1.lab.test"},
+                                    {labValue("LAB_ROUTER2"), "r2.lab.test"},
+                                    {labValue("LAB_REACHABLE"), labValue("LAB_REACHABLE_NAME")}};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i + 1);
+        EXPECT_EQ(route[i].status, 0);
+        EXPECT_EQ(route[i].hops, i + 1);
+        EXPECT_EQ(route[i].address, expected[i][0]);
+        EXPECT_EQ(route[i].hostName, expected[i][1]);
+        EXPECT_EQ(route[i].done, i == 2);
+        EXPECT_LT(route[i].rtt, 1000u);
+    }
+
+    // A maximum of two hops stops at the second router, marked as the last.
+    route.clear();
+    engine->TTL = 2;
+    engine->ResolveHostName = false;
+    trace();
+    ASSERT_EQ(route.size(), 2u);
+    EXPECT_EQ(route[1].status, 0);
+    EXPECT_EQ(route[1].address, labValue("LAB_ROUTER2"));
+    EXPECT_TRUE(route[1].done);
+}
+
+TEST_P(LabEngine, UnknownNameIsReportedAtOnce)
+{
+    engine->Address = labValue("LAB_UNKNOWN_NAME");
+    engine->ResolveHostName = true;
+    const qint64 took = ping();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, -1);
+    EXPECT_EQ(replies[0].address, "0.0.0.0");
+    EXPECT_EQ(TKtICMP::StatusText(replies[0].status), "Unknown host");
+    EXPECT_LT(took, 2000);
+
+    trace();
+    ASSERT_EQ(route.size(), 1u);
+    EXPECT_EQ(route[0].status, -1);
+    EXPECT_EQ(route[0].hops, 1);
+    EXPECT_EQ(route[0].address, "0.0.0.0");
+    EXPECT_TRUE(route[0].done);
+}
+
+TEST_P(LabEngine, ReplyAfterItsTimeOutIsNeverTakenForALaterEcho)
+{
+    const int delay = labValue("LAB_SLOW_DELAY_MS").toInt();
+    if (labValue("LAB_SLOW").isEmpty() || delay < 600)
+        GTEST_FAIL() << "the lab has no slow host (lab_responder missing)";
+    engine->Address = labValue("LAB_SLOW");
+
+    // Two echoes, each timing out before its answer: the first answer arrives
+    // while the second echo waits, the second's while the next Ping waits.
+    engine->NumberOfPings = 2;
+    engine->Timeout = delay * 2 / 3;
+    ping();
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].status, 11010);
+    EXPECT_EQ(replies[1].status, 11010);
+
+    // Waiting long enough gets the echo's own answer, not the late one of
+    // the echo before (which would show a round trip far below the delay).
+    replies.clear();
+    engine->NumberOfPings = 1;
+    engine->Timeout = delay * 2;
+    ping();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 0);
+    EXPECT_EQ(replies[0].address, labValue("LAB_SLOW"));
+    EXPECT_GE(replies[0].rtt, quint32(delay - 10));
+    EXPECT_LT(replies[0].rtt, quint32(delay + 500));
+    EXPECT_EQ(replies[0].ttl, 62);
+}
+
+TEST_P(LabEngine, DontFragmentOverThePathMtu)
+{
+    engine->Address = labValue("LAB_REACHABLE");
+    engine->BlockSize = labValue("LAB_PATH_MTU").toInt() + 200;
+
+    // Without the flag the echo is fragmented on the way and answered.
+    ping();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 0);
+
+    // With it, the router before the small link refuses it, and afterwards
+    // the host itself knows the path is too narrow.
+    engine->DontFlagment = true;
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        replies.clear();
+        ping();
+        ASSERT_EQ(replies.size(), 1u);
+        EXPECT_EQ(replies[0].status, 11009);
+        EXPECT_EQ(TKtICMP::StatusText(replies[0].status), "Packet too big");
+    }
+
+    // A small echo with the flag still passes.
+    replies.clear();
+    engine->BlockSize = 64;
+    ping();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sockets, LabEngine, ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
+                         [](const ::testing::TestParamInfo<IcmpSocketKind>& info) {
+                             return info.param == IcmpSocketKind::Datagram ? std::string("Datagram")
+                                                                       : std::string("Raw");
+                         });
+
+} // namespace
