@@ -1,0 +1,133 @@
+// Echo rate of the engine: drives it over a run of echoes to the loopback
+// address the way a ping run does (one echo per Ping call, the next Ping when
+// the engine reports that it has ended, a pause of Delay ms after each echo)
+// and prints how long it took and how much processor time it used:
+//
+//   echoes N      echoes answered
+//   wall_ms N     elapsed time of the whole run
+//   cpu_ms N      processor time of the process (user + system) during the run
+//
+// Meant to run in a network namespace of its own (run_echo_rate.sh).
+//
+//   bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw]
+
+#include "icmp/KtIcmp.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+using namespace tarvok;
+
+namespace {
+
+qint64 cpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& t) { return qint64(t.tv_sec) * 1000 + t.tv_usec / 1000; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int count = 2000;
+    int delay = 1;
+    IcmpSocketKind kind = IcmpSocketKind::Auto;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc)
+            return usage();
+        const std::string value = argv[++i];
+        if (arg == "--count")
+            count = std::stoi(value);
+        else if (arg == "--delay")
+            delay = std::stoi(value);
+        else if (arg == "--socket" && value == "auto")
+            kind = IcmpSocketKind::Auto;
+        else if (arg == "--socket" && value == "dgram")
+            kind = IcmpSocketKind::Datagram;
+        else if (arg == "--socket" && value == "raw")
+            kind = IcmpSocketKind::Raw;
+        else
+            return usage();
+    }
+    if (count <= 0 || delay < 0)
+        return usage();
+
+    std::unique_ptr<TKtICMP> engine;
+    try {
+        engine = std::make_unique<TKtICMP>(kind);
+    } catch (const EICMPError& e) {
+        std::fprintf(stderr, "bench_echo_rate: %s\n", e.what());
+        return 1;
+    }
+    engine->Address = "127.0.0.1";
+    engine->NumberOfPings = 1;
+    engine->Delay = delay;
+    engine->Timeout = 1000;
+    engine->ResolveHostName = false;
+
+    int sent = 0;
+    int answered = 0;
+    int failed = 0;
+    int refused = 0;
+    QObject::connect(engine.get(), &TKtICMP::OnReply, engine.get(),
+                     [&](int status, const QString&, quint32, quint8, const QString&) {
+                         if (status == 0)
+                             ++answered;
+                         else
+                             ++failed;
+                     });
+
+    std::function<void()> next = [&] {
+        if (sent == count) {
+            app.quit();
+            return;
+        }
+        if (!engine->Ping()) {
+            // Still busy although it said it had ended: count it, try again.
+            ++refused;
+            QTimer::singleShot(0, engine.get(), next);
+            return;
+        }
+        ++sent;
+    };
+    QObject::connect(engine.get(), &TKtICMP::Finished, engine.get(), [&] { next(); });
+
+    const qint64 cpuStart = cpuMs();
+    const auto wallStart = std::chrono::steady_clock::now();
+    QTimer::singleShot(0, engine.get(), next);
+    // A stuck engine must not hang the benchmark.
+    QTimer::singleShot(count * qint64(delay + 1000) + 10000, &app, [&] {
+        std::fprintf(stderr, "bench_echo_rate: gave up after %d echoes\n", sent);
+        app.exit(1);
+    });
+    const int rc = app.exec();
+    const auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - wallStart);
+    const qint64 cpu = cpuMs() - cpuStart;
+
+    std::printf("echoes %d\n", answered);
+    std::printf("wall_ms %lld\n", static_cast<long long>(wall.count()));
+    std::printf("cpu_ms %lld\n", static_cast<long long>(cpu));
+    if (failed || refused)
+        std::fprintf(stderr, "bench_echo_rate: %d echoes failed, %d Ping calls refused\n", failed, refused);
+    return rc != 0 ? rc : (answered == count ? 0 : 1);
+}
