@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -60,6 +61,26 @@ std::unique_ptr<TKtICMP> makeEngine(IcmpSocketKind kind)
     }
 }
 
+// ICMP sockets open in this network namespace (only this process lives in the
+// lab host): datagram ones are listed in net/icmp, raw ones in net/raw with
+// protocol 1.
+int openIcmpSockets(IcmpSocketKind kind)
+{
+    QFile table(kind == IcmpSocketKind::Datagram ? "/proc/self/net/icmp" : "/proc/self/net/raw");
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    int count = 0;
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines[i].simplified().split(' ');
+        if (fields.size() < 2)
+            continue;
+        if (kind == IcmpSocketKind::Datagram || fields[1].endsWith(":0001"))
+            ++count;
+    }
+    return count;
+}
+
 qint64 cpuMs()
 {
     rusage usage{};
@@ -79,6 +100,11 @@ protected:
         }
         engine = makeEngine(GetParam());
         ASSERT_TRUE(engine) << "cannot open an ICMP socket of this kind in the lab";
+        // The engine must really use the kind asked for, not fall back.
+        const IcmpSocketKind other =
+            GetParam() == IcmpSocketKind::Datagram ? IcmpSocketKind::Raw : IcmpSocketKind::Datagram;
+        ASSERT_GE(openIcmpSockets(GetParam()), 1);
+        ASSERT_EQ(openIcmpSockets(other), 0);
         engine->NumberOfPings = 1;
         engine->Delay = 0;
         engine->Timeout = 2000;

@@ -43,6 +43,17 @@ if [ -z "$RESPONDER" ]; then
   done
 fi
 
+# Labs left behind by a with-lab.sh that was killed outright (SIGKILL leaves
+# no chance to clean up): their namespaces carry the pid of a dead process.
+for ns in $(ip netns list 2>/dev/null | awk '{print $1}' | grep -E '^tvk[0-9]+x[0-9]+-'); do
+  owner=${ns#tvk}
+  owner=${owner%%x*}
+  if ! kill -0 "$owner" 2>/dev/null; then
+    ip netns del "$ns" 2>/dev/null
+    rm -rf "/etc/netns/$ns"
+  fi
+done
+
 ID="tvk$$x$RANDOM"
 NS_HOST="${ID}-host"
 NS_R1="${ID}-r1"
@@ -131,7 +142,7 @@ mkdir -p "/etc/netns/$NS_HOST" || fail "/etc/netns/$NS_HOST"
 } > "/etc/netns/$NS_HOST/hosts"
 
 if [ -n "$RESPONDER" ]; then
-  in_ns "$NS_SLOW" "$RESPONDER" --delay "$SLOW_DELAY_MS" --lifetime 3600 --ready-file "$WORK/responder.ready" &
+  ip netns exec "$NS_SLOW" "$RESPONDER" --delay "$SLOW_DELAY_MS" --lifetime 3600 --ready-file "$WORK/responder.ready" &
   RESPONDER_PID=$!
   for _ in $(seq 1 100); do
     [ -s "$WORK/responder.ready" ] && break
