@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include <QtGlobal>
+
 namespace tarvok {
 
 CommandLine parseCommandLine(const QStringList& arguments, const QString& defaultTargetFile)
@@ -73,6 +75,26 @@ QString usageText()
 QString versionText()
 {
     return QStringLiteral("Tarvok Version 1.33\n");
+}
+
+QStringList argumentsFromArgv(int argc, char** argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    return args;
+}
+
+bool needsOffscreenPlatform(const QProcessEnvironment& env)
+{
+    const auto set = [&](const char* name) { return !env.value(QLatin1StringView(name)).isEmpty(); };
+    return !set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+}
+
+void selectPlatformForEnvironment()
+{
+    if (needsOffscreenPlatform(QProcessEnvironment::systemEnvironment()))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 } // namespace tarvok

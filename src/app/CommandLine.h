@@ -6,6 +6,7 @@
 
 #include "store/StartupOptions.h"
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -36,5 +37,17 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& defaul
 QString usageText();
 // "Tarvok Version 1.33", ending with a line end.
 QString versionText();
+
+// The arguments after the program name, decoded from the locale's encoding
+// (usable before the application object exists).
+QStringList argumentsFromArgv(int argc, char** argv);
+
+// True when the program must run on Qt's offscreen platform: no display
+// (neither DISPLAY nor WAYLAND_DISPLAY set) and no platform chosen through
+// QT_QPA_PLATFORM. Lets "-H -C -R" run from cron or ssh.
+bool needsOffscreenPlatform(const QProcessEnvironment& env);
+// Applies the above to this process; call before the application object is
+// created.
+void selectPlatformForEnvironment();
 
 } // namespace tarvok

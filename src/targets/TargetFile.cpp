@@ -135,3 +135,147 @@ TargetFileWrite writeTargetFile(const QString& path, const QString& editorText)
 }
 
 } // namespace tarvok
+
+namespace tarvok {
+
+QString captionFor(const QString& targetFile)
+{
+    return QStringLiteral("Tarvok - ") + QFileInfo(targetFile).fileName();
+}
+
+TargetDocument::TargetDocument(TargetDocumentHost& host, QString targetFile, Clock& clock)
+    : host_(host), current_(std::move(targetFile)), clock_(clock)
+{
+}
+
+void TargetDocument::warnInvalidBytes(const QString& path, const TargetFileRead& read)
+{
+    if (read.hasInvalidBytes())
+        host_.showWarning(invalidBytesMessage(path, read));
+}
+
+bool TargetDocument::loadAtStartup()
+{
+    const TargetFileRead r = readTargetFile(current_);
+    if (r.ok()) {
+        host_.setEditorText(r.text);
+    }
+    host_.setEditorModified(false);
+    if (r.ok())
+        warnInvalidBytes(current_, r);
+    const ParameterFileResult p = readParameters();
+    if (p.failed()) {
+        host_.showError(p.message);
+        return false;
+    }
+    return true;
+}
+
+ParameterFileResult TargetDocument::readParameters()
+{
+    host_.setCaption(captionFor(current_));
+    RunParameters params = host_.runParameters();
+    const ParameterFileResult r = readParameterFile(parameterFilePath(current_), params);
+    // Values read before an error stay applied.
+    if (r.status == ParameterFileResult::Read || r.status == ParameterFileResult::NotInteger)
+        host_.setRunParameters(params);
+    return r;
+}
+
+void TargetDocument::writeParameters()
+{
+    writeParameterFile(parameterFilePath(current_), current_, host_.runParameters(), clock_.localNow());
+}
+
+bool TargetDocument::writeText(const QString& path)
+{
+    const TargetFileWrite w = writeTargetFile(path, host_.editorText());
+    if (!w.ok()) {
+        host_.showError(w.message);
+        return false;
+    }
+    return true;
+}
+
+bool TargetDocument::checkModified()
+{
+    if (!host_.editorModified())
+        return true;
+    switch (host_.askSaveChanges()) {
+    case SaveAnswer::Yes:
+        return save();
+    case SaveAnswer::No:
+        return true;
+    case SaveAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+bool TargetDocument::open(const QString& path)
+{
+    if (!checkModified())
+        return false;
+    const TargetFileRead r = readTargetFile(path);
+    if (!r.ok())
+        return false; // missing or unreadable: nothing changes, no message
+    host_.setEditorText(r.text);
+    current_ = path;
+    warnInvalidBytes(path, r);
+    if (readParameters().failed())
+        return false; // swallowed; the modified mark stays as it is
+    host_.setEditorModified(false);
+    return true;
+}
+
+bool TargetDocument::save()
+{
+    if (!writeText(current_))
+        return false;
+    if (host_.saveConfig())
+        writeParameters();
+    host_.setEditorModified(false);
+    return true;
+}
+
+bool TargetDocument::saveAs(const QString& path)
+{
+    if (!writeText(path))
+        return false;
+    host_.setEditorModified(false);
+    current_ = path;
+    host_.setCaption(captionFor(current_));
+    return true;
+}
+
+bool TargetDocument::drop(const QString& path)
+{
+    if (host_.saveConfig())
+        writeParameters();
+    if (!checkModified())
+        return false;
+    const TargetFileRead r = readTargetFile(path);
+    if (!r.ok()) {
+        host_.showError(cannotOpenMessage(path));
+        return false;
+    }
+    host_.setEditorText(r.text);
+    current_ = path;
+    warnInvalidBytes(path, r);
+    const ParameterFileResult p = readParameters();
+    if (p.failed()) {
+        host_.showError(p.message);
+        return false;
+    }
+    host_.setEditorModified(false);
+    host_.showTargetPage();
+    return true;
+}
+
+void TargetDocument::endOfProgram()
+{
+    if (host_.saveConfig())
+        writeParameters();
+}
+
+} // namespace tarvok

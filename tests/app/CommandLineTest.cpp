@@ -74,3 +74,22 @@ TEST(CommandLine, HelpAndVersionEndBeforeAnyWindow)
     EXPECT_TRUE(usage.endsWith(u'\n'));
     EXPECT_TRUE(versionText().startsWith(QStringLiteral("Tarvok Version ")));
 }
+
+TEST(CommandLine, OffscreenOnlyWithoutAnyDisplay)
+{
+    const auto env = [](std::initializer_list<std::pair<const char*, const char*>> vars) {
+        QProcessEnvironment e;
+        for (const auto& [k, v] : vars)
+            e.insert(k, v);
+        return e;
+    };
+    EXPECT_TRUE(needsOffscreenPlatform(env({})));
+    EXPECT_TRUE(needsOffscreenPlatform(env({{"DISPLAY", ""}, {"HOME", "/root"}})));
+    EXPECT_FALSE(needsOffscreenPlatform(env({{"DISPLAY", ":0"}})));
+    EXPECT_FALSE(needsOffscreenPlatform(env({{"WAYLAND_DISPLAY", "wayland-0"}})));
+    EXPECT_FALSE(needsOffscreenPlatform(env({{"QT_QPA_PLATFORM", "xcb"}})));
+
+    char prog[] = "tarvok", a[] = "-O", b[] = "\xE5\x87\xBA\xE5\x8A\x9B.txt";
+    char* argv[] = {prog, a, b, nullptr};
+    EXPECT_EQ(argumentsFromArgv(3, argv), (QStringList{"-O", QStringLiteral("出力.txt")}));
+}
