@@ -102,18 +102,18 @@ void TfrmNGMessage::setAlert(const QString& dateTime, const QString& host, const
 }
 
 // Places the controls at their design positions and grows the window beyond
-// its design size only where the texts need more room.
+// its design size only where the texts need more room: wider up to the
+// screen's width, then taller, the long value wrapped over several lines.
 void TfrmNGMessage::fitToContents()
 {
     const int lineH = std::max(fontMetrics().height() + 2, 16);
-    const int rowStep = std::max(RowStep, lineH + 4);
+    const int rowGap = std::max(RowStep - lineH, 4);
     const int buttonW = std::max(ButtonW, Button1->sizeHint().width());
     const int buttonH = std::max(ButtonH, Button1->sizeHint().height());
+    QLabel* const values[3] = {lblNowStr, lblHostName, lblError};
 
     int width = DesignWidth;
-    // The heading runs up to the button.
-    const int headingW = Label7->sizeHint().width();
-    width = std::max(width, HeadingX + headingW + Margin + buttonW + Margin);
+    width = std::max(width, HeadingX + Label7->sizeHint().width() + Margin + buttonW + Margin);
 
     int captionW = 0;
     for (QLabel* c : captions_)
@@ -121,8 +121,10 @@ void TfrmNGMessage::fitToContents()
     const int captionRight = std::max(CaptionRight, Margin + captionW);
     const int valueX = captionRight + (ValueX - CaptionRight);
     int valueW = 0;
-    for (QLabel* v : {lblNowStr, lblHostName, lblError})
+    for (QLabel* v : values) {
+        v->setWordWrap(false);
         valueW = std::max(valueW, v->sizeHint().width());
+    }
     width = std::max(width, valueX + valueW + Margin);
     if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
         width = std::min(width, std::max(DesignWidth, s->availableGeometry().width() - 40));
@@ -131,13 +133,20 @@ void TfrmNGMessage::fitToContents()
     Button1->setGeometry(buttonX, ButtonY, buttonW, buttonH);
     Label7->setGeometry(HeadingX, HeadingY, std::max(0, buttonX - Margin - HeadingX), lineH);
 
+    const int valueSpace = width - valueX - Margin;
+    int y = FirstRowY;
     for (int row = 0; row < 3; ++row) {
-        const int y = FirstRowY + row * rowStep;
+        QLabel* v = values[row];
+        int h = lineH;
+        if (v->sizeHint().width() > valueSpace) {
+            v->setWordWrap(true);
+            h = std::max(lineH, v->heightForWidth(valueSpace));
+        }
         captions_[row]->setGeometry(captionRight - captionW, y, captionW, lineH);
-        QLabel* v = row == 0 ? lblNowStr : row == 1 ? lblHostName : lblError;
-        v->setGeometry(valueX, y, width - valueX - Margin, lineH);
+        v->setGeometry(valueX, y, valueSpace, h);
+        y += h + rowGap;
     }
-    const int height = std::max(DesignHeight, FirstRowY + 2 * rowStep + lineH + Margin + 12);
+    const int height = std::max(DesignHeight, y - rowGap + Margin + 12);
     setFixedSize(width, height);
 }
 
