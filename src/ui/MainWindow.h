@@ -1,0 +1,267 @@
+#pragma once
+// TTarvokMain: the program's main window. It holds the target editor, the run
+// parameters, the result list, the statistics list and the trace tree on five
+// tabs, the menu bar, the toolbar, the status bar and the tray icon's menu,
+// and owns what lives as long as the program: the echo engine KtICMP1, the
+// run controller and the preferences.
+//
+// Components are public fields named as in the window's design, so that the
+// parts of the program that add commands to the window (and the tests) reach
+// them directly. Every control, menu item, toolbar button and action also
+// carries its name as objectName.
+
+#include "monitor/Statistics.h"
+#include "run/RunController.h"
+#include "run/RunView.h"
+#include "store/Preferences.h"
+#include "store/StartupOptions.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QRadioButton;
+class QCheckBox;
+class QScrollArea;
+class QTabWidget;
+class QTableView;
+class QToolBar;
+class QStatusBar;
+class QTreeWidget;
+class QWidget;
+
+namespace tarvok {
+
+class Clock;
+class TKtICMP;
+class TSpinEdit;
+
+class TTarvokMain : public QMainWindow, public RunView, public RunHooks {
+    Q_OBJECT
+public:
+    static constexpr int DesignWidth = 532;
+    static constexpr int DesignHeight = 443;
+    // Status bar panels 1 and 2 (panel 0 takes the rest).
+    static constexpr int Bar1PanelWidth1 = 100;
+    static constexpr int Bar1PanelWidth2 = 120;
+
+    // Takes ownership of the engine. The clock must outlive the window.
+    explicit TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget* parent = nullptr);
+    ~TTarvokMain() override;
+
+    // Design-time column widths of the two lists.
+    static QList<int> defaultResultColumnWidths();
+    static QList<int> defaultStatColumnWidths();
+
+    // --- What the window owns ---------------------------------------------
+    TKtICMP* KtICMP1 = nullptr;
+    Preferences prefs;
+    StartupOptions startup;
+    RunController& run() { return *run_; }
+    Clock& clock() { return clock_; }
+
+    // --- Layout -------------------------------------------------------------
+    QMenuBar* MainMenu1 = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QFrame* zzBase = nullptr;
+    QTabWidget* Page1 = nullptr;
+    QWidget* tabMemo = nullptr;
+    QWidget* tabOption = nullptr;
+    QWidget* TabPingReport = nullptr;
+    QWidget* TabSheet4 = nullptr;
+    QWidget* tabTraceRoute = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    QTableView* ListView1 = nullptr;
+    QTableView* ListView2 = nullptr;
+    QTreeWidget* TreeView1 = nullptr;
+    QStatusBar* Bar1 = nullptr;
+    QLabel* Bar1Panels[3] = {nullptr, nullptr, nullptr};
+
+    // Run parameters (tab 環境).
+    TSpinEdit* edtPingCount = nullptr;
+    TSpinEdit* edtPingWait = nullptr;
+    TSpinEdit* edtBlockSize = nullptr;
+    QGroupBox* grpOrder = nullptr;
+    QRadioButton* chkCycleToTerm = nullptr;
+    QRadioButton* chkTermToCycle = nullptr;
+    QCheckBox* chkInterval = nullptr;
+    TSpinEdit* edtInterval = nullptr;
+    TSpinEdit* edtTimeout = nullptr;
+    TSpinEdit* edtTTL = nullptr;
+    QGroupBox* grpTraceRoute = nullptr;
+    TSpinEdit* edtMaxHops = nullptr;
+    QCheckBox* chkResolveHostName = nullptr;
+
+    // Menu bar.
+    QMenu* mnuFile = nullptr;
+    QAction* mnuOpen = nullptr;
+    QAction* mnuSave = nullptr;
+    QAction* mnuSaveAs = nullptr;
+    QAction* mnuPingKekka = nullptr;
+    QAction* mnuSaveToukei = nullptr;
+    QAction* mnuTraceKekka = nullptr;
+    QAction* mnuExit = nullptr;
+    QMenu* Edit1 = nullptr;
+    QAction* mnuUndo = nullptr;
+    QAction* mnuCut = nullptr;
+    QAction* mnuCopy = nullptr;
+    QAction* mnuPaste = nullptr;
+    QAction* mnuDelete = nullptr;
+    QAction* mnuFind = nullptr;
+    QAction* mnuReplace = nullptr;
+    QAction* mnuSelectAll = nullptr;
+    QMenu* Commands1 = nullptr;
+    QAction* mnuPing = nullptr;
+    QAction* mnuTraceRoute = nullptr;
+    QAction* mnuIpToIp = nullptr;
+    QAction* mnuPingAndSelect = nullptr;
+    QAction* mnuTraceRouteAndSelect = nullptr;
+    QAction* mnuBreak = nullptr;
+    QAction* mnuClear = nullptr;
+    QMenu* mnuToukei = nullptr;
+    QMenu* O1 = nullptr;
+    QAction* mnuOption = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* W1 = nullptr;
+    QAction* mnuVersion = nullptr;
+
+    // Toolbar buttons (QActions of ToolBar1; their QToolButtons carry the
+    // same objectName).
+    QAction* btnExit = nullptr;
+    QAction* btnOpen = nullptr;
+    QAction* btnSave = nullptr;
+    QAction* btnPingKekka = nullptr;
+    QAction* btnPing = nullptr;
+    QAction* btnBreak = nullptr;
+    QAction* btnTraceRoute = nullptr;
+    QAction* btnClear = nullptr;
+    QAction* btnOption = nullptr;
+    QAction* btnVersion = nullptr;
+
+    // Action list of the 統計 menu.
+    QObject* ActionList1 = nullptr;
+    QAction* acTOUKEI_SelectOKAddress = nullptr;
+    QAction* acTOUKEI_SelectNGAddress = nullptr;
+    QAction* acTOUKEI_SelectAllOKAddress = nullptr;
+    QAction* acTOUKEI_SelectAllNGAddress = nullptr;
+    QAction* acTOUKEI_ReverseSelect = nullptr;
+    QAction* acTOUKEI_PingExecute = nullptr;
+    QAction* acTOUKEI_TracerouteExecute = nullptr;
+
+    // Context menus. PopupMenu1 is the tray icon's menu.
+    QMenu* PopupMenu1 = nullptr;
+    QAction* pmnuVersion = nullptr;
+    QAction* pmnOption = nullptr;
+    QAction* pmnShowMain = nullptr;
+    QAction* pmnPing = nullptr;
+    QAction* pmnBreak = nullptr;
+    QAction* Tarvok1 = nullptr;
+    QMenu* PopupMenu3 = nullptr; // ListView2
+
+    // --- RunView ------------------------------------------------------------
+    QStringList targetLines() const override;
+    int pingCount() const override;
+    int pingWait() const override;
+    int timeOut() const override;
+    int blockSize() const override;
+    int timeToLive() const override;
+    int interval() const override;
+    int maxHops() const override;
+    bool orderTermToCycle() const override;
+    bool periodic() const override;
+    bool resolveHostName() const override;
+    void setStatusText(const QString& text) override;
+    void setIdleControls(bool idle) override { SetIdleControls(idle); }
+    void showTab(MainTab tab) override;
+    void setBusyCursor(bool busy) override;
+    void resultAppended() override;
+
+    QString statusText() const;
+    bool idleControls() const { return idleControls_; }
+    // Rows of ListView2 selected now, as target indices.
+    std::vector<int> selectedTargets() const;
+
+public slots:
+    // --- Run state of the controls ------------------------------------------
+    void SetIdleControls(bool idle);
+    void edtPingCountChange();
+    void chkIntervalClick();
+    void Bar1Resize();
+
+    // --- ファイル -----------------------------------------------------------
+    void mnuOpenClick();
+    void mnuSaveClick();
+    void mnuSaveAsClick();
+    void mnuPingKekkaClick();
+    void mnuSaveToukeiClick();
+    void mnuTraceKekkaClick();
+    void mnuExitClick();
+
+    // --- 編集 ---------------------------------------------------------------
+    void Edit1Click();
+    void mnuUndoClick();
+    void mnuCutClick();
+    void mnuCopyClick();
+    void mnuPasteClick();
+    void mnuDeleteClick();
+    void mnuFindClick();
+    void mnuReplaceClick();
+    void mnuSelectAllClick();
+
+    // --- 機能 ---------------------------------------------------------------
+    void mnuPingClick();
+    void mnuTraceRouteClick();
+    void mnuIpToIpClick();
+    void mnuPingAndSelectClick();
+    void mnuTraceRouteAndSelectClick();
+    void mnuBreakClick();
+    void mnuClearClick();
+
+    // --- 統計 ---------------------------------------------------------------
+    void mnuToukeiClick();
+    void acTOUKEI_SelectOKAddressExecute();
+    void acTOUKEI_SelectNGAddressExecute();
+    void acTOUKEI_SelectAllOKAddressExecute();
+    void acTOUKEI_SelectAllNGAddressExecute();
+    void acTOUKEI_ReverseSelectExecute();
+    void acTOUKEI_PingExecuteExecute();
+    void acTOUKEI_TracerouteExecuteExecute();
+
+    // --- オプション / ヘルプ / tray -----------------------------------------
+    void mnuOptionClick();
+    void W1Click();
+    void mnuVersionClick();
+    void Tray1DblClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createPages();
+    QWidget* createOptionPage();
+    void createStatusBar();
+    void createPopupMenus();
+    void bindRunController();
+    void applySelection(RunController::SelectAction action);
+    void showListContextMenu(const QPoint& pos);
+    void reportRunError(const QString& message);
+
+    Clock& clock_;
+    std::unique_ptr<RunController> run_;
+    int busyCursorDepth_ = 0;
+    bool idleControls_ = true; // the controls are in their idle state
+};
+
+} // namespace tarvok
