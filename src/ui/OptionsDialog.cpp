@@ -68,6 +68,16 @@ QPushButton* playButton(QWidget* parent, const char* name)
     return b;
 }
 
+// A text field that takes the room its row leaves, at least chars characters
+// wide, without widening the dialog by its default width.
+QLineEdit* edit(QWidget* parent, const char* name, int chars = 12)
+{
+    auto* e = make<QLineEdit>(parent, name);
+    e->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    e->setMinimumWidth(e->fontMetrics().horizontalAdvance(QLatin1Char('x')) * chars + 12);
+    return e;
+}
+
 TSpinEdit* spin(QWidget* parent, const char* name, int minValue, int maxValue)
 {
     auto* s = make<TSpinEdit>(parent, name);
@@ -187,7 +197,7 @@ void TfrmOption::buildLogTab(QWidget* page)
     auto* dirRow = new QHBoxLayout;
     dirRow->addSpacing(indent(chkLogTrace));
     dirRow->addWidget(label(page, "lblLogDirectory", QStringLiteral("保存先：")));
-    edtLogDirectory = make<QLineEdit>(page, "edtLogDirectory");
+    edtLogDirectory = edit(page, "edtLogDirectory");
     dirRow->addWidget(edtLogDirectory, 1);
     btnLogDirectory = browseButton(page, "btnLogDirectory");
     dirRow->addWidget(btnLogDirectory);
@@ -196,11 +206,13 @@ void TfrmOption::buildLogTab(QWidget* page)
     auto* group = make<QGroupBox>(page, "grpLogFileName", QStringLiteral("ログファイル名"));
     auto* g = new QGridLayout(group);
     chkFixedLogFileName = make<QRadioButton>(group, "chkFixedLogFileName", QStringLiteral("固定ファイル名"));
-    edtFixedLogFileName = make<QLineEdit>(group, "edtFixedLogFileName");
+    edtFixedLogFileName = edit(group, "edtFixedLogFileName");
     chkUseLogFileDate = make<QRadioButton>(group, "chkUseLogFileDate", QStringLiteral("年月日を付ける"));
     lblSample = make<QLabel>(group, "lblSample");
-    edtLogFileNameHead = make<QLineEdit>(group, "edtLogFileNameHead", QStringLiteral("TK"));
-    edtLogFileNameExt = make<QLineEdit>(group, "edtLogFileNameExt", QStringLiteral("LOG"));
+    edtLogFileNameHead = edit(group, "edtLogFileNameHead", 6);
+    edtLogFileNameHead->setText(QStringLiteral("TK"));
+    edtLogFileNameExt = edit(group, "edtLogFileNameExt", 6);
+    edtLogFileNameExt->setText(QStringLiteral("LOG"));
 
     g->addWidget(chkFixedLogFileName, 0, 0);
     g->addWidget(edtFixedLogFileName, 0, 1);
@@ -229,7 +241,7 @@ void TfrmOption::buildNGTab(QWidget* page)
 
     auto* wavRow = new QHBoxLayout;
     chkNGWav = checkBox(page, "chkNGWav", QStringLiteral("音を鳴らす"));
-    edtNGWavFile = make<QLineEdit>(page, "edtNGWavFile");
+    edtNGWavFile = edit(page, "edtNGWavFile");
     btnWavOpen = browseButton(page, "btnWavOpen");
     btnPlaySound = playButton(page, "btnPlaySound");
     wavRow->addWidget(chkNGWav);
@@ -245,10 +257,10 @@ void TfrmOption::buildNGTab(QWidget* page)
     zLabel1 = label(page, "zLabel1", QStringLiteral("プログラム："));
     zLabel2 = label(page, "zLabel2", QStringLiteral("オプション："));
     zLabel3 = label(page, "zLabel3", QStringLiteral("作業ディレクトリ："));
-    edtNGCommand = make<QLineEdit>(page, "edtNGCommand");
+    edtNGCommand = edit(page, "edtNGCommand");
     btnCommandOpen = browseButton(page, "btnCommandOpen");
-    edtNGCommandOption = make<QLineEdit>(page, "edtNGCommandOption");
-    edtNGCommandWorkDir = make<QLineEdit>(page, "edtNGCommandWorkDir");
+    edtNGCommandOption = edit(page, "edtNGCommandOption");
+    edtNGCommandWorkDir = edit(page, "edtNGCommandWorkDir");
     g->addWidget(zLabel1, 0, 1);
     g->addWidget(edtNGCommand, 0, 2);
     g->addWidget(btnCommandOpen, 0, 3);
@@ -299,7 +311,7 @@ void TfrmOption::buildOKTab(QWidget* page)
     v->setSpacing(4);
     auto* wavRow = new QHBoxLayout;
     chkOKWav = checkBox(page, "chkOKWav", QStringLiteral("音を鳴らす"));
-    edtOKWavFile = make<QLineEdit>(page, "edtOKWavFile");
+    edtOKWavFile = edit(page, "edtOKWavFile");
     btnOKWavOpen = browseButton(page, "btnOKWavOpen");
     btnOKPlaySound = playButton(page, "btnOKPlaySound");
     wavRow->addWidget(chkOKWav);
@@ -318,10 +330,10 @@ void TfrmOption::buildOKTab(QWidget* page)
     zLabel4 = label(page, "zLabel4", QStringLiteral("プログラム："));
     zLabel5 = label(page, "zLabel5", QStringLiteral("オプション："));
     zLabel6 = label(page, "zLabel6", QStringLiteral("作業ディレクトリ："));
-    edtOKCommand = make<QLineEdit>(page, "edtOKCommand");
+    edtOKCommand = edit(page, "edtOKCommand");
     btnOKCommandOpen = browseButton(page, "btnOKCommandOpen");
-    edtOKCommandOption = make<QLineEdit>(page, "edtOKCommandOption");
-    edtOKCommandWorkDir = make<QLineEdit>(page, "edtOKCommandWorkDir");
+    edtOKCommandOption = edit(page, "edtOKCommandOption");
+    edtOKCommandWorkDir = edit(page, "edtOKCommandWorkDir");
     g->addWidget(zLabel4, 0, 1);
     g->addWidget(edtOKCommand, 0, 2);
     g->addWidget(btnOKCommandOpen, 0, 3);
@@ -434,6 +446,14 @@ void TfrmOption::fitToContents()
     setFixedSize(need.expandedTo(QSize(DesignWidth, DesignHeight)));
 }
 
+// What a spin field stores: its value brought into its range. The field
+// limits its text only when it loses the focus, which OK by the Enter key
+// never makes it do.
+static int spinValue(const TSpinEdit* s)
+{
+    return s->CheckValue(s->Value());
+}
+
 void TfrmOption::btnOKClick()
 {
     Preferences& p = prefs_;
@@ -441,7 +461,7 @@ void TfrmOption::btnOKClick()
     p.SaveConfig = chkSaveConfig->isChecked();
     p.SaveAsCsv = chkSaveAsCsv->isChecked();
     p.AutoDelete = chkAutoDelete->isChecked();
-    p.AutoDeleteCount = edtAutoDeleteCount->Value();
+    p.AutoDeleteCount = spinValue(edtAutoDeleteCount);
     p.BlinkTrayIcon = chkBlinkTrayIcon->isChecked();
     p.DontFlagment = chkDontFlagment->isChecked();
 
@@ -461,11 +481,11 @@ void TfrmOption::btnOKClick()
     p.NGCommandOption = edtNGCommandOption->text();
     p.NGCommandWorkDir = edtNGCommandWorkDir->text();
     p.CheckRTT = chkCheckRTT->isChecked();
-    p.CheckRTTValue = edtCheckRTT->Value();
+    p.CheckRTTValue = spinValue(edtCheckRTT);
     p.NGCheckAddress = chkNGCheckAddress->isChecked();
     p.NGCheckBefore = chkNGCheckBefore->isChecked();
     p.UseNGPassCount = chkNGPassCount->isChecked();
-    p.NGPassCount = edtNGPassCount->Value();
+    p.NGPassCount = spinValue(edtNGPassCount);
     p.ContinuationNGCount = chkContinuationNGCount->isChecked();
     p.ResetNGFlag = chkResetNGFlag->isChecked();
 

@@ -132,35 +132,23 @@ TEST_F(OptionsDialogTest, WindowTabsAndControlCaptions)
     }
     EXPECT_EQ(pages->currentIndex(), 0);
 
-    const struct { const char* name; const char* caption; } buttons[] = {
-        {"btnOK", "ＯＫ"}, {"btnCancel", "キャンセル"},
-        {"chkHideOnTaskBar", "最小化時、タスクバーに非表示"}, {"chkSaveConfig", "終了時に対象ファイルの環境を保存する"},
-        {"chkSaveAsCsv", "Ping 結果の保存はＣＳＶ形式"}, {"chkAutoDelete", "Ping 結果の自動削除"},
-        {"chkBlinkTrayIcon", "Ping 実行中にトレイアイコンを点滅させる"}, {"chkDontFlagment", "パケットのフラグメントを禁止する"},
-        {"chkLogTrace", "Ping のログを自動保存する"}, {"btnLogDirectory", "..."},
-        {"chkFixedLogFileName", "固定ファイル名"}, {"chkUseLogFileDate", "年月日を付ける"},
-        {"chkNGChangeIcon", "トレイアイコンを変化させる"}, {"chkNGPopup", "ポップアップメッセージを表示"},
-        {"chkNGWav", "音を鳴らす"}, {"btnWavOpen", "..."}, {"chkNGCommand", "外部プログラムを起動"},
-        {"btnCommandOpen", "..."}, {"chkCheckRTT", "レスポンス遅延時にNG処理を実行する"},
-        {"chkNGCheckAddress", "一度通知したアドレスは２回目以降通知しない"},
-        {"chkNGCheckBefore", "前回もNGだった場合は通知しない"}, {"chkNGPassCount", "NGが指定回数に達するまで、通知しない"},
-        {"chkContinuationNGCount", "連続したＮＧのみカウントする"}, {"chkResetNGFlag", "「通知しない」設定は定期実行ごとに有効"},
-        {"chkOKWav", "音を鳴らす"}, {"btnOKWavOpen", "..."}, {"chkOKPopup", "ポップアップメッセージを表示"},
-        {"chkOKCommand", "外部プログラムを起動"}, {"btnOKCommandOpen", "..."},
-        {"chkOKCheckBefore", "前回もOKだった場合は通知しない"}, {"chkResetOKFlag", "「通知しない」設定は定期実行ごとに有効"},
-    };
-    for (const auto& b : buttons)
-        EXPECT_EQ(btn(b.name)->text(), QString::fromUtf8(b.caption)) << b.name;
+    // Every named control, by the name tests and callers find it with.
+    for (const char* name : {"btnOK", "btnCancel", "chkHideOnTaskBar", "chkSaveConfig", "chkSaveAsCsv", "chkAutoDelete",
+                             "chkBlinkTrayIcon", "chkDontFlagment", "chkLogTrace", "btnLogDirectory",
+                             "chkFixedLogFileName", "chkUseLogFileDate", "chkNGChangeIcon", "chkNGPopup", "chkNGWav",
+                             "btnWavOpen", "btnPlaySound", "chkNGCommand", "btnCommandOpen", "chkCheckRTT",
+                             "chkNGCheckAddress", "chkNGCheckBefore", "chkNGPassCount", "chkContinuationNGCount",
+                             "chkResetNGFlag", "chkOKWav", "btnOKWavOpen", "btnOKPlaySound", "chkOKPopup",
+                             "chkOKCommand", "btnOKCommandOpen", "chkOKCheckBefore", "chkResetOKFlag"})
+        btn(name);
+    EXPECT_EQ(btn("btnOK")->text(), QStringLiteral("ＯＫ"));
+    EXPECT_EQ(btn("btnCancel")->text(), QStringLiteral("キャンセル"));
     EXPECT_TRUE(static_cast<QPushButton*>(btn("btnOK"))->isDefault());
     EXPECT_FALSE(btn("btnPlaySound")->icon().isNull());
     EXPECT_FALSE(btn("btnOKPlaySound")->icon().isNull());
 
-    const struct { const char* name; const char* caption; } labels[] = {
-        {"zLabel1", "プログラム："}, {"zLabel2", "オプション："}, {"zLabel3", "作業ディレクトリ："},
-        {"zLabel4", "プログラム："}, {"zLabel5", "オプション："}, {"zLabel6", "作業ディレクトリ："},
-    };
-    for (const auto& l : labels)
-        EXPECT_EQ(dlg->findChild<QLabel*>(QString::fromLatin1(l.name))->text(), QString::fromUtf8(l.caption));
+    for (const char* name : {"zLabel1", "zLabel2", "zLabel3", "zLabel4", "zLabel5", "zLabel6", "lblSample"})
+        EXPECT_NE(dlg->findChild<QLabel*>(QString::fromLatin1(name)), nullptr) << name;
     for (const char* name : {"edtLogDirectory", "edtFixedLogFileName", "edtLogFileNameHead", "edtLogFileNameExt",
                              "edtNGWavFile", "edtNGCommand", "edtNGCommandOption", "edtNGCommandWorkDir",
                              "edtOKWavFile", "edtOKCommand", "edtOKCommandOption", "edtOKCommandWorkDir"})
@@ -273,11 +261,17 @@ TEST_F(OptionsDialogTest, SpinFieldsShowStoredValuesWithinTheirRange)
     EXPECT_EQ(prefs.CheckRTTValue, 1);
     EXPECT_EQ(prefs.NGPassCount, 999);
 
-    // A text that is no integer is stored as the field's minimum.
+    // A text that is no integer is stored as the field's minimum; a number
+    // typed beyond the range (OK by Enter, the field never losing the
+    // focus) as the nearest limit.
     open();
     spin("edtCheckRTT")->setText(QString());
+    spin("edtAutoDeleteCount")->setText(QStringLiteral("0"));
+    spin("edtNGPassCount")->setText(QStringLiteral("1000"));
     btn("btnOK")->click();
     EXPECT_EQ(prefs.CheckRTTValue, 1);
+    EXPECT_EQ(prefs.AutoDeleteCount, 1);
+    EXPECT_EQ(prefs.NGPassCount, 999);
 }
 
 TEST_F(OptionsDialogTest, LogTraceAndFileNameChoice)
