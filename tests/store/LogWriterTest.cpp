@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -192,6 +193,22 @@ TEST(LogWriter, RetriesKeepTheOrderWithoutBlocking)
 
     f.log.WriteLogLine("4"); // straight through again
     EXPECT_EQ(readAll(f.options.outputLogFile), kHeader + "1\r\n2\r\n3\r\n4\r\n");
+}
+
+TEST(LogWriter, RetriesRunOnTheEventLoopWithTheSystemClock)
+{
+    Fixture f;
+    StartupOptions options;
+    options.commandMode = true;
+    options.outputLogFile = f.blockedPath();
+    LogWriter log(f.prefs, options, f.programFolder, Clock::system());
+    log.WriteLogLine("a");
+    log.WriteLogLine("b");
+    QTest::qWait(70); // a few failed retries
+    EXPECT_EQ(log.pendingLines(), 2);
+    f.unblock();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return log.pendingLines() == 0; }, 2000));
+    EXPECT_EQ(readAll(options.outputLogFile), kHeader + "a\r\nb\r\n");
 }
 
 TEST(LogWriter, LineIsDroppedAfter300Retries)
