@@ -301,6 +301,28 @@ TEST_P(LabEngine, ReplyAfterItsTimeOutIsNeverTakenForALaterEcho)
     EXPECT_EQ(replies[0].ttl, 62);
 }
 
+TEST_P(LabEngine, AnswerToACancelledEchoIsNeverTakenForTheNextOne)
+{
+    const int delay = labValue("LAB_SLOW_DELAY_MS").toInt();
+    if (labValue("LAB_SLOW").isEmpty() || delay < 600)
+        GTEST_FAIL() << "the lab has no slow host (lab_responder missing)";
+    engine->Address = labValue("LAB_SLOW");
+    engine->Timeout = delay * 3;
+
+    // Break the echo a third into its wait: nothing is reported.
+    QTimer::singleShot(delay / 3, engine.get(), [this] { engine->Cancel(); });
+    const qint64 took = ping();
+    EXPECT_TRUE(replies.empty());
+    EXPECT_LT(took, delay);
+
+    // The next echo goes out before the cancelled one's answer arrives, and
+    // gets its own.
+    ping();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 0);
+    EXPECT_GE(replies[0].rtt, quint32(delay - 10));
+}
+
 TEST_P(LabEngine, DontFragmentOverThePathMtu)
 {
     engine->Address = labValue("LAB_REACHABLE");
