@@ -7,7 +7,7 @@ PACKAGES=(
   libqt6multimedia6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 libcap2-bin procps
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic qt6-translations-l10n
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
