@@ -47,10 +47,14 @@ public:
     bool ResolveHostName = true;
     bool DontFlagment = false;
 
-    // Starts an operation; false at once (nothing reported) while busy.
+    // Starts an operation; false at once (nothing reported) while busy. The
+    // properties are taken when the operation starts. The call returns before
+    // anything is reported: events and Finished() come from the event loop.
     bool Ping();
     bool Trace();
-    // Requests a stop: no event is fired afterwards; a pending look-up is abandoned.
+    // Requests a stop: no event is fired afterwards; an echo in flight and a
+    // pending look-up are abandoned at once, and Finished() follows from the
+    // event loop. Called from an event handler it takes effect on return.
     void Cancel();
     bool Busy() const;
 
