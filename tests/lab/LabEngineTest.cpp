@@ -193,7 +193,7 @@ TEST_P(LabEngine, SilentAddressTimesOutWithoutUsingTheProcessor)
     EXPECT_EQ(replies[0].address, "0.0.0.0");
     EXPECT_EQ(TKtICMP::StatusText(replies[0].status), "Request timed out");
     EXPECT_GE(took, 2000 - 20);
-    EXPECT_LT(took, 2000 + 500);
+    EXPECT_LT(took, 2000 + 1000);
     // Waiting is sleeping: a busy or polling wait would burn far more.
     EXPECT_LT(cpu, 50) << "processor time while waiting 2 s for a time-out: " << cpu << " ms";
     std::printf("processor time while waiting 2 s for a time-out: %lld ms\n", static_cast<long long>(cpu));
