@@ -5,7 +5,8 @@
 #   bench/run_echo_rate.sh [path/to/bench_echo_rate] [bench options...]
 #
 # Prints the benchmark's lines and, when ping is installed,
-# ping_wall_ms / ping_cpu_ms for `ping -c 2000 -i 0.001 127.0.0.1`.
+# ping_wall_ms / ping_cpu_ms for `ping -c 2000 -i 0.001 127.0.0.1` (the count
+# follows --count).
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BIN=${1:-}
@@ -22,6 +23,13 @@ if [ "${RUN_ECHO_RATE_INSIDE:-}" != 1 ]; then
   UNSHARE=(unshare -n)
   [ "$(id -u)" -eq 0 ] || UNSHARE=(unshare -r -n)
   RUN_ECHO_RATE_INSIDE=1 exec "${UNSHARE[@]}" "$0" "$BIN" "$@"
+
+# The same number of echoes as the benchmark's (--count), 2000 by default.
+count=2000
+args=("$@")
+for ((i = 0; i + 1 < ${#args[@]}; i++)); do
+  if [ "${args[i]}" = --count ]; then count=${args[i + 1]}; fi
+done
 fi
 
 ip link set lo up
@@ -30,9 +38,16 @@ sysctl -q -w net.ipv4.ping_group_range="0 2147483647" || true
 
 "$BIN" "$@"
 
+# The same number of echoes as the benchmark's (--count), 2000 by default.
+count=2000
+args=("$@")
+for ((i = 0; i + 1 < ${#args[@]}; i++)); do
+  if [ "${args[i]}" = --count ]; then count=${args[i + 1]}; fi
+done
+
 if command -v ping >/dev/null 2>&1; then
   TIMEFORMAT='%3R %3U %3S'
-  times=$( { time ping -q -n -c 2000 -i 0.001 127.0.0.1 >/dev/null 2>&1; } 2>&1 )
+  times=$( { time ping -q -n -c "$count" -i 0.001 127.0.0.1 >/dev/null 2>&1; } 2>&1 )
   read -r real user sys <<<"$times"
   awk -v r="$real" -v u="$user" -v s="$sys" \
     'BEGIN { printf "ping_wall_ms %d\nping_cpu_ms %d\n", r * 1000, (u + s) * 1000 }'
