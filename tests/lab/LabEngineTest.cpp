@@ -252,6 +252,24 @@ TEST_P(LabEngine, TraceOfThreeHopsEndsWithDone)
     EXPECT_TRUE(route[1].done);
 }
 
+TEST_P(LabEngine, SilentHopsAreReportedAndTheTraceGoesOnToItsLimit)
+{
+    engine->Address = labValue("LAB_SILENT");
+    engine->TTL = 2;
+    engine->Timeout = 500;
+    const qint64 took = trace();
+    ASSERT_EQ(route.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i + 1);
+        EXPECT_EQ(route[i].status, 11010);
+        EXPECT_EQ(route[i].hops, i + 1);
+        EXPECT_EQ(route[i].address, "0.0.0.0");
+        EXPECT_EQ(route[i].rtt, 0u);
+        EXPECT_EQ(route[i].done, i == 1);
+    }
+    EXPECT_GE(took, 2 * 500 - 20);
+}
+
 TEST_P(LabEngine, UnknownNameIsReportedAtOnce)
 {
     engine->Address = labValue("LAB_UNKNOWN_NAME");
