@@ -185,14 +185,30 @@ TTarvokMain::~TTarvokMain()
     run_.reset();
 }
 
-QList<int> TTarvokMain::defaultResultColumnWidths()
+QList<int> TTarvokMain::defaultResultColumnWidths() const
 {
-    return {52, 120, 80, 80, 110, 200};
+    // The design widths, widened where this font needs more room for the
+    // fixed-form texts of a column.
+    const QFontMetrics fm(ListView1 ? ListView1->font() : font());
+    auto fit = [&fm](int design, const QString& sample, int extra = 0) {
+        return std::max(design, fm.horizontalAdvance(sample) + 16 + extra);
+    };
+    return {fit(45, QStringLiteral("ＮＧ"), 20),
+            fit(120, QStringLiteral("0000/00/00 00:00:00")),
+            fit(80, QStringLiteral("000.000.000.000")),
+            fit(80, QStringLiteral("000.000.000.000")),
+            fit(110, QStringLiteral("Time: 000000ms")),
+            200};
 }
 
-QList<int> TTarvokMain::defaultStatColumnWidths()
+QList<int> TTarvokMain::defaultStatColumnWidths() const
 {
-    return {120, 70, 70, 70, 70, 70, 70, 70};
+    const QFontMetrics fm(ListView2 ? ListView2->font() : font());
+    auto fit = [&fm](int design, const QString& sample, int extra = 0) {
+        return std::max(design, fm.horizontalAdvance(sample) + 16 + extra);
+    };
+    const int number = fit(70, QStringLiteral("000000ms"));
+    return {fit(120, QStringLiteral("000.000.000.000"), 38), number, number, number, number, number, number, 70};
 }
 
 namespace {
@@ -504,12 +520,14 @@ QWidget* TTarvokMain::createOptionPage()
             l->setBuddy(buddy);
         return l;
     };
-    auto row = [grid](int r, QLabel* before, QWidget* field, QLabel* after) {
+    // Two blocks side by side: columns 0-2 (repetition) and 4-6 (echo and
+    // trace options), each of label, field and unit.
+    auto row = [grid](int r, QLabel* before, QWidget* field, QLabel* after, int c = 0) {
         if (before)
-            grid->addWidget(before, r, 0, Qt::AlignRight | Qt::AlignVCenter);
-        grid->addWidget(field, r, 1, Qt::AlignLeft | Qt::AlignVCenter);
+            grid->addWidget(before, r, c, Qt::AlignRight | Qt::AlignVCenter);
+        grid->addWidget(field, r, c + 1, Qt::AlignLeft | Qt::AlignVCenter);
         if (after)
-            grid->addWidget(after, r, 2, Qt::AlignLeft | Qt::AlignVCenter);
+            grid->addWidget(after, r, c + 2, Qt::AlignLeft | Qt::AlignVCenter);
     };
 
     edtPingCount = spin("edtPingCount", 1, 100000, 3);
@@ -541,10 +559,10 @@ QWidget* TTarvokMain::createOptionPage()
     row(5, nullptr, edtInterval, label("lblIntervalUnit", QStringLiteral("分間隔")));
 
     edtTimeout = spin("edtTimeout", 1, 100000, 1000);
-    row(6, label("lblTimeout", QStringLiteral("タイムアウト："), edtTimeout), edtTimeout,
-        label("lblTimeoutUnit", QStringLiteral("ミリ秒")));
+    row(0, label("lblTimeout", QStringLiteral("タイムアウト："), edtTimeout), edtTimeout,
+        label("lblTimeoutUnit", QStringLiteral("ミリ秒")), 4);
     edtTTL = spin("edtTTL", 1, 255, 255);
-    row(7, label("lblTTL", QStringLiteral("TTL："), edtTTL), edtTTL, nullptr);
+    row(1, label("lblTTL", QStringLiteral("TTL："), edtTTL), edtTTL, nullptr, 4);
 
     grpTraceRoute = new QGroupBox(QStringLiteral("TraceRoute オプション"), box);
     grpTraceRoute->setObjectName(QStringLiteral("grpTraceRoute"));
@@ -558,10 +576,11 @@ QWidget* TTarvokMain::createOptionPage()
     chkResolveHostName->setObjectName(QStringLiteral("chkResolveHostName"));
     chkResolveHostName->setChecked(true);
     traceLayout->addWidget(chkResolveHostName, 1, 0, 1, 3);
-    grid->addWidget(grpTraceRoute, 8, 0, 1, 3);
+    grid->addWidget(grpTraceRoute, 2, 4, 2, 3, Qt::AlignTop);
 
-    grid->setColumnStretch(3, 1);
-    grid->setRowStretch(9, 1);
+    grid->setColumnMinimumWidth(3, 24);
+    grid->setColumnStretch(7, 1);
+    grid->setRowStretch(6, 1);
 
     QWidget* order[] = {edtPingCount, edtPingWait,    edtBlockSize, chkCycleToTerm, chkTermToCycle,
                         chkInterval,  edtInterval,    edtTimeout,   edtTTL,         edtMaxHops,

@@ -56,9 +56,10 @@ public:
     explicit TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget* parent = nullptr);
     ~TTarvokMain() override;
 
-    // Design-time column widths of the two lists.
-    static QList<int> defaultResultColumnWidths();
-    static QList<int> defaultStatColumnWidths();
+    // Column widths of the two lists before any stored widths apply: the
+    // design widths, wider where the window's font needs it.
+    QList<int> defaultResultColumnWidths() const;
+    QList<int> defaultStatColumnWidths() const;
 
     // --- What the window owns ---------------------------------------------
     TKtICMP* KtICMP1 = nullptr;
