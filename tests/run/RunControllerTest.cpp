@@ -373,6 +373,25 @@ TEST(PeriodicRun, WaitsIntervalMinutesFromTheEndOfACycle)
     EXPECT_TRUE(r.finished.empty());
 }
 
+TEST(PeriodicRun, WaitAcrossThe32BitMillisecondWrapIsNotCutShort)
+{
+    Rig r;
+    r.clock.advance(0xFFFFFFFFLL - 30000); // 30 s before a 32-bit tick counter would wrap
+    r.view.lines = {"10.0.0.1"};
+    r.view.isPeriodic = true;
+    r.view.intervalMinutes = 1;
+    r.net->setResponder([](const Probe&) { return FakeOutcome::reply("10.0.0.1", 64, 12); });
+    r.ctl.mnuPingClick();
+    r.run(1012);
+    ASSERT_TRUE(r.ctl.InWaitingPhase());
+    r.run(59999);
+    EXPECT_EQ(r.net->sent().size(), 1);
+    r.run(1);
+    EXPECT_EQ(r.net->sent().size(), 2);
+    r.ctl.mnuBreakClick();
+    settle();
+}
+
 TEST(PeriodicRun, IntervalZeroRepeatsAtOnce)
 {
     Rig r;
