@@ -1,0 +1,97 @@
+#pragma once
+// The program's beginning and end: the platform, the application object, the
+// engine, the main window and its creation steps in their fixed order, the
+// idle start handler of a run asked for on the command line, and the steps
+// after the event loop has ended (parameter file, settings).
+
+#include "store/AppPaths.h"
+#include "store/Settings.h"
+
+#include <QObject>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace tarvok {
+
+class Clock;
+class TKtICMP;
+class TarvokWindow;
+
+// True when a display is there to show windows on: DISPLAY or
+// WAYLAND_DISPLAY is set and not empty.
+bool hasDisplay(const QProcessEnvironment& env);
+
+// Without a display, selects Qt's offscreen platform (QT_QPA_PLATFORM), unless
+// a platform has been chosen already. Call before the QApplication exists.
+// Returns true when it selected it.
+bool chooseHeadlessPlatform();
+
+class TarvokProgram : public QObject {
+    Q_OBJECT
+public:
+    struct Hooks {
+        // An error the operator must see (a message box, or standard error
+        // where nobody could answer a box).
+        std::function<void(const QString&)> error;
+        // A notice that stops nothing.
+        std::function<void(const QString&)> warning;
+        // Ends the event loop (posted, so the caller's step completes first).
+        std::function<void()> quit;
+    };
+
+    // `headless`: no display; messages go to standard error instead of boxes.
+    TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Clock& clock, bool headless,
+                  QObject* parent = nullptr);
+    ~TarvokProgram() override;
+
+    TarvokWindow& window() { return *window_; }
+    const AppPaths& paths() const { return paths_; }
+    Hooks& hooks() { return hooks_; }
+    bool headless() const { return headless_; }
+
+    // The window's creation steps, in order, from putting the controls into
+    // their idle state to installing the idle start handler. A failing step
+    // is reported through hooks().error and the remaining steps are skipped;
+    // returns false then.
+    bool FormCreate(const QStringList& arguments);
+    // The idle start handler (installed by FormCreate to run once the event
+    // loop is idle): the start-up run, and the end of command mode after it.
+    void IdleStart();
+
+    // Ends the program the way the close sequence does, without a prompt: the
+    // run is asked to stop and the event loop ends (SIGTERM, SIGINT).
+    void Terminate();
+    // Set once the event loop has been asked to end.
+    bool quitRequested() const { return quitRequested_; }
+
+    // After the event loop: the parameter file (SaveConfig), then the
+    // settings. False when the settings file could not be written (reported
+    // once through hooks().error).
+    bool EndOfProgram();
+
+    // The placement and column widths as the window has them now, and back.
+    WindowLayout collectLayout() const;
+    void applyLayout(const WindowLayout& layout);
+
+private:
+    void requestQuit();
+
+    AppPaths paths_;
+    Clock& clock_;
+    bool headless_ = false;
+    Hooks hooks_;
+    std::unique_ptr<TarvokWindow> window_;
+    bool quitRequested_ = false;
+    bool idleStartPending_ = false;
+    bool ended_ = false;
+};
+
+// main(): --help and --version, the platform, the application, the engine
+// (EICMPError ends the program with its message and exit code 1), the
+// program's start, its event loop and its end.
+int runTarvok(int argc, char** argv);
+
+} // namespace tarvok
