@@ -6,7 +6,7 @@ PACKAGES=(
   qt6-base-dev qt6-multimedia-dev libgl-dev qt6-qpa-plugins
   libqt6multimedia6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 libcap2-bin procps
+  iproute2 iputils-ping libcap2-bin procps
   fonts-ipafont-gothic qt6-translations-l10n
 )
 missing=()
