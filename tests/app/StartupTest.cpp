@@ -1,0 +1,293 @@
+// The program's start and end on the real window over the fake network: the
+// creation steps, the start-up run of the command line, the close sequence,
+// the steps after the event loop and the signals that end the program.
+
+#include "support/FakeIcmp.h"
+
+#include "app/SignalNotifier.h"
+#include "app/Startup.h"
+#include "app/TarvokWindow.h"
+#include "icmp/KtIcmp.h"
+#include "store/IniFile.h"
+#include "ui/SpinEdit.h"
+#include "ui/TargetFileCommands.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace tarvok;
+using namespace tarvok::test;
+
+namespace {
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+struct ProgramRig {
+    QTemporaryDir home;
+    ManualClock clock;
+    FakeTransport* net = nullptr;
+    FakeResolver* dns = nullptr;
+    std::unique_ptr<TarvokProgram> program;
+    QStringList errors;
+    QStringList warnings;
+    int quits = 0;
+    QMessageBox::StandardButton askAnswer = QMessageBox::Cancel;
+    int asked = 0;
+
+    explicit ProgramRig(const QString& homeOverride = QString())
+    {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("TARVOK_HOME"), homeOverride.isEmpty() ? home.path() : homeOverride);
+        AppPaths paths = AppPaths::resolve(QStringLiteral("/nonexistent/bin/tarvok"), env);
+        net = new FakeTransport(clock);
+        dns = new FakeResolver;
+        auto engine = std::make_unique<TKtICMP>(std::unique_ptr<IcmpTransport>(net), std::unique_ptr<Resolver>(dns),
+                                                clock);
+        program = std::make_unique<TarvokProgram>(std::move(engine), paths, clock, false);
+        program->hooks().error = [this](const QString& t) { errors << t; };
+        program->hooks().warning = [this](const QString& t) { warnings << t; };
+        program->hooks().quit = [this] { ++quits; };
+        TargetFileCommands::Dialogs& d = window().files().dialogs();
+        d.ask = [this](QWidget*, const QString&, const QString&) { ++asked; return askAnswer; };
+        d.error = [this](QWidget*, const QString& t) { errors << t; };
+    }
+    TarvokWindow& window() { return program->window(); }
+    QString path(const QString& name) const { return program->paths().programDir + name; }
+};
+
+} // namespace
+
+TEST(Startup, FirstStartWithoutTargetFile)
+{
+    ProgramRig r;
+    r.window().Page1->setCurrentIndex(3);
+    ASSERT_TRUE(r.program->FormCreate({}));
+    EXPECT_TRUE(r.window().Memo1->toPlainText().isEmpty());
+    EXPECT_FALSE(r.window().Memo1->document()->isModified());
+    EXPECT_EQ(r.window().windowTitle(), QStringLiteral("Tarvok - Tarvok.def"));
+    EXPECT_EQ(r.window().files().currentTargetFile(), r.path(QStringLiteral("Tarvok.def")));
+    EXPECT_EQ(r.window().Page1->currentIndex(), 0);
+    EXPECT_TRUE(r.errors.isEmpty());
+    EXPECT_TRUE(r.warnings.isEmpty());
+
+    r.program->IdleStart();
+    EXPECT_FALSE(r.window().run().Busy());
+    EXPECT_EQ(r.quits, 0);
+
+    // Ending without saving: the parameters and the settings are written,
+    // the target file itself is not created.
+    ASSERT_TRUE(r.program->EndOfProgram());
+    EXPECT_TRUE(QFile::exists(r.path(QStringLiteral("Tarvok.def.#CONFIG#"))));
+    EXPECT_FALSE(QFile::exists(r.path(QStringLiteral("Tarvok.def"))));
+    IniFile ini;
+    ASSERT_TRUE(ini.load(r.program->paths().iniPath));
+    EXPECT_TRUE(ini.hasKey(QStringLiteral("Placement"), QStringLiteral("Width")));
+    EXPECT_TRUE(ini.hasKey(QStringLiteral("Tarvok"), QStringLiteral("SaveConfig")));
+}
+
+TEST(Startup, SettingsTargetFileAndParametersAreLoadedInOrder)
+{
+    ProgramRig r;
+    writeBytes(r.program->paths().iniPath,
+               "[Placement]\r\nLeft=10\r\nTop=20\r\nWidth=600\r\nHeight=500\r\nColumn1=61,121\r\n"
+               "[Tarvok]\r\nSaveConfig=0\r\n");
+    writeBytes(r.path(QStringLiteral("list.txt")), "host1\r\nho\x80st\r\n");
+    writeBytes(r.path(QStringLiteral("list.txt.#CONFIG#")), "PingCount=1\r\nParmanent=1\r\n");
+    const QString list = r.path(QStringLiteral("list.txt"));
+
+    // -C without -R is dropped; the list is loaded and nothing runs.
+    ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-C"), list, QStringLiteral("other.txt")}));
+    EXPECT_FALSE(r.window().startup.commandMode);
+    EXPECT_EQ(r.window().files().currentTargetFile(), list);
+    EXPECT_EQ(r.window().Memo1->toPlainText(), QStringLiteral("host1\nho\uFFFDst\n"));
+    EXPECT_EQ(r.warnings.size(), 1);  // the bytes that are no text
+    EXPECT_EQ(r.window().windowTitle(), QStringLiteral("Tarvok - list.txt"));
+    EXPECT_EQ(r.window().size(), QSize(600, 500));
+    EXPECT_EQ(r.window().ListView1->columnWidth(0), 61);
+    EXPECT_EQ(r.window().ListView1->columnWidth(1), 121);
+    EXPECT_FALSE(r.window().prefs.SaveConfig);
+    // The enabling follows the loaded parameters.
+    EXPECT_FALSE(r.window().chkCycleToTerm->isEnabled());
+    EXPECT_TRUE(r.window().edtInterval->isEnabled());
+
+    // SaveConfig off: no parameter file written at the end.
+    QFile::remove(r.path(QStringLiteral("list.txt.#CONFIG#")));
+    r.window().ListView1->setColumnWidth(2, 77);
+    ASSERT_TRUE(r.program->EndOfProgram());
+    EXPECT_FALSE(QFile::exists(r.path(QStringLiteral("list.txt.#CONFIG#"))));
+    IniFile ini;
+    ASSERT_TRUE(ini.load(r.program->paths().iniPath));
+    EXPECT_EQ(ini.readString(QStringLiteral("Placement"), QStringLiteral("Column1"), QString()).section(u',', 0, 2),
+              QStringLiteral("61,121,77"));
+}
+
+TEST(Startup, ABadParameterValueStopsTheStartUp)
+{
+    ProgramRig r;
+    writeBytes(r.path(QStringLiteral("Tarvok.def")), "127.0.0.1\r\n");
+    writeBytes(r.path(QStringLiteral("Tarvok.def.#CONFIG#")), "PingCount=x1\r\n");
+    r.window().Page1->setCurrentIndex(2);
+    EXPECT_FALSE(r.program->FormCreate({QStringLiteral("-R")}));
+    EXPECT_EQ(r.errors, QStringList{QStringLiteral("'x1' は整数ではありません")});
+    EXPECT_EQ(r.window().Memo1->toPlainText(), QStringLiteral("127.0.0.1\n"));
+    EXPECT_EQ(r.window().windowTitle(), QStringLiteral("Tarvok - Tarvok.def"));
+    // The later steps are skipped: no page change, no start-up run.
+    EXPECT_EQ(r.window().Page1->currentIndex(), 2);
+    QCoreApplication::processEvents();
+    r.program->IdleStart();
+    EXPECT_FALSE(r.window().run().Busy());
+}
+
+TEST(Startup, CommandModeRunsAndQuits)
+{
+    ProgramRig r;
+    writeBytes(r.path(QStringLiteral("l.txt")), "10.0.0.1\r\n");
+    writeBytes(r.path(QStringLiteral("l.txt.#CONFIG#")), "PingCount=2\r\nPingWait=10\r\nTimeOut=50\r\n");
+    r.net->push({FakeOutcome::reply("10.0.0.1"), FakeOutcome::silence()});
+    const QString out = r.path(QStringLiteral("out.txt"));
+    ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-o"), out, QStringLiteral("-C"), QStringLiteral("-R"),
+                                       r.path(QStringLiteral("l.txt"))}));
+    EXPECT_TRUE(r.window().startup.commandMode);
+
+    r.program->IdleStart();
+    EXPECT_TRUE(r.window().run().Busy());
+    EXPECT_FALSE(r.window().startup.runAtStart);
+    advance(r.clock, 2000);
+    EXPECT_FALSE(r.window().run().Busy());
+    EXPECT_EQ(r.quits, 1);
+    EXPECT_EQ(r.window().run().resultModel().rowCount(), 2);
+
+    // Both echoes logged to the output file, whatever LogTrace says.
+    QFile f(out);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines.at(0).startsWith("\"\x8c\x8b\x89\xca\""));   // "結果"
+    EXPECT_TRUE(lines.at(1).endsWith("\r"));
+}
+
+TEST(Startup, CommandModeStaysOpenWithoutTargetsOrAfterABreak)
+{
+    {
+        ProgramRig r;
+        writeBytes(r.path(QStringLiteral("Tarvok.def")), "; nothing\r\n\r\n");
+        ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-R"), QStringLiteral("-C")}));
+        r.program->IdleStart();
+        EXPECT_FALSE(r.window().startup.commandMode);
+        EXPECT_EQ(r.window().statusText(), QStringLiteral("対象アドレスが１件もありません。"));
+        EXPECT_EQ(r.quits, 0);
+    }
+    {
+        ProgramRig r;
+        writeBytes(r.path(QStringLiteral("Tarvok.def")), "10.0.0.1\r\n");
+        ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-R"), QStringLiteral("-C")}));
+        r.program->IdleStart();
+        ASSERT_TRUE(r.window().run().Busy());
+        r.window().mnuBreakClick();
+        advance(r.clock, 10000);
+        EXPECT_FALSE(r.window().run().Busy());
+        EXPECT_FALSE(r.window().startup.commandMode);
+        EXPECT_EQ(r.quits, 0);
+    }
+}
+
+TEST(Startup, CloseSequenceAndTerminate)
+{
+    ProgramRig r;
+    writeBytes(r.path(QStringLiteral("Tarvok.def")), "10.0.0.1\r\n");
+    ASSERT_TRUE(r.program->FormCreate({}));
+    r.window().show();
+    r.window().edtPingCount->setValue(3);
+    r.window().mnuPingClick();
+    ASSERT_TRUE(r.window().run().Busy());
+    r.window().Memo1->document()->setModified(true);
+
+    // Cancel: the window stays open and the run goes on.
+    EXPECT_FALSE(r.window().close());
+    EXPECT_EQ(r.asked, 1);
+    EXPECT_TRUE(r.window().isVisible());
+    EXPECT_TRUE(r.window().run().Busy());
+    EXPECT_FALSE(r.window().run().BreakFlag());
+    EXPECT_EQ(r.quits, 0);
+
+    // A signal ends it without a question; the run is asked to stop.
+    r.program->Terminate();
+    EXPECT_EQ(r.asked, 1);
+    EXPECT_TRUE(r.window().run().BreakFlag());
+    EXPECT_EQ(r.quits, 1);
+    EXPECT_TRUE(r.program->quitRequested());
+    // The unsaved text is not saved; the parameters are.
+    ASSERT_TRUE(r.program->EndOfProgram());
+    EXPECT_EQ(QFile(r.path(QStringLiteral("Tarvok.def"))).size(), 10);
+    EXPECT_TRUE(QFile::exists(r.path(QStringLiteral("Tarvok.def.#CONFIG#"))));
+}
+
+TEST(Startup, ExitWithNoAnswerClosesAndQuits)
+{
+    ProgramRig r;
+    ASSERT_TRUE(r.program->FormCreate({}));
+    r.window().show();
+    r.window().Memo1->setPlainText(QStringLiteral("typed"));
+    r.window().Memo1->document()->setModified(true);
+    r.askAnswer = QMessageBox::No;
+    r.window().mnuExitClick();
+    EXPECT_EQ(r.asked, 1);
+    EXPECT_FALSE(r.window().isVisible());
+    EXPECT_EQ(r.quits, 1);
+}
+
+TEST(Startup, SettingsThatCannotBeWrittenAreReportedOnce)
+{
+    QTemporaryDir base;
+    writeBytes(base.filePath(QStringLiteral("file")), "x");
+    // The program folder lies under a regular file: nothing can be written.
+    ProgramRig r(base.filePath(QStringLiteral("file/home")));
+    r.program->FormCreate({});
+    r.errors.clear();
+    EXPECT_FALSE(r.program->EndOfProgram());
+    ASSERT_EQ(r.errors.size(), 1);
+    EXPECT_TRUE(r.errors.first().endsWith(QStringLiteral(" に書き込めません")));
+    EXPECT_TRUE(r.program->EndOfProgram());  // runs once
+    EXPECT_EQ(r.errors.size(), 1);
+}
+
+TEST(Startup, DisplayDetection)
+{
+    QProcessEnvironment env;
+    EXPECT_FALSE(hasDisplay(env));
+    env.insert(QStringLiteral("DISPLAY"), QString());
+    EXPECT_FALSE(hasDisplay(env));
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-0"));
+    EXPECT_TRUE(hasDisplay(env));
+}
+
+TEST(SignalNotifier, SignalsArriveOnTheEventLoop)
+{
+    QList<int> got;
+    {
+        SignalNotifier n([&got](int sig) { got << sig; });
+        ASSERT_TRUE(n.active());
+        ::raise(SIGTERM);
+        ::raise(SIGINT);
+        EXPECT_TRUE(got.isEmpty());  // nothing happens inside the handler
+        EXPECT_TRUE(QTest::qWaitFor([&] { return got.size() == 2; }, 2000));
+    }
+    EXPECT_EQ(got, (QList<int>{SIGTERM, SIGINT}));
+    // Removed again: a second notifier can take over.
+    SignalNotifier again([&got](int sig) { got << sig; });
+    EXPECT_TRUE(again.active());
+}
