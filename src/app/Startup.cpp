@@ -5,9 +5,12 @@
 #include "app/TarvokWindow.h"
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
+#include "run/LocalAddress.h"
+#include "ui/Images.h"
 #include "ui/TargetFileCommands.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -138,6 +141,10 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
         w.prefs = loaded.preferences;
         if (!loaded.error.isEmpty() && hooks_.warning)
             hooks_.warning(loaded.error);
+
+        // The clock shows the time and the local address at once.
+        if (w.ClockTimer)
+            w.ClockTimer->tickNow();
 
         // The repeat-order buttons and the interval field follow their fields.
         w.edtPingCountChange();
@@ -275,6 +282,13 @@ int runTarvok(int argc, char** argv)
     chooseHeadlessPlatform();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvok"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tarvok"));
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック"), QStringLiteral("Noto Sans CJK JP"),
+                      QStringLiteral("VL PGothic"), QStringLiteral("sans-serif")});
+    font.setPointSize(9);
+    QApplication::setFont(font);
+    QApplication::setWindowIcon(listIcon(imgTray));
     // The program ends with its main window, even while popups or a hidden
     // main window remain.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,6 +1,7 @@
 #include "app/TarvokWindow.h"
 
 #include "icmp/KtIcmp.h"
+#include "run/LocalAddress.h"
 #include "ui/TargetFileCommands.h"
 
 #include <QCloseEvent>
@@ -32,8 +33,11 @@ void TarvokWindow::closeEvent(QCloseEvent* event)
         return;
     }
     TTarvokMain::closeEvent(event);
-    if (event->isAccepted())
-        emit closeAccepted();
+    if (!event->isAccepted())
+        return;
+    if (ClockTimer)
+        ClockTimer->stop();
+    emit closeAccepted();
 }
 
 } // namespace tarvok
