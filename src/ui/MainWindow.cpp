@@ -170,6 +170,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createStatusBar();
     createPopupMenus();
     bindRunController();
+    createAlertsAndClock();
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);
@@ -944,17 +945,8 @@ void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() {}
 // オプション, ヘルプ and the tray icon
 // ---------------------------------------------------------------------------
 
-void TTarvokMain::mnuOptionClick() {}
 void TTarvokMain::W1Click() {}
 void TTarvokMain::mnuVersionClick() {}
-
-void TTarvokMain::Tray1DblClick()
-{
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    raise();
-    activateWindow();
-}
 
 // ---------------------------------------------------------------------------
 // Errors and the close sequence

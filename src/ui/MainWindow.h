@@ -39,6 +39,8 @@ class QWidget;
 
 namespace tarvok {
 
+class AlertCenter;
+class ClockTicker;
 class Clock;
 class TKtICMP;
 class TSpinEdit;
@@ -66,6 +68,10 @@ public:
     Preferences prefs;
     StartupOptions startup;
     RunController& run() { return *run_; }
+    // Alerts (tray icon, popups, sounds, external programs) and the
+    // status-bar clock.
+    AlertCenter& alerts() { return *alerts_; }
+    ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
 
     // --- Layout -------------------------------------------------------------
@@ -185,6 +191,12 @@ public:
     void setBusyCursor(bool busy) override;
     void resultAppended() override;
 
+    // --- RunHooks: alerts and the tray (MainWindowAlerts.cpp) ---------------
+    void ApplyAlertRules(TargetState& state, const QString& dateTime, const QString& target,
+                         const QString& comment, const QString& message, bool isNG) override;
+    void RunStarting() override;
+    void RunEnded() override;
+
     QString statusText() const;
     bool idleControls() const { return idleControls_; }
     // Rows of ListView2 selected now, as target indices.
@@ -244,6 +256,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -258,9 +271,11 @@ private:
     void applySelection(RunController::SelectAction action);
     void showListContextMenu(const QPoint& pos);
     void reportRunError(const QString& message);
+    void createAlertsAndClock(); // MainWindowAlerts.cpp
 
     Clock& clock_;
     std::unique_ptr<RunController> run_;
+    AlertCenter* alerts_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
 };
