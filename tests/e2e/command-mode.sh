@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# The tarvok executable in command mode, run inside the network lab (through
+# tests/lab/with-lab.sh) with no display and TARVOK_HOME at a fresh folder:
+#
+#   command-mode.sh <tarvok> run       -H -C -R -O out.txt list.txt over a
+#                                      reachable, a silent and an unknown host:
+#                                      ends by itself with exit code 0
+#   command-mode.sh <tarvok> sigterm   the same list repeated periodically,
+#   command-mode.sh <tarvok> sigint    ended by the signal
+#
+# Afterwards: out.txt holds the header and one line per echo in CP932 with
+# CR LF, and the settings file and the parameter file have been written.
+# Exit status 0 when all holds, 1 otherwise, 77 outside the lab.
+set -u
+
+TARVOK=$(readlink -f "$1")
+MODE=$2
+if [ -z "${LAB_REACHABLE:-}" ]; then
+  echo "command-mode: not inside the network lab" >&2
+  exit 77
+fi
+
+WORK=$(mktemp -d /tmp/tarvok-e2e.XXXXXX)
+PID=""
+cleanup() {
+  if [ -n "$PID" ]; then kill -KILL "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+failures=0
+check() { # check <description> <command...>
+  local what=$1; shift
+  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
+}
+
+export TARVOK_HOME="$WORK/home"
+mkdir -p "$TARVOK_HOME"
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+cd "$WORK" || exit 1
+
+printf '%s reachable\r\n%s\r\n%s unknown\r\n' "$LAB_REACHABLE" "$LAB_SILENT" "$LAB_UNKNOWN_NAME" > list.txt
+if [ "$MODE" = run ]; then
+  printf 'PingCount=2\r\nPingWait=10\r\nTimeOut=500\r\nSorted=1\r\n' > list.txt.#CONFIG#
+else
+  printf 'PingCount=1\r\nPingWait=10\r\nTimeOut=300\r\nSorted=1\r\nParmanent=1\r\nInterval=0\r\n' > list.txt.#CONFIG#
+fi
+
+"$TARVOK" -H -C -R -O out.txt list.txt > stdout.txt 2> stderr.txt &
+PID=$!
+
+# Waits up to $1 seconds for the program to end; its exit status in $rc.
+wait_end() {
+  local limit=$(( $1 * 10 ))
+  for _ in $(seq 1 "$limit"); do
+    if ! kill -0 "$PID" 2>/dev/null; then
+      wait "$PID"; rc=$?; PID=""; return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+lines() { [ -f out.txt ] && tr -cd '\n' < out.txt | wc -c || echo 0; }
+
+rc=""
+if [ "$MODE" = run ]; then
+  check "ends by itself" wait_end 60
+  check "exit code 0 (was ${rc:-none})" test "${rc:-x}" = 0
+  expected_echoes=6
+else
+  # Two passes logged, then the signal.
+  for _ in $(seq 1 300); do [ "$(lines)" -ge 7 ] && break; sleep 0.1; done
+  check "two passes logged before the signal" test "$(lines)" -ge 7
+  case "$MODE" in
+    sigterm) kill -TERM "$PID" 2>/dev/null ;;
+    sigint) kill -INT "$PID" 2>/dev/null ;;
+  esac
+  check "ends on the signal" wait_end 30
+  check "exit code 0 (was ${rc:-none})" test "${rc:-x}" = 0
+  expected_echoes=""
+fi
+[ -n "$PID" ] && { kill -KILL "$PID"; wait "$PID" 2>/dev/null; PID=""; }
+
+# The log: CP932, every line ended by CR LF, the header first.
+check "out.txt written" test -s out.txt
+total=$(lines)
+crlf=$(grep -c $'\r$' out.txt)
+check "every line ends with CR LF ($crlf of $total)" test "$total" -gt 0 -a "$crlf" = "$total" -a "$(tail -c 1 out.txt | od -An -c | tr -d ' ')" = '\n'
+iconv -f CP932 -t UTF-8 out.txt | tr -d '\r' > out.utf8 2>/dev/null
+check "out.txt is CP932 text" test -s out.utf8
+header='"結果","日時","対象","ＩＰアドレス","ステータス","備考"'
+check "header line" test "$(head -n 1 out.utf8)" = "$header"
+check "one header only" test "$(grep -c '^"結果"' out.utf8)" = 1
+echoes=$((total - 1))
+if [ -n "$expected_echoes" ]; then
+  check "one line per echo ($echoes)" test "$echoes" = "$expected_echoes"
+fi
+ok_lines=$(grep -c "^\"ＯＫ\",\"[0-9/: ]*\",$LAB_REACHABLE,$LAB_REACHABLE,\"Time: *[0-9]*ms\",reachable\$" out.utf8)
+silent_lines=$(grep -c "^\"ＮＧ\",\"[0-9/: ]*\",$LAB_SILENT,.*,$" out.utf8)
+unknown_lines=$(grep -c "^\"ＮＧ\",\"[0-9/: ]*\",$LAB_UNKNOWN_NAME,,.*,unknown\$" out.utf8)
+check "every echo judged and logged ($ok_lines ok, $silent_lines silent, $unknown_lines unknown)" \
+  test $((ok_lines + silent_lines + unknown_lines)) = "$echoes" -a "$ok_lines" -ge 1 -a "$silent_lines" -ge 1 -a "$unknown_lines" -ge 1
+check "the three hosts equally often" test "$ok_lines" -ge "$silent_lines" -a "$silent_lines" -ge "$unknown_lines" -a $((ok_lines - unknown_lines)) -le 1
+
+# The settings and the parameter file, written at the end.
+ini="$TARVOK_HOME/$(basename "$TARVOK").ini"
+check "settings file written" grep -q '^\[Placement\]' "$ini"
+check "settings file has the preferences" grep -q '^SaveConfig=' "$ini"
+check "parameter file rewritten" sh -c "iconv -f CP932 -t UTF-8 'list.txt.#CONFIG#' | head -n 1 | grep -q '^; このファイルは'"
+check "parameter file keeps the list's values" grep -q $'^PingWait=10\r$' list.txt.#CONFIG#
+if [ "$MODE" != run ]; then
+  check "parameter file keeps periodic execution" grep -q $'^Parmanent=1\r$' list.txt.#CONFIG#
+fi
+check "nothing on standard output" test ! -s stdout.txt
+
+if [ "$failures" -ne 0 ]; then
+  echo "--- stderr"; cat stderr.txt
+  echo "--- out.txt"; cat out.utf8
+  exit 1
+fi
+exit 0
