@@ -111,12 +111,18 @@ QString formatWidthList(const QList<int>& widths)
 
 QList<int> loadResultColumnWidths(const IniFile& ini, const QList<int>& currentWidths)
 {
+    // Without a stored list the window keeps the widths it was laid out with
+    // (the design widths, widened where the window's font needs more room).
+    if (!ini.hasKey(P, QStringLiteral("Column1")))
+        return currentWidths;
     return applyWidthList(ini.readString(P, QStringLiteral("Column1"), QString::fromLatin1(kDefaultColumn1)),
                           currentWidths);
 }
 
 QList<int> loadStatColumnWidths(const IniFile& ini, const QList<int>& currentWidths)
 {
+    if (!ini.hasKey(P, QStringLiteral("Column2")))
+        return currentWidths;
     return applyWidthList(ini.readString(P, QStringLiteral("Column2"), QString::fromLatin1(kDefaultColumn2)),
                           currentWidths);
 }

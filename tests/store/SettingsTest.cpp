@@ -120,6 +120,15 @@ TEST(Settings, FirstSaveWithDefaultsMatchesTheGoldenFile)
     EXPECT_EQ(again.preferences, s.preferences);
 }
 
+TEST(Settings, MissingWidthListsKeepTheWindowsOwnWidths)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QList<int> fitted = {60, 150, 90, 90, 120, 200};
+    const LoadedSettings s = loadSettings(dir.filePath("tarvok.ini"), kProgramDir, kScreen, kWindow, fitted, kStatDesign);
+    EXPECT_EQ(s.layout.resultColumnWidths, fitted);
+}
+
 TEST(Settings, PreferencesRoundTripThroughTheFile)
 {
     const Preferences p = unusualPreferences();
@@ -255,8 +264,8 @@ TEST(Settings, WidthListApplication)
 
     const IniFile ini = parsed("[Placement]\r\nColumn1=a,,300\r\n");
     EXPECT_EQ(loadResultColumnWidths(ini, {1, 1, 1, 1, 1, 1}), QList<int>({50, 50, 300, 1, 1, 1}));
-    // Missing Column2: the design list is applied.
-    EXPECT_EQ(loadStatColumnWidths(ini, QList<int>(8, 1)), kStatDesign);
+    // Missing Column2: the window keeps the widths it has.
+    EXPECT_EQ(loadStatColumnWidths(ini, QList<int>(8, 1)), QList<int>(8, 1));
 }
 
 TEST(Settings, SaveKeepsSectionsWrittenMeanwhile)
