@@ -187,7 +187,7 @@ TEST(WindowRun, PeriodicRunAlertsOnceAndOnRecovery)
         QStringLiteral("OK|%1|%2|").arg(target, comment),
     };
     QStringList got;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             QFile f(record);
             if (!f.open(QIODevice::ReadOnly))
