@@ -47,6 +47,7 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    Clock::usePreciseWakeups(); // as the program's user-interface thread does
     QCoreApplication app(argc, argv);
     int count = 2000;
     int delay = 1;

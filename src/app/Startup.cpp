@@ -283,6 +283,7 @@ int runTarvok(int argc, char** argv)
     }
 
     chooseHeadlessPlatform();
+    Clock::usePreciseWakeups();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvok"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvok"));

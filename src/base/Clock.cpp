@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <sys/prctl.h>
 
 namespace tarvok {
 
@@ -46,6 +47,11 @@ Clock& Clock::system()
 {
     static SystemClock clock;
     return clock;
+}
+
+void Clock::usePreciseWakeups()
+{
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 struct ManualClock::Entry {

@@ -30,6 +30,11 @@ public:
 
     // The real clock (steady clock, QTimer on the event loop).
     static Clock& system();
+    // Lets the calling thread's timers wake on time instead of up to 50 us
+    // late (the kernel's default timer slack), so that a run of short pauses
+    // (PingWait 1 ms) is not stretched. Called once by the user-interface
+    // thread.
+    static void usePreciseWakeups();
 };
 
 // A clock for tests: time stands still until advance() moves it; due timers
