@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Cp932.h"
+#include "base/IntegerText.h"
 #include "targets/TargetList.h"
 
 #include <QFile>
@@ -74,43 +75,10 @@ bool writeParameterFile(const QString& path, const QString& targetFileName, cons
 
 bool parseIntegerText(const QString& text, int* value)
 {
-    const QString t = TrimBlanks(text);
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) {
-        negative = t[i] == u'-';
-        ++i;
-    }
-    int base = 10;
-    if (i < t.size() && t[i] == u'$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < t.size() && t[i] == u'0' && (t[i + 1] == u'x' || t[i + 1] == u'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= t.size())
-        return false;
-    qint64 v = 0;
-    const qint64 limit = negative ? qint64(std::numeric_limits<int>::max()) + 1 : std::numeric_limits<int>::max();
-    for (; i < t.size(); ++i) {
-        const char16_t c = t[i].unicode();
-        int d;
-        if (c >= u'0' && c <= u'9')
-            d = c - u'0';
-        else if (base == 16 && c >= u'a' && c <= u'f')
-            d = c - u'a' + 10;
-        else if (base == 16 && c >= u'A' && c <= u'F')
-            d = c - u'A' + 10;
-        else
-            return false;
-        v = v * base + d;
-        if (v > limit)
-            return false;
-    }
-    if (value)
-        *value = static_cast<int>(negative ? -v : v);
-    return true;
+    const std::optional<int> v = text::parseInteger(text);
+    if (v && value)
+        *value = *v;
+    return v.has_value();
 }
 
 ParameterFileResult readParameterFile(const QString& path, RunParameters& p)
