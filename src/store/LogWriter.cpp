@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace tarvok {
@@ -18,31 +20,6 @@ bool isBlank(const QString& s)
         if (c.unicode() > 0x20)
             return false;
     return true;
-}
-
-// Opens `path` for appending. An existing file is only ever appended to; a
-// new one is created exclusively, so exactly one writer learns that it
-// created the file. Returns -1 when the file cannot be opened.
-int openForAppend(const QByteArray& path, bool* created)
-{
-    for (int round = 0; round < 8; ++round) {
-        int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-        if (fd >= 0) {
-            *created = false;
-            return fd;
-        }
-        if (errno != ENOENT)
-            return -1;
-        fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            *created = true;
-            return fd;
-        }
-        if (errno != EEXIST)
-            return -1;
-        // Another program created it between the two opens: append to it.
-    }
-    return -1;
 }
 
 // One write() for the whole buffer; a short write (rare on local files)
@@ -62,6 +39,68 @@ bool writeAll(int fd, const QByteArray& data)
         left -= n;
     }
     return true;
+}
+
+// Permission bits for a new log file: 0666 less the process's umask.
+mode_t newFileMode()
+{
+    static const mode_t mode = [] {
+        mode_t mask = 022;
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly))
+            for (const QByteArray& l : status.readAll().split('\n'))
+                if (l.startsWith("Umask:"))
+                    mask = static_cast<mode_t>(l.mid(6).trimmed().toUInt(nullptr, 8));
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return mode;
+}
+
+// Appends `line` to the file at `path`. A file that does not exist yet comes
+// into being already holding `header` and the line: they are written to a
+// temporary file in the same folder, which is then linked under the name
+// (link() fails when the name exists). So exactly one writer creates the
+// file, and no other writer can append before the header. Where the file
+// system has no hard links, the file is created exclusively and filled with
+// one write. Returns false when the file cannot be opened or created.
+bool appendOrCreate(const QByteArray& path, const QByteArray& header, const QByteArray& line)
+{
+    for (int round = 0; round < 8; ++round) {
+        int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (fd >= 0) {
+            // A failed write is not retried: part of the line may be on disk.
+            writeAll(fd, line);
+            ::close(fd);
+            return true;
+        }
+        if (errno != ENOENT)
+            return false;
+
+        QByteArray temp = path + ".XXXXXX";
+        const int tfd = ::mkostemp(temp.data(), O_CLOEXEC);
+        if (tfd >= 0) {
+            const bool filled = ::fchmod(tfd, newFileMode()) == 0 && writeAll(tfd, header + line);
+            ::close(tfd);
+            const int linked = filled ? ::link(temp.constData(), path.constData()) : -1;
+            const int err = errno;
+            ::unlink(temp.constData());
+            if (linked == 0)
+                return true;
+            if (filled && err == EEXIST)
+                continue; // another writer created it: append to it
+            if (filled && err != EPERM && err != EOPNOTSUPP && err != ENOSYS)
+                return false;
+        }
+        fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            writeAll(fd, header + line);
+            ::close(fd);
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
 }
 
 } // namespace
@@ -121,19 +160,8 @@ void LogWriter::WriteLogLine(const QString& line)
 
 LogWriter::Attempt LogWriter::attempt(const Pending& p)
 {
-    bool created = false;
-    const int fd = openForAppend(QFile::encodeName(p.path), &created);
-    if (fd < 0)
-        return Attempt::OpenFailed;
-    QByteArray data;
-    if (created) {
-        data = text::encodeCp932(headerText() + QStringLiteral("\r\n")).bytes;
-        data += p.bytes;
-    }
-    // A failed write is not retried: part of the line may be on disk already.
-    writeAll(fd, created ? data : p.bytes);
-    ::close(fd);
-    return Attempt::Written;
+    const QByteArray header = text::encodeCp932(headerText() + QStringLiteral("\r\n")).bytes;
+    return appendOrCreate(QFile::encodeName(p.path), header, p.bytes) ? Attempt::Written : Attempt::OpenFailed;
 }
 
 void LogWriter::drain()
