@@ -1,17 +1,14 @@
 #include "base/IntegerText.h"
 
+#include "base/TextTrim.h"
+
 #include <limits>
 
 namespace tarvok::text {
 
 std::optional<int> parseInteger(const QString& text, HexRange hex)
 {
-    qsizetype b = 0, e = text.size();
-    while (b < e && text.at(b).unicode() <= 0x20)
-        ++b;
-    while (e > b && text.at(e - 1).unicode() <= 0x20)
-        --e;
-    const QStringView t = QStringView(text).mid(b, e - b);
+    const QStringView t = trimControls(QStringView(text));
 
     qsizetype i = 0;
     bool negative = false;

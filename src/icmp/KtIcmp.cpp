@@ -1,5 +1,6 @@
 #include "icmp/KtIcmp.h"
 
+#include "base/TextTrim.h"
 #include "icmp/IcmpPacket.h"
 #include "icmp/SocketTransport.h"
 #include "icmp/SystemResolver.h"
@@ -21,17 +22,6 @@ namespace {
 
 constexpr int kUnknownHost = -1;
 const QString kNoAddress = QStringLiteral("0.0.0.0");
-
-// Removes leading and trailing characters up to 0x20 (blanks and controls).
-QString trimControls(const QString& text)
-{
-    qsizetype b = 0, e = text.size();
-    while (b < e && text.at(b).unicode() <= 0x20)
-        ++b;
-    while (e > b && text.at(e - 1).unicode() <= 0x20)
-        --e;
-    return text.mid(b, e - b);
-}
 
 // inet_addr of the trimmed text; INADDR_NONE when it is no address or longer
 // than an address text can be.
@@ -255,7 +245,7 @@ struct TKtICMP::Impl {
     // Resolves the operation's address: next(ok, addr, officialName, byName).
     void resolveTarget(std::function<void(bool, quint32, const QString&, bool)> next)
     {
-        const QString text = trimControls(address);
+        const QString text = tarvok::text::trimControls(address);
         const in_addr_t addr = parseAddress(text);
         if (addr != INADDR_NONE) {
             next(true, addr, QString(), false);
@@ -514,7 +504,7 @@ QString TKtICMP::StatusText(int code)
 
 bool TKtICMP::IsAddress(const QString& text)
 {
-    return parseAddress(trimControls(text)) != INADDR_NONE;
+    return parseAddress(tarvok::text::trimControls(text)) != INADDR_NONE;
 }
 
 } // namespace tarvok

@@ -1,5 +1,7 @@
 #include "targets/TargetList.h"
 
+#include "base/TextTrim.h"
+
 namespace tarvok {
 
 void TargetList::clear()
@@ -22,12 +24,7 @@ void TargetList::removeAt(int index)
 
 QString TrimBlanks(const QString& s)
 {
-    qsizetype b = 0, e = s.size();
-    while (b < e && s.at(b).unicode() <= 0x20)
-        ++b;
-    while (e > b && s.at(e - 1).unicode() <= 0x20)
-        --e;
-    return s.mid(b, e - b);
+    return text::trimControls(s);
 }
 
 bool IsCommentLine(const QString& line)

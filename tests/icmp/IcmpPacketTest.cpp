@@ -67,8 +67,10 @@ Bytes icmpError(int type, int code, quint16 id, quint16 seq, const char* dst = "
     Bytes request = buildEchoRequest(id, seq, 56);
     Bytes quoted = withIpHeader(request, "10.0.0.1", dst, 1);
     quoted.resize(28);
-    Bytes icmp { static_cast<uint8_t>(type), static_cast<uint8_t>(code), 0, 0, 0, 0, 0, 0 };
-    icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+    Bytes icmp(8 + quoted.size(), 0);
+    icmp[0] = static_cast<uint8_t>(type);
+    icmp[1] = static_cast<uint8_t>(code);
+    std::copy(quoted.begin(), quoted.end(), icmp.begin() + 8);
     setChecksum(icmp);
     return icmp;
 }
