@@ -2,6 +2,7 @@
 // creation steps, the start-up run of the command line, the close sequence,
 // the steps after the event loop and the signals that end the program.
 
+#include "support/TestFiles.h"
 #include "support/FakeIcmp.h"
 
 #include "app/SignalNotifier.h"
@@ -29,12 +30,6 @@ using namespace tarvok::test;
 
 namespace {
 
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 struct ProgramRig {
     QTemporaryDir home;

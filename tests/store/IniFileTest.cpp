@@ -1,3 +1,4 @@
+#include "support/TestFiles.h"
 #include "store/IniFile.h"
 
 #include "base/Cp932.h"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 using namespace tarvok;
+using namespace tarvok::test;
 
 namespace {
 
@@ -33,18 +35,7 @@ IniFile parsed(const QByteArray& bytes)
     return ini;
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
-void writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
 
 QStringList entriesOf(const QString& dir)
 {
@@ -202,7 +193,7 @@ TEST(IniFile, SaveAndLoad)
     missing.writeString("S", "K", "v");
     QString error;
     ASSERT_TRUE(missing.save(&error)) << error.toStdString();
-    EXPECT_EQ(readAll(path), crlf({"[S]", "K=v"}));
+    EXPECT_EQ(readBytes(path), crlf({"[S]", "K=v"}));
     EXPECT_EQ(entriesOf(dir.path()), QStringList({"tarvok.ini"}));
 
     IniFile again;
@@ -225,7 +216,7 @@ TEST(IniFile, UnwritablePathGivesTheMessage)
         EXPECT_FALSE(ini.save(&error));
         EXPECT_EQ(error, path + QStringLiteral(" に書き込めません"));
     }
-    EXPECT_EQ(readAll(dir.filePath("plain")), "x");
+    EXPECT_EQ(readBytes(dir.filePath("plain")), "x");
 }
 
 TEST(IniFile, ReadOnlyFolderKeepsTheOldFile)
@@ -244,7 +235,7 @@ TEST(IniFile, ReadOnlyFolderKeepsTheOldFile)
     EXPECT_FALSE(ini.save(&error));
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(error, path + QStringLiteral(" に書き込めません"));
-    EXPECT_EQ(readAll(path), crlf({"[S]", "K=old"}));
+    EXPECT_EQ(readBytes(path), crlf({"[S]", "K=old"}));
     EXPECT_EQ(entriesOf(dir.path()), QStringList({"tarvok.ini"}));
 }
 
@@ -274,7 +265,7 @@ TEST(IniFile, FailedWriteKeepsTheOldFile)
 
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, path + QStringLiteral(" に書き込めません"));
-    EXPECT_EQ(readAll(path), old);
+    EXPECT_EQ(readBytes(path), old);
     EXPECT_EQ(entriesOf(dir.path()), QStringList({"tarvok.ini"}));
 }
 
@@ -319,7 +310,7 @@ TEST(IniFileDeathTest, KilledDuringSaveLeavesAWholeFile)
                 }
             },
             ::testing::KilledBySignal(SIGALRM), "");
-        const QByteArray now = readAll(path);
+        const QByteArray now = readBytes(path);
         EXPECT_TRUE(now == bytesA || now == bytesB) << "partial file of " << now.size() << " bytes";
     }
     qunsetenv(kDirVar);

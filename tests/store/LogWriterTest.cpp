@@ -1,3 +1,4 @@
+#include "support/TestFiles.h"
 #include "store/LogWriter.h"
 
 #include "base/Cp932.h"
@@ -10,21 +11,13 @@
 #include <thread>
 
 using namespace tarvok;
+using namespace tarvok::test;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-QByteArray sjis(const QString& s)
-{
-    return text::encodeCp932(s).bytes;
-}
 
-const QByteArray kHeader = sjis(QStringLiteral("\"結果\",\"日時\",\"対象\",\"ＩＰアドレス\",\"ステータス\",\"備考\"\r\n"));
+const QByteArray kHeader = cp932(QStringLiteral("\"結果\",\"日時\",\"対象\",\"ＩＰアドレス\",\"ステータス\",\"備考\"\r\n"));
 
 // A writer over a temporary folder, with a program folder of its own.
 struct Fixture {
@@ -79,11 +72,11 @@ TEST(LogWriter, HeaderOnlyWhenCreatedThenAppends)
     f.log.WriteLogLine(QStringLiteral("\"ＯＫ\",\"2024/05/01 23:59:59\",host,10.0.0.1,\"Time:   1ms\",本社"));
     f.log.WriteLogLine(QStringLiteral("\"ＮＧ\",\"2024/05/01 23:59:59\",\"a,b\",,Timed Out,\"say \"\"hi\"\"\""));
     const QString path = f.logFolder + "/Tarvok.log";
-    EXPECT_EQ(readAll(path),
+    EXPECT_EQ(readBytes(path),
               kHeader
-                  + sjis(QStringLiteral("\"ＯＫ\",\"2024/05/01 23:59:59\",host,10.0.0.1,\"Time:   1ms\",本社\r\n"))
+                  + cp932(QStringLiteral("\"ＯＫ\",\"2024/05/01 23:59:59\",host,10.0.0.1,\"Time:   1ms\",本社\r\n"))
                   // Quoting is the caller's: the text goes out as given.
-                  + sjis(QStringLiteral("\"ＮＧ\",\"2024/05/01 23:59:59\",\"a,b\",,Timed Out,\"say \"\"hi\"\"\"\r\n")));
+                  + cp932(QStringLiteral("\"ＮＧ\",\"2024/05/01 23:59:59\",\"a,b\",,Timed Out,\"say \"\"hi\"\"\"\r\n")));
 
     // A second writer (the next program start) appends without a header.
     Preferences prefs2 = f.prefs;
@@ -92,8 +85,8 @@ TEST(LogWriter, HeaderOnlyWhenCreatedThenAppends)
         LogWriter again(prefs2, opts2, f.programFolder, f.clock);
         again.WriteLogLine("third");
     }
-    EXPECT_TRUE(readAll(path).endsWith("\r\nthird\r\n"));
-    EXPECT_EQ(readAll(path).count(kHeader), 1);
+    EXPECT_TRUE(readBytes(path).endsWith("\r\nthird\r\n"));
+    EXPECT_EQ(readBytes(path).count(kHeader), 1);
 }
 
 TEST(LogWriter, ExistingEmptyFileGetsNoHeader)
@@ -101,7 +94,7 @@ TEST(LogWriter, ExistingEmptyFileGetsNoHeader)
     Fixture f;
     QFile(f.logFolder + "/Tarvok.log").open(QIODevice::WriteOnly);
     f.log.WriteLogLine("line");
-    EXPECT_EQ(readAll(f.logFolder + "/Tarvok.log"), "line\r\n");
+    EXPECT_EQ(readBytes(f.logFolder + "/Tarvok.log"), "line\r\n");
 }
 
 TEST(LogWriter, DatedNamesFollowTheClock)
@@ -112,14 +105,14 @@ TEST(LogWriter, DatedNamesFollowTheClock)
     f.clock.advance(40);
     f.log.WriteLogLine("after midnight");
     f.log.WriteLogLine("again");
-    EXPECT_EQ(readAll(f.logFolder + "/TK240501.LOG"), kHeader + "before midnight\r\n");
-    EXPECT_EQ(readAll(f.logFolder + "/TK240502.LOG"), kHeader + "after midnight\r\nagain\r\n");
+    EXPECT_EQ(readBytes(f.logFolder + "/TK240501.LOG"), kHeader + "before midnight\r\n");
+    EXPECT_EQ(readBytes(f.logFolder + "/TK240502.LOG"), kHeader + "after midnight\r\nagain\r\n");
 
     // Empty head and extension are used as they are.
     f.prefs.LogFileNameHead.clear();
     f.prefs.LogFileNameExt.clear();
     f.log.WriteLogLine("bare");
-    EXPECT_EQ(readAll(f.logFolder + "/240502."), kHeader + "bare\r\n");
+    EXPECT_EQ(readBytes(f.logFolder + "/240502."), kHeader + "bare\r\n");
 }
 
 TEST(LogWriter, PreferencesAreMendedAndKept)
@@ -132,7 +125,7 @@ TEST(LogWriter, PreferencesAreMendedAndKept)
     f.log.WriteLogLine("a");
     EXPECT_EQ(f.prefs.LogDirectory, f.logFolder + "/");
     EXPECT_EQ(f.prefs.FixedLogFileName, "Tarvok.log");
-    EXPECT_EQ(readAll(f.logFolder + "/Tarvok.log"), kHeader + "a\r\n");
+    EXPECT_EQ(readBytes(f.logFolder + "/Tarvok.log"), kHeader + "a\r\n");
 
     // Blanks around a real name are kept.
     f.prefs.FixedLogFileName = " my.log ";
@@ -148,7 +141,7 @@ TEST(LogWriter, PreferencesAreMendedAndKept)
         f.log.WriteLogLine("c");
         EXPECT_EQ(f.prefs.LogDirectory, f.programFolder + "/");
     }
-    EXPECT_EQ(readAll(f.programFolder + "/Tarvok.log"), kHeader + "c\r\nc\r\nc\r\n");
+    EXPECT_EQ(readBytes(f.programFolder + "/Tarvok.log"), kHeader + "c\r\nc\r\nc\r\n");
 }
 
 TEST(LogWriter, CommandModeIgnoresThePreferences)
@@ -161,13 +154,13 @@ TEST(LogWriter, CommandModeIgnoresThePreferences)
     f.options.outputLogFile = f.dir.filePath("elsewhere/out.txt");
     f.log.WriteLogLine("one");
     f.log.WriteLogLine("two");
-    EXPECT_EQ(readAll(f.options.outputLogFile), kHeader + "one\r\ntwo\r\n");
+    EXPECT_EQ(readBytes(f.options.outputLogFile), kHeader + "one\r\ntwo\r\n");
     EXPECT_EQ(f.prefs.LogDirectory, f.dir.filePath("nowhere"));
 
     // Once command mode is dropped, the preferences rule again.
     f.options.commandMode = false;
     f.log.WriteLogLine("three");
-    EXPECT_EQ(readAll(f.options.outputLogFile), kHeader + "one\r\ntwo\r\n");
+    EXPECT_EQ(readBytes(f.options.outputLogFile), kHeader + "one\r\ntwo\r\n");
 }
 
 TEST(LogWriter, RetriesKeepTheOrderWithoutBlocking)
@@ -188,11 +181,11 @@ TEST(LogWriter, RetriesKeepTheOrderWithoutBlocking)
     EXPECT_EQ(f.log.pendingLines(), 3); // retries are 20 ms apart
     f.clock.advance(1);
     EXPECT_EQ(f.log.pendingLines(), 0);
-    EXPECT_EQ(readAll(f.options.outputLogFile), kHeader + "1\r\n2\r\n3\r\n");
+    EXPECT_EQ(readBytes(f.options.outputLogFile), kHeader + "1\r\n2\r\n3\r\n");
     EXPECT_EQ(f.clock.pendingTimers(), 0);
 
     f.log.WriteLogLine("4"); // straight through again
-    EXPECT_EQ(readAll(f.options.outputLogFile), kHeader + "1\r\n2\r\n3\r\n4\r\n");
+    EXPECT_EQ(readBytes(f.options.outputLogFile), kHeader + "1\r\n2\r\n3\r\n4\r\n");
 }
 
 TEST(LogWriter, RetriesRunOnTheEventLoopWithTheSystemClock)
@@ -208,7 +201,7 @@ TEST(LogWriter, RetriesRunOnTheEventLoopWithTheSystemClock)
     EXPECT_EQ(log.pendingLines(), 2);
     f.unblock();
     EXPECT_TRUE(QTest::qWaitFor([&] { return log.pendingLines() == 0; }, 2000));
-    EXPECT_EQ(readAll(options.outputLogFile), kHeader + "a\r\nb\r\n");
+    EXPECT_EQ(readBytes(options.outputLogFile), kHeader + "a\r\nb\r\n");
 }
 
 TEST(LogWriter, LineIsDroppedAfter300Retries)
@@ -229,7 +222,7 @@ TEST(LogWriter, LineIsDroppedAfter300Retries)
     f.unblock();
     f.clock.advance(20);
     EXPECT_EQ(f.log.pendingLines(), 0);
-    EXPECT_EQ(readAll(f.options.outputLogFile), kHeader + "kept\r\n");
+    EXPECT_EQ(readBytes(f.options.outputLogFile), kHeader + "kept\r\n");
 }
 
 TEST(LogWriter, LinesForAnotherFileAreTriedOnceTheBlockedOneIsDropped)
@@ -243,7 +236,7 @@ TEST(LogWriter, LinesForAnotherFileAreTriedOnceTheBlockedOneIsDropped)
     EXPECT_FALSE(QFile::exists(f.options.outputLogFile));
     f.clock.advance(6000);
     EXPECT_EQ(f.log.pendingLines(), 0);
-    EXPECT_EQ(readAll(f.options.outputLogFile), kHeader + "late\r\n");
+    EXPECT_EQ(readBytes(f.options.outputLogFile), kHeader + "late\r\n");
 }
 
 TEST(LogWriter, PendingLinesGetALastTryAtTheEnd)
@@ -260,7 +253,7 @@ TEST(LogWriter, PendingLinesGetALastTryAtTheEnd)
         log.WriteLogLine("b");
         f.unblock();
     }
-    EXPECT_EQ(readAll(out), kHeader + "a\r\nb\r\n");
+    EXPECT_EQ(readBytes(out), kHeader + "a\r\nb\r\n");
     EXPECT_EQ(f.clock.pendingTimers(), 0);
 }
 
@@ -285,7 +278,7 @@ TEST(LogWriter, TwoWritersNeverMixLinesOrDoubleTheHeader)
     a.join();
     b.join();
 
-    const QByteArray all = readAll(path);
+    const QByteArray all = readBytes(path);
     ASSERT_TRUE(all.startsWith(kHeader));
     const QList<QByteArray> lines = all.mid(kHeader.size()).split('\n');
     ASSERT_EQ(lines.size(), 2 * kLines + 1);

@@ -1,3 +1,4 @@
+#include "support/TestFiles.h"
 #include "store/Settings.h"
 
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 using namespace tarvok;
+using namespace tarvok::test;
 
 namespace {
 
@@ -22,18 +24,7 @@ QByteArray golden(const char* name)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing golden file>");
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
-void writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
 
 LoadedSettings load(const QString& path)
 {
@@ -112,7 +103,7 @@ TEST(Settings, FirstSaveWithDefaultsMatchesTheGoldenFile)
 
     QString error;
     ASSERT_TRUE(saveSettings(path, s.layout, s.preferences, &error)) << error.toStdString();
-    EXPECT_EQ(readAll(path), golden("first_save.ini"));
+    EXPECT_EQ(readBytes(path), golden("first_save.ini"));
 
     // The saved file loads back to the same state.
     const LoadedSettings again = load(path);
@@ -189,7 +180,7 @@ TEST(Settings, HandEditedFileSurvivesASave)
     s.preferences.AutoDeleteCount = 200;
     QString error;
     ASSERT_TRUE(saveSettings(path, s.layout, s.preferences, &error)) << error.toStdString();
-    EXPECT_EQ(readAll(path), golden("handmade_saved.ini"));
+    EXPECT_EQ(readBytes(path), golden("handmade_saved.ini"));
 }
 
 TEST(Settings, MaximisedExitKeepsTheRestoredPlacement)
@@ -203,7 +194,7 @@ TEST(Settings, MaximisedExitKeepsTheRestoredPlacement)
     layout.placement = Placement{0, 0, 1920, 1080, true};
     ASSERT_TRUE(saveSettings(path, layout, Preferences()));
 
-    const IniFile ini = parsed(readAll(path));
+    const IniFile ini = parsed(readBytes(path));
     EXPECT_EQ(ini.keys("Placement"),
               QStringList({"Left", "Top", "Width", "Height", "Maximized", "Column1", "Column2"}));
     EXPECT_EQ(load(path).layout.placement, (Placement{10, 20, 800, 600, true}));

@@ -1,3 +1,4 @@
+#include "support/TestFiles.h"
 #include "targets/ParameterFile.h"
 
 #include "base/Cp932.h"
@@ -8,21 +9,11 @@
 #include <gtest/gtest.h>
 
 using namespace tarvok;
+using namespace tarvok::test;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-void writeText(const QString& path, const QString& text)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text::encodeCp932(text).bytes);
-}
 
 // Parameters that differ from the defaults in every field.
 RunParameters sample()
@@ -94,12 +85,12 @@ TEST(ParameterFile, FailedWriteKeepsTheOldFile)
     QTemporaryDir dir;
     const QString path = dir.filePath("x.txt.#CONFIG#");
     ASSERT_TRUE(writeParameterFile(path, "x.txt", sample(), QDateTime::currentDateTime()));
-    const QByteArray before = readAll(path);
+    const QByteArray before = readBytes(path);
     // A folder in the way of the path fails for root too.
     QString error;
     EXPECT_FALSE(writeParameterFile(dir.filePath("nofolder/x.#CONFIG#"), "x", sample(), QDateTime(), &error));
     EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(readBytes(path), before);
 }
 
 TEST(ParameterFile, MissingFileChangesNothing)
@@ -126,7 +117,7 @@ TEST(ParameterFile, OnlyIntervalGiven)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("p");
-    writeText(path, "; comment\r\nInterval=10\r\n");
+    writeCp932(path, "; comment\r\nInterval=10\r\n");
     RunParameters p = sample(); // Sorted false, Parmanent true, ResolveHostName false
     p.Sorted = true;
     EXPECT_EQ(readParameterFile(path, p).status, ParameterFileResult::Read);
@@ -142,7 +133,7 @@ TEST(ParameterFile, ValuesAreClampedToTheControlRanges)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("p");
-    writeText(path, "PingCount=0\nPingWait=-5\nTimeOut=100001\nBlockSize=99999\nTimeToLive=256\n"
+    writeCp932(path, "PingCount=0\nPingWait=-5\nTimeOut=100001\nBlockSize=99999\nTimeToLive=256\n"
                     "Interval=-1\nMaxHops=0\n");
     RunParameters p;
     readParameterFile(path, p);
@@ -162,7 +153,7 @@ TEST(ParameterFile, KeyMatchingRules)
     // Lower case keys are found; the first matching line wins; the value is
     // everything after the first "="; a blank before "=" is part of the key;
     // empty values leave the field; line ends may be LF or CR.
-    writeText(path, "pingcount=5\r\nPingCount=7\r\nPINGWAIT=\r\nTimeOut =9\rBlockSize==3\nmaxhops=  42 \n"
+    writeCp932(path, "pingcount=5\r\nPingCount=7\r\nPINGWAIT=\r\nTimeOut =9\rBlockSize==3\nmaxhops=  42 \n"
                     "sorted=1\nPARMANENT=1\nresolvehostname=0\n");
     RunParameters p = sample();
     const ParameterFileResult r = readParameterFile(path, p);
@@ -174,7 +165,7 @@ TEST(ParameterFile, KeyMatchingRules)
     EXPECT_TRUE(p.Sorted);
     EXPECT_EQ(p.TimeOut, sample().TimeOut); // "TimeOut " is another key
 
-    writeText(path, "maxhops=  42 \nsorted=1 \nPARMANENT=1\nresolvehostname=0\n");
+    writeCp932(path, "maxhops=  42 \nsorted=1 \nPARMANENT=1\nresolvehostname=0\n");
     p = sample();
     EXPECT_EQ(readParameterFile(path, p).status, ParameterFileResult::Read);
     EXPECT_EQ(p.MaxHops, 42);      // blanks around a number are accepted
@@ -187,7 +178,7 @@ TEST(ParameterFile, NonIntegerStopsReadingInTableOrder)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("p");
-    writeText(path, "PingCount=8\nPingWait=9\nSorted=1\nTimeOut=abc\nBlockSize=100\nTimeToLive=10\n"
+    writeCp932(path, "PingCount=8\nPingWait=9\nSorted=1\nTimeOut=abc\nBlockSize=100\nTimeToLive=10\n"
                     "Parmanent=1\nInterval=7\nMaxHops=5\nResolveHostName=0\n");
     RunParameters p = sample();
     const ParameterFileResult r = readParameterFile(path, p);

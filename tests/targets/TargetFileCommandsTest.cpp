@@ -1,4 +1,5 @@
 // The file commands in their order of steps, over a fake window.
+#include "support/TestFiles.h"
 #include "targets/TargetFile.h"
 
 #include "base/Cp932.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 using namespace tarvok;
+using namespace tarvok::test;
 
 namespace {
 
@@ -42,18 +44,7 @@ public:
     bool saveConfig() const override { return saveConfigOn; }
 };
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-void writeText(const QString& path, const QString& t)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text::encodeCp932(t).bytes);
-}
 
 struct Fixture {
     QTemporaryDir dir;
@@ -81,8 +72,8 @@ TEST(TargetFileCommands, StartupWithoutFilesAndExitWritesOnlyTheParameterFile)
 TEST(TargetFileCommands, StartupReportsABadParameterFile)
 {
     Fixture f;
-    writeText(f.def, "host1\r\n");
-    writeText(f.def + ".#CONFIG#", "PingCount=9\r\nPingWait=x1\r\n");
+    writeCp932(f.def, "host1\r\n");
+    writeCp932(f.def + ".#CONFIG#", "PingCount=9\r\nPingWait=x1\r\n");
     f.w.modified = true;
     EXPECT_FALSE(f.doc.loadAtStartup());
     EXPECT_EQ(f.w.text, "host1\n");
@@ -94,8 +85,8 @@ TEST(TargetFileCommands, StartupReportsABadParameterFile)
 TEST(TargetFileCommands, OpenLoadsTextAndParameters)
 {
     Fixture f;
-    writeText(f.path("a.txt"), "one\r\ntwo\r\n");
-    writeText(f.path("a.txt.#CONFIG#"), "Interval=10\r\n");
+    writeCp932(f.path("a.txt"), "one\r\ntwo\r\n");
+    writeCp932(f.path("a.txt.#CONFIG#"), "Interval=10\r\n");
     f.w.modified = true;
     f.w.answer = SaveAnswer::No;
     EXPECT_TRUE(f.doc.open(f.path("a.txt")));
@@ -114,7 +105,7 @@ TEST(TargetFileCommands, OpenStopsSilently)
     Fixture f;
     f.w.text = "mine";
     // Cancel at the question.
-    writeText(f.path("a.txt"), "other");
+    writeCp932(f.path("a.txt"), "other");
     f.w.modified = true;
     f.w.answer = SaveAnswer::Cancel;
     EXPECT_FALSE(f.doc.open(f.path("a.txt")));
@@ -124,7 +115,7 @@ TEST(TargetFileCommands, OpenStopsSilently)
     EXPECT_FALSE(f.doc.open(f.path("none.txt")));
     EXPECT_EQ(f.w.text, "mine");
     // A bad parameter file: text loaded, error swallowed, mark left set.
-    writeText(f.path("a.txt.#CONFIG#"), "MaxHops=many\r\n");
+    writeCp932(f.path("a.txt.#CONFIG#"), "MaxHops=many\r\n");
     f.w.modified = true;
     f.w.answer = SaveAnswer::No;
     EXPECT_FALSE(f.doc.open(f.path("a.txt")));
@@ -140,21 +131,21 @@ TEST(TargetFileCommands, SaveAndSaveAs)
     f.w.modified = true;
     f.w.params.PingCount = 42;
     EXPECT_TRUE(f.doc.save());
-    EXPECT_EQ(readAll(f.def), "x\r\ny");
-    EXPECT_TRUE(readAll(f.def + ".#CONFIG#").contains("PingCount=42\r\n"));
+    EXPECT_EQ(readBytes(f.def), "x\r\ny");
+    EXPECT_TRUE(readBytes(f.def + ".#CONFIG#").contains("PingCount=42\r\n"));
     EXPECT_FALSE(f.w.modified);
 
     // Save as: the new name's parameter file waits for the next save or exit.
     f.w.modified = true;
     EXPECT_TRUE(f.doc.saveAs(f.path("new.txt")));
-    EXPECT_EQ(readAll(f.path("new.txt")), "x\r\ny");
+    EXPECT_EQ(readBytes(f.path("new.txt")), "x\r\ny");
     EXPECT_FALSE(QFile::exists(f.path("new.txt.#CONFIG#")));
     EXPECT_EQ(f.w.caption, "Tarvok - new.txt");
-    const QByteArray oldParams = readAll(f.def + ".#CONFIG#");
+    const QByteArray oldParams = readBytes(f.def + ".#CONFIG#");
     f.w.params.PingCount = 7;
     f.doc.endOfProgram();
-    EXPECT_TRUE(readAll(f.path("new.txt.#CONFIG#")).contains("PingCount=7\r\n"));
-    EXPECT_EQ(readAll(f.def + ".#CONFIG#"), oldParams);
+    EXPECT_TRUE(readBytes(f.path("new.txt.#CONFIG#")).contains("PingCount=7\r\n"));
+    EXPECT_EQ(readBytes(f.def + ".#CONFIG#"), oldParams);
 
     // SaveConfig off: no parameter file.
     f.w.saveConfigOn = false;
@@ -167,12 +158,12 @@ TEST(TargetFileCommands, SaveAndSaveAs)
 TEST(TargetFileCommands, FailedSavesKeepEverything)
 {
     Fixture f;
-    writeText(f.def, "old\r\n");
+    writeCp932(f.def, "old\r\n");
     f.w.text = QStringLiteral("bad 😀");
     f.w.modified = true;
     EXPECT_FALSE(f.doc.save());
     EXPECT_TRUE(f.w.modified);
-    EXPECT_EQ(readAll(f.def), "old\r\n");
+    EXPECT_EQ(readBytes(f.def), "old\r\n");
     EXPECT_FALSE(QFile::exists(f.def + ".#CONFIG#"));
     ASSERT_EQ(f.w.errors.size(), 1);
     EXPECT_TRUE(f.w.errors[0].contains(QStringLiteral("😀")));
@@ -189,7 +180,7 @@ TEST(TargetFileCommands, FailedSavesKeepEverything)
     // Yes at the question with a save that fails abandons the command.
     f.w.text = QStringLiteral("again 😀");
     f.w.answer = SaveAnswer::Yes;
-    writeText(f.path("b.txt"), "b");
+    writeCp932(f.path("b.txt"), "b");
     EXPECT_FALSE(f.doc.open(f.path("b.txt")));
     EXPECT_EQ(f.w.text, QStringLiteral("again 😀"));
     EXPECT_FALSE(f.doc.checkModified());
@@ -198,8 +189,8 @@ TEST(TargetFileCommands, FailedSavesKeepEverything)
 TEST(TargetFileCommands, DropWritesParametersFirst)
 {
     Fixture f;
-    writeText(f.path("d.txt"), "dropped\r\n");
-    writeText(f.path("d.txt.#CONFIG#"), "PingCount=5\r\nSorted=1\r\n");
+    writeCp932(f.path("d.txt"), "dropped\r\n");
+    writeCp932(f.path("d.txt.#CONFIG#"), "PingCount=5\r\nSorted=1\r\n");
     f.w.text = "current";
     f.w.modified = true;
     f.w.params.PingCount = 11;
@@ -208,7 +199,7 @@ TEST(TargetFileCommands, DropWritesParametersFirst)
     f.w.answer = SaveAnswer::Cancel;
     EXPECT_FALSE(f.doc.drop(f.path("d.txt")));
     EXPECT_EQ(f.w.text, "current");
-    EXPECT_TRUE(readAll(f.def + ".#CONFIG#").contains("PingCount=11\r\n"));
+    EXPECT_TRUE(readBytes(f.def + ".#CONFIG#").contains("PingCount=11\r\n"));
     EXPECT_FALSE(QFile::exists(f.def));
 
     f.w.answer = SaveAnswer::No;
@@ -229,8 +220,8 @@ TEST(TargetFileCommands, DropReportsItsErrors)
     EXPECT_EQ(f.w.errors, QStringList{QStringLiteral("ファイル %1 は開けません").arg(f.path("gone.txt"))});
     EXPECT_EQ(f.w.text, "current");
 
-    writeText(f.path("e.txt"), "e\r\n");
-    writeText(f.path("e.txt.#CONFIG#"), "TimeToLive=1.5\r\n");
+    writeCp932(f.path("e.txt"), "e\r\n");
+    writeCp932(f.path("e.txt.#CONFIG#"), "TimeToLive=1.5\r\n");
     f.w.modified = true;
     f.w.answer = SaveAnswer::No;
     EXPECT_FALSE(f.doc.drop(f.path("e.txt")));
@@ -244,7 +235,7 @@ TEST(TargetFileCommands, DropReportsItsErrors)
 TEST(TargetFileCommands, InvalidBytesAreLoadedAndTold)
 {
     Fixture f;
-    writeText(f.path("x.txt"), "ok\r\n");
+    writeCp932(f.path("x.txt"), "ok\r\n");
     {
         QFile g(f.path("x.txt"));
         ASSERT_TRUE(g.open(QIODevice::Append));

@@ -1,3 +1,4 @@
+#include "support/TestFiles.h"
 #include "targets/TargetFile.h"
 
 #include "base/Cp932.h"
@@ -9,21 +10,11 @@
 #include <unistd.h>
 
 using namespace tarvok;
+using namespace tarvok::test;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 } // namespace
 
@@ -34,7 +25,7 @@ TEST(TargetFile, RoundTripInCp932WithCrLf)
     const QString editor = QStringLiteral("# 本社ルータ\n192.168.0.1 ゲートウェイ\\\nserver～1 表示\n\nlast");
     ASSERT_TRUE(writeTargetFile(path, editor).ok());
 
-    const QByteArray bytes = readAll(path);
+    const QByteArray bytes = readBytes(path);
     EXPECT_EQ(bytes.count("\r\n"), 4);
     EXPECT_EQ(bytes.count('\n'), 4);  // no bare LF
     EXPECT_FALSE(bytes.endsWith("\r\n")); // no line end is added or lost
@@ -57,7 +48,7 @@ TEST(TargetFile, ReadingAcceptsEveryLineEnd)
     EXPECT_EQ(r.text, "a\nb\nc\nd\n\n");
     // Written back, every line end becomes CR LF.
     ASSERT_TRUE(writeTargetFile(path, r.text).ok());
-    EXPECT_EQ(readAll(path), "a\r\nb\r\nc\r\nd\r\n\r\n");
+    EXPECT_EQ(readBytes(path), "a\r\nb\r\nc\r\nd\r\n\r\n");
 }
 
 TEST(TargetFile, InvalidBytesKeepTheRestAndAreReported)
@@ -101,12 +92,12 @@ TEST(TargetFile, UnrepresentableTextIsRefusedAndTheOldFileKept)
     EXPECT_TRUE(w.message.contains(QStringLiteral("'😀'")));
     EXPECT_TRUE(w.message.contains(QStringLiteral("3 行目")));
     EXPECT_TRUE(w.message.contains(QStringLiteral("U+1F600")));
-    EXPECT_EQ(readAll(path), "old\r\n");
+    EXPECT_EQ(readBytes(path), "old\r\n");
 
     // A lone replacement character from a damaged read is refused as well,
     // so the damage is never written back silently.
     EXPECT_EQ(writeTargetFile(path, QStringLiteral("ab\uFFFD")).status, TargetFileWrite::Unrepresentable);
-    EXPECT_EQ(readAll(path), "old\r\n");
+    EXPECT_EQ(readBytes(path), "old\r\n");
 }
 
 TEST(TargetFile, FailedSaveLeavesTheOldFileAsItWas)
@@ -133,7 +124,7 @@ TEST(TargetFile, FailedSaveLeavesTheOldFileAsItWas)
         EXPECT_EQ(writeTargetFile(path, "replacement").status, TargetFileWrite::CannotCreate);
         QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
-    EXPECT_EQ(readAll(path), "keep me\r\n");
+    EXPECT_EQ(readBytes(path), "keep me\r\n");
     // No temporary files are left behind.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"list.txt"});
 }

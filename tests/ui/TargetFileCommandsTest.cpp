@@ -1,6 +1,7 @@
 // The target-file commands on the real window: open, save, save as, drops and
 // the prompt, with every dialog answered by the test.
 
+#include "support/TestFiles.h"
 #include "support/FakeIcmp.h"
 
 #include "base/Cp932.h"
@@ -27,23 +28,8 @@ using namespace tarvok::test;
 
 namespace {
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
-QByteArray cp932(const QString& text)
-{
-    return text::encodeCp932(text).bytes;
-}
 
 struct FilesRig {
     QTemporaryDir dir;
