@@ -88,6 +88,8 @@ public:
     TargetDocument(TargetDocumentHost& host, QString targetFile, Clock& clock = Clock::system());
 
     const QString& currentTargetFile() const { return current_; }
+    // The command line names it at start-up.
+    void setCurrentTargetFile(const QString& path) { current_ = path; }
 
     // Start-up: loads the editor from the target file (an unreadable or
     // missing file leaves it empty, silently), clears the modified mark and

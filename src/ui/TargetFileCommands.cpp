@@ -88,7 +88,8 @@ QString TargetFileCommands::fileFilter()
 }
 
 TargetFileCommands::TargetFileCommands(TTarvokMain& window, QObject* parent)
-    : QObject(parent ? parent : &window), w_(window), dialogs_(standardDialogs())
+    : QObject(parent ? parent : &window), w_(window), dialogs_(standardDialogs()),
+      doc_(new TargetDocument(static_cast<TargetDocumentHost&>(*this), QString(), window.clock()))
 {
     setObjectName(QStringLiteral("TargetFileCommands"));
 
@@ -176,10 +177,15 @@ void TargetFileCommands::setModified(bool on)
 
 QString TargetFileCommands::caption() const
 {
-    return QStringLiteral("Tarvok - ") + QFileInfo(currentTargetFile_).fileName();
+    return captionFor(currentTargetFile());
 }
 
-void TargetFileCommands::loadText(const QString& text)
+QString TargetFileCommands::editorText() const
+{
+    return w_.Memo1->toPlainText();
+}
+
+void TargetFileCommands::setEditorText(const QString& text)
 {
     // Replacing the text is no edit of the operator's: the mark stays as it
     // was until the command clears it.
@@ -188,10 +194,45 @@ void TargetFileCommands::loadText(const QString& text)
     setModified(was);
 }
 
-void TargetFileCommands::warnInvalidBytes(const QString& path, const TargetFileRead& read)
+void TargetFileCommands::setCaption(const QString& caption)
 {
-    if (read.hasInvalidBytes() && dialogs_.warning)
-        dialogs_.warning(&w_, invalidBytesMessage(path, read));
+    w_.setWindowTitle(caption);
+}
+
+SaveAnswer TargetFileCommands::askSaveChanges()
+{
+    const QMessageBox::StandardButton answer =
+        dialogs_.ask ? dialogs_.ask(&w_, QString::fromUtf8(kAskTitle), askText()) : QMessageBox::Cancel;
+    switch (answer) {
+    case QMessageBox::Yes:
+        return SaveAnswer::Yes;
+    case QMessageBox::No:
+        return SaveAnswer::No;
+    default:
+        return SaveAnswer::Cancel;
+    }
+}
+
+void TargetFileCommands::showError(const QString& message)
+{
+    if (dialogs_.error)
+        dialogs_.error(&w_, message);
+}
+
+void TargetFileCommands::showWarning(const QString& message)
+{
+    if (dialogs_.warning)
+        dialogs_.warning(&w_, message);
+}
+
+void TargetFileCommands::showTargetPage()
+{
+    w_.showTab(MainTab::Memo);
+}
+
+bool TargetFileCommands::saveConfig() const
+{
+    return w_.prefs.SaveConfig;
 }
 
 // ---------------------------------------------------------------------------
@@ -242,21 +283,14 @@ void TargetFileCommands::applyParameters(const RunParameters& p)
 
 ParameterFileResult TargetFileCommands::ReadParameters()
 {
-    w_.setWindowTitle(caption());
-    RunParameters p = currentParameters();
-    const ParameterFileResult r = readParameterFile(parameterFilePath(currentTargetFile_), p);
-    // Keys read before a bad value are applied; the rest keep their values.
-    if (r.status == ParameterFileResult::Read || r.status == ParameterFileResult::NotInteger)
-        applyParameters(p);
-    return r;
+    return doc_->readParameters();
 }
 
 void TargetFileCommands::WriteParameters()
 {
     // A parameter file that cannot be written is not worth a message; the
     // old one stays as it was.
-    writeParameterFile(parameterFilePath(currentTargetFile_), currentTargetFile_, currentParameters(),
-                       w_.clock().localNow());
+    doc_->writeParameters();
 }
 
 // ---------------------------------------------------------------------------
@@ -265,116 +299,39 @@ void TargetFileCommands::WriteParameters()
 
 bool TargetFileCommands::CheckModified()
 {
-    if (!modified())
-        return true;
-    const QMessageBox::StandardButton answer =
-        dialogs_.ask ? dialogs_.ask(&w_, QString::fromUtf8(kAskTitle), askText()) : QMessageBox::Cancel;
-    switch (answer) {
-    case QMessageBox::Yes:
-        return Save();
-    case QMessageBox::No:
-        return true;
-    default:
-        return false;
-    }
+    return doc_->checkModified();
 }
 
 void TargetFileCommands::Open()
 {
-    const QString chosen = dialogs_.openFile ? dialogs_.openFile(&w_, QFileInfo(currentTargetFile_).absolutePath())
-                                             : QString();
-    if (chosen.isEmpty())
-        return;
-    // The dialog comes first, the question second; the parameters of the
-    // text being replaced are not written.
-    if (!CheckModified())
-        return;
-    const QFileInfo info(chosen);
-    if (!info.exists() || info.isDir())
-        return;
-    const TargetFileRead read = readTargetFile(chosen);
-    if (!read.ok())
-        return;
-    loadText(read.text);
-    currentTargetFile_ = info.absoluteFilePath();
-    const ParameterFileResult params = ReadParameters();
-    if (!params.failed()) {
-        w_.setWindowTitle(caption());
-        setModified(false);
-    }
-    // A value that is no integer ends the command without a word; bytes that
-    // are no text are worth one, as the text is shown changed.
-    warnInvalidBytes(currentTargetFile_, read);
+    const QString chosen =
+        dialogs_.openFile ? dialogs_.openFile(&w_, QFileInfo(currentTargetFile()).absolutePath()) : QString();
+    if (!chosen.isEmpty())
+        doc_->open(QFileInfo(chosen).absoluteFilePath());
 }
 
 bool TargetFileCommands::Save()
 {
-    const TargetFileWrite written = writeTargetFile(currentTargetFile_, w_.Memo1->toPlainText());
-    if (!written.ok()) {
-        if (dialogs_.error)
-            dialogs_.error(&w_, written.message);
-        return false;
-    }
-    if (w_.prefs.SaveConfig)
-        WriteParameters();
-    setModified(false);
-    return true;
+    return doc_->save();
 }
 
 bool TargetFileCommands::SaveAs()
 {
-    const QString chosen = dialogs_.saveFile ? dialogs_.saveFile(&w_, QFileInfo(currentTargetFile_).absolutePath())
-                                             : QString();
-    if (chosen.isEmpty())
-        return false;
-    const QString path = QFileInfo(chosen).absoluteFilePath();
-    const TargetFileWrite written = writeTargetFile(path, w_.Memo1->toPlainText());
-    if (!written.ok()) {
-        if (dialogs_.error)
-            dialogs_.error(&w_, written.message);
-        return false;
-    }
-    // The run parameters reach the new name's parameter file with the next
-    // Save or at the end of the program.
-    setModified(false);
-    currentTargetFile_ = path;
-    w_.setWindowTitle(caption());
-    return true;
+    const QString chosen =
+        dialogs_.saveFile ? dialogs_.saveFile(&w_, QFileInfo(currentTargetFile()).absolutePath()) : QString();
+    return !chosen.isEmpty() && doc_->saveAs(QFileInfo(chosen).absoluteFilePath());
 }
 
 void TargetFileCommands::FileDrop(const QStringList& files)
 {
-    if (files.isEmpty())
-        return;
-    // Before anything else, so even when the question below stops the drop.
-    if (w_.prefs.SaveConfig)
-        WriteParameters();
-    if (!CheckModified())
-        return;
-    const QString dropped = files.constFirst();
-    const TargetFileRead read = readTargetFile(dropped);
-    if (!read.ok() || QFileInfo(dropped).isDir()) {
-        if (dialogs_.error)
-            dialogs_.error(&w_, cannotOpenMessage(dropped));
-        return;
-    }
-    loadText(read.text);
-    currentTargetFile_ = QFileInfo(dropped).absoluteFilePath();
-    const ParameterFileResult params = ReadParameters();
-    if (params.failed()) {
-        if (dialogs_.error)
-            dialogs_.error(&w_, params.message);
-        warnInvalidBytes(currentTargetFile_, read);
-        return;
-    }
-    setModified(false);
-    w_.showTab(MainTab::Memo);
-    warnInvalidBytes(currentTargetFile_, read);
+    // Only the first file of a drop counts.
+    if (!files.isEmpty())
+        doc_->drop(QFileInfo(files.constFirst()).absoluteFilePath());
 }
 
 TargetFileRead TargetFileCommands::LoadAtStartup()
 {
-    const TargetFileRead read = readTargetFile(currentTargetFile_);
+    const TargetFileRead read = readTargetFile(currentTargetFile());
     w_.Memo1->setPlainText(read.ok() ? read.text : QString());
     return read;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The target-file commands of the main window: Open, Save, Save as, files
 // dropped on the window, the prompt that protects unsaved edits, and the
-// parameter file kept beside the target file.
+// parameter file kept beside the target file. The order of their steps is
+// TargetDocument's; this class gives it the window (editor, controls,
+// caption) and the dialogs.
 //
 // The editor text belongs to currentTargetFile(). Its modified mark is the
 // editor document's own (QTextDocument::isModified). The run parameters of the
@@ -22,6 +24,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class QWidget;
 
@@ -29,7 +32,7 @@ namespace tarvok {
 
 class TTarvokMain;
 
-class TargetFileCommands : public QObject {
+class TargetFileCommands : public QObject, private TargetDocumentHost {
     Q_OBJECT
 public:
     struct Dialogs {
@@ -61,9 +64,9 @@ public:
     Dialogs& dialogs() { return dialogs_; }
     void setDialogs(Dialogs d) { dialogs_ = std::move(d); }
 
-    QString currentTargetFile() const { return currentTargetFile_; }
+    QString currentTargetFile() const { return doc_->currentTargetFile(); }
     // Sets the path as given (start-up: the default or the command line's).
-    void setCurrentTargetFile(const QString& path) { currentTargetFile_ = path; }
+    void setCurrentTargetFile(const QString& path) { doc_->setCurrentTargetFile(path); }
 
     bool modified() const;
     void setModified(bool on);
@@ -110,12 +113,24 @@ protected:
 private:
     void acceptDropsOn(QObject* widget);
     static QStringList droppedFiles(const QEvent* event);
-    void loadText(const QString& text);
-    void warnInvalidBytes(const QString& path, const TargetFileRead& read);
+
+    // TargetDocumentHost: the window as the commands see it.
+    QString editorText() const override;
+    void setEditorText(const QString& text) override;
+    bool editorModified() const override { return modified(); }
+    void setEditorModified(bool modified) override { setModified(modified); }
+    RunParameters runParameters() const override { return currentParameters(); }
+    void setRunParameters(const RunParameters& params) override { applyParameters(params); }
+    void setCaption(const QString& caption) override;
+    SaveAnswer askSaveChanges() override;
+    void showError(const QString& message) override;
+    void showWarning(const QString& message) override;
+    void showTargetPage() override;
+    bool saveConfig() const override;
 
     TTarvokMain& w_;
     Dialogs dialogs_;
-    QString currentTargetFile_;
+    std::unique_ptr<TargetDocument> doc_;
 };
 
 } // namespace tarvok
