@@ -70,7 +70,7 @@ int main(int argc, char** argv)
             else if (k < 97)
                 model.append(when, targets[t], comments[t], 11010, QStringLiteral("0.0.0.0"), 0);
             else
-                model.append(when, targets[t], comments[t], 11003, QStringLiteral("10.1.0.254"), 0);
+                model.append(when, targets[t], comments[t], 11003, QStringLiteral("198.18.0.254"), 0);
         }
     });
     const qint64 after = residentBytes();

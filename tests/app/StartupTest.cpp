@@ -150,9 +150,9 @@ TEST(Startup, ABadParameterValueStopsTheStartUp)
 TEST(Startup, CommandModeRunsAndQuits)
 {
     ProgramRig r;
-    writeBytes(r.path(QStringLiteral("l.txt")), "10.0.0.1\r\n");
+    writeBytes(r.path(QStringLiteral("l.txt")), "198.18.0.1\r\n");
     writeBytes(r.path(QStringLiteral("l.txt.#CONFIG#")), "PingCount=2\r\nPingWait=10\r\nTimeOut=50\r\n");
-    r.net->push({FakeOutcome::reply("10.0.0.1"), FakeOutcome::silence()});
+    r.net->push({FakeOutcome::reply("198.18.0.1"), FakeOutcome::silence()});
     const QString out = r.path(QStringLiteral("out.txt"));
     ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-o"), out, QStringLiteral("-C"), QStringLiteral("-R"),
                                        r.path(QStringLiteral("l.txt"))}));
@@ -188,7 +188,7 @@ TEST(Startup, CommandModeStaysOpenWithoutTargetsOrAfterABreak)
     }
     {
         ProgramRig r;
-        writeBytes(r.path(QStringLiteral("Tarvok.def")), "10.0.0.1\r\n");
+        writeBytes(r.path(QStringLiteral("Tarvok.def")), "198.18.0.1\r\n");
         ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-R"), QStringLiteral("-C")}));
         r.program->IdleStart();
         ASSERT_TRUE(r.window().run().Busy());
@@ -203,7 +203,7 @@ TEST(Startup, CommandModeStaysOpenWithoutTargetsOrAfterABreak)
 TEST(Startup, CloseSequenceAndTerminate)
 {
     ProgramRig r;
-    writeBytes(r.path(QStringLiteral("Tarvok.def")), "10.0.0.1\r\n");
+    writeBytes(r.path(QStringLiteral("Tarvok.def")), "198.18.0.1\r\n");
     ASSERT_TRUE(r.program->FormCreate({}));
     r.window().show();
     r.window().edtPingCount->setValue(3);
@@ -227,7 +227,7 @@ TEST(Startup, CloseSequenceAndTerminate)
     EXPECT_TRUE(r.program->quitRequested());
     // The unsaved text is not saved; the parameters are.
     ASSERT_TRUE(r.program->EndOfProgram());
-    EXPECT_EQ(QFile(r.path(QStringLiteral("Tarvok.def"))).size(), 10);
+    EXPECT_EQ(readBytes(r.path(QStringLiteral("Tarvok.def"))), QByteArray("198.18.0.1\r\n"));
     EXPECT_TRUE(QFile::exists(r.path(QStringLiteral("Tarvok.def.#CONFIG#"))));
 }
 
