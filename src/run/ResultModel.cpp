@@ -4,6 +4,7 @@
 #include "run/ReplyEvaluation.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace tarvok {
@@ -90,6 +91,7 @@ struct ResultModel::Row {
     quint32 ip;        // IPv4, or the index of an interned text with IpText
     qint32 status;
     quint32 rtt;
+    quint32 seq;       // append number: the oldest row has the greatest nextSeq_ - seq
     quint8 flags;
 };
 
@@ -233,11 +235,13 @@ ResultRow ResultModel::rowTexts(int r) const
 void ResultModel::append(const QDateTime& localTime, const QString& target, const QString& comment, int status,
                          const QString& ipAddress, quint32 rtt)
 {
+    static_assert(sizeof(Row) <= 32, "a result row stays compact");
     Row r{};
     r.localSecs = localSeconds(localTime);
     r.target = strings_->internTarget(target, comment);
     r.status = status;
     r.rtt = rtt;
+    r.seq = nextSeq_++;
     if (ipAddress == QLatin1String("0.0.0.0")) {
         r.flags = IpNone;
     } else if (!parseDottedQuad(ipAddress, r.ip)) {
@@ -260,6 +264,51 @@ void ResultModel::removeFirst()
     endRemoveRows();
 }
 
+void ResultModel::removeOldest(int count)
+{
+    count = std::min(count, rowCount());
+    if (count <= 0)
+        return;
+    if (appendOrder_) {
+        beginRemoveRows({}, 0, count - 1);
+        first_ += count;
+        compact();
+        endRemoveRows();
+        if (rowCount() == 0)
+            appendOrder_ = true;
+        return;
+    }
+    // Sorted: the oldest rows are wherever the sort put them.
+    const int n = rowCount();
+    auto age = [this](int i) { return static_cast<quint32>(nextSeq_ - row(i).seq); };
+    if (count == 1) {
+        int oldest = 0;
+        for (int i = 1; i < n; ++i)
+            if (age(i) > age(oldest))
+                oldest = i;
+        beginRemoveRows({}, oldest, oldest);
+        rows_.erase(rows_.begin() + first_ + oldest);
+        endRemoveRows();
+    } else {
+        std::vector<quint32> ages(n);
+        for (int i = 0; i < n; ++i)
+            ages[i] = age(i);
+        std::nth_element(ages.begin(), ages.begin() + (count - 1), ages.end(), std::greater<>());
+        const quint32 youngestRemoved = ages[count - 1];
+        beginResetModel();
+        std::vector<Row> kept;
+        kept.reserve(rows_.capacity() - static_cast<size_t>(first_));
+        for (int i = 0; i < n; ++i)
+            if (age(i) < youngestRemoved)
+                kept.push_back(row(i));
+        rows_ = std::move(kept);
+        first_ = 0;
+        endResetModel();
+    }
+    if (rowCount() == 0)
+        appendOrder_ = true;
+}
+
 void ResultModel::compact()
 {
     // Drop the removed rows in one go once they make up half the storage:
@@ -276,6 +325,7 @@ void ResultModel::clear()
     rows_.clear();
     rows_.shrink_to_fit();
     first_ = 0;
+    appendOrder_ = true;
     strings_ = std::make_unique<Strings>();
     endResetModel();
 }
@@ -372,6 +422,7 @@ void ResultModel::sort(int column, Qt::SortOrder order)
         sorted.push_back(row(perm[i]));
     rows_ = std::move(sorted);
     first_ = 0;
+    appendOrder_ = false;
     const QModelIndexList persistent = persistentIndexList();
     if (!persistent.isEmpty()) {
         std::vector<int> newRowOf(n);

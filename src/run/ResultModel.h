@@ -54,6 +54,9 @@ public:
                 const QString& ipAddress, quint32 rtt);
     // Deletes row 0.
     void removeFirst();
+    // Deletes the `count` oldest rows: the first appended, wherever a
+    // header-click sort has put them.
+    void removeOldest(int count);
     void clear();
     // Room for `rows` rows in all (a hint).
     void reserve(qsizetype rows);
@@ -77,6 +80,8 @@ private:
 
     std::vector<Row> rows_;
     qsizetype first_ = 0; // rows_[first_] is row 0; removeFirst() only advances it
+    quint32 nextSeq_ = 0;  // append number of the next row (wraps; compared as an age)
+    bool appendOrder_ = true; // not sorted since the list was last empty: row 0 is the oldest
     std::unique_ptr<Strings> strings_;
     std::function<QIcon(int)> imageProvider_;
 };

@@ -361,9 +361,10 @@ void RunController::TrimResultList()
 {
     if (!prefs_.AutoDelete)
         return;
+    // The oldest rows go, also when the operator has sorted the list since.
     const int limit = std::max(prefs_.AutoDeleteCount, 0);
-    while (results_.rowCount() > limit)
-        results_.removeFirst();
+    if (results_.rowCount() > limit)
+        results_.removeOldest(results_.rowCount() - limit);
 }
 
 // --- Statistics ------------------------------------------------------------

@@ -66,6 +66,19 @@ TEST(ResultModel, RemovingTheOldestRowsKeepsTheRest)
     m.removeFirst(); // harmless on an empty list
 }
 
+TEST(ResultModel, RemoveOldestFindsTheOldestRowsAfterASort)
+{
+    ResultModel m;
+    for (quint32 rtt = 1; rtt <= 5; ++rtt)
+        m.append(at(10, 0, 0), "h", "", 0, "10.0.0.1", rtt);
+    m.sort(ResultModel::ColStatus, Qt::DescendingOrder); // 5 4 3 2 1
+    m.removeOldest(2);
+    EXPECT_EQ(column(m, ResultModel::ColStatus), (QStringList{"Time:     5ms", "Time:     4ms", "Time:     3ms"}));
+    m.append(at(10, 0, 0), "h", "", 0, "10.0.0.1", 6);
+    m.removeOldest(1);
+    EXPECT_EQ(column(m, ResultModel::ColStatus), (QStringList{"Time:     5ms", "Time:     4ms", "Time:     6ms"}));
+}
+
 TEST(ResultModel, SortingByDateTimeTwiceGivesNewestFirst)
 {
     ResultModel m;

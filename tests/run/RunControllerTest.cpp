@@ -277,6 +277,29 @@ TEST(RunController, AutoDeleteKeepsTheNewestRows)
     EXPECT_EQ(m.text(2, ResultModel::ColStatus), "Time:     4ms");
 }
 
+TEST(RunController, AutoDeleteRemovesTheOldestRowAlsoAfterASort)
+{
+    Rig r;
+    r.view.lines = {"10.0.0.1"};
+    r.view.count = 3;
+    r.prefs.AutoDelete = true;
+    r.prefs.AutoDeleteCount = 3;
+    r.net->push({FakeOutcome::reply("10.0.0.1", 64, 1), FakeOutcome::reply("10.0.0.1", 64, 2),
+                 FakeOutcome::reply("10.0.0.1", 64, 3), FakeOutcome::reply("10.0.0.1", 64, 4)});
+    r.ctl.mnuPingClick();
+    r.run(20000);
+    r.ctl.ListView1ColumnClick(ResultModel::ColDateTime);
+    r.ctl.ListView1ColumnClick(ResultModel::ColDateTime); // newest first: 3 2 1
+    r.view.count = 1;
+    r.ctl.mnuPingClick();
+    r.run(20000);
+    QStringList kept;
+    for (int i = 0; i < r.ctl.resultModel().rowCount(); ++i)
+        kept << r.cell(i, ResultModel::ColStatus);
+    // Reply 1 was the oldest; the newer rows 3 and 2 stay.
+    EXPECT_EQ(kept, (QStringList{"Time:     3ms", "Time:     2ms", "Time:     4ms"}));
+}
+
 TEST(RunController, SortingIsBlockedDuringARunAsConfigured)
 {
     for (bool autoDelete : {true, false}) {
