@@ -167,7 +167,7 @@ void RunController::PingRunLoop()
     break_ = false;
     qint64 hint = results_.rowCount() + schedule_.size();
     if (prefs_.AutoDelete)
-        hint = std::min<qint64>(hint, std::max(prefs_.AutoDeleteCount, 0) + 1);
+        hint = std::min<qint64>(hint, std::max<qint64>(prefs_.AutoDeleteCount, 0) + 1);
     results_.reserve(std::min<qint64>(hint, results_.rowCount() + MaxReserveRows));
     startCycle();
 }

@@ -8,6 +8,7 @@
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <limits>
 #include <stdexcept>
 
 using namespace tarvok;
@@ -298,6 +299,16 @@ TEST(RunController, AutoDeleteRemovesTheOldestRowAlsoAfterASort)
         kept << r.cell(i, ResultModel::ColStatus);
     // Reply 1 was the oldest; the newer rows 3 and 2 stay.
     EXPECT_EQ(kept, (QStringList{"Time:     3ms", "Time:     2ms", "Time:     4ms"}));
+}
+
+TEST(RunController, LargestAutoDeleteCountStillReservesRoomForTheRun)
+{
+    Rig r;
+    r.view.lines = {"10.0.0.1", "10.0.0.2", "10.0.0.3"};
+    r.prefs.AutoDelete = true;
+    r.prefs.AutoDeleteCount = std::numeric_limits<int>::max(); // the options dialog's maximum
+    r.ctl.mnuPingClick();
+    EXPECT_GE(r.ctl.resultModel().memoryBytes(), 3 * 25);
 }
 
 TEST(RunController, SortingIsBlockedDuringARunAsConfigured)
