@@ -92,9 +92,13 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
             printTo(stderr, text);
             return;
         }
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Tarvok"), text, QMessageBox::Ok,
-                        window_->isVisible() ? window_.get() : nullptr);
-        box.exec();
+        // A notice stops nothing: the start-up (and a start-up run of
+        // command mode) goes on while the box waits for the operator.
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tarvok"), text, QMessageBox::Ok,
+                                    window_.get());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
     };
     hooks_.quit = [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); };
 

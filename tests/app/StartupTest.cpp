@@ -13,13 +13,16 @@
 #include "ui/SpinEdit.h"
 #include "ui/TargetFileCommands.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -43,7 +46,8 @@ struct ProgramRig {
     QMessageBox::StandardButton askAnswer = QMessageBox::Cancel;
     int asked = 0;
 
-    explicit ProgramRig(const QString& homeOverride = QString())
+    // realNotices: the program's own warning hook (message boxes) stays.
+    explicit ProgramRig(const QString& homeOverride = QString(), bool realNotices = false)
     {
         QProcessEnvironment env;
         env.insert(QStringLiteral("TARVOK_HOME"), homeOverride.isEmpty() ? home.path() : homeOverride);
@@ -54,7 +58,8 @@ struct ProgramRig {
                                                 clock);
         program = std::make_unique<TarvokProgram>(std::move(engine), paths, clock, false);
         program->hooks().error = [this](const QString& t) { errors << t; };
-        program->hooks().warning = [this](const QString& t) { warnings << t; };
+        if (!realNotices)
+            program->hooks().warning = [this](const QString& t) { warnings << t; };
         program->hooks().quit = [this] { ++quits; };
         TargetFileCommands::Dialogs& d = window().files().dialogs();
         d.ask = [this](QWidget*, const QString&, const QString&) { ++asked; return askAnswer; };
@@ -173,6 +178,39 @@ TEST(Startup, CommandModeRunsAndQuits)
     ASSERT_EQ(lines.size(), 4);
     EXPECT_TRUE(lines.at(0).startsWith("\"\x8c\x8b\x89\xca\""));   // "結果"
     EXPECT_TRUE(lines.at(1).endsWith("\r"));
+}
+
+// A notice at start (bytes that are no text) must not hold up an unattended
+// start-up run until somebody answers it.
+TEST(Startup, AStartUpNoticeDoesNotHoldUpTheStartUpRun)
+{
+    ProgramRig r(QString(), true);
+    const QString list = r.path(QStringLiteral("l.txt"));
+    writeBytes(list, "198.18.0.1\r\nx\x80y\r\n");
+    bool starting = true;
+    bool modalDuringStart = false;
+    QTimer::singleShot(0, [&] {
+        if (!starting)
+            return;
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modalDuringStart = true;
+            modal->close();
+        }
+    });
+    ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-H"), QStringLiteral("-C"), QStringLiteral("-R"), list}));
+    starting = false;
+    EXPECT_FALSE(modalDuringStart);
+
+    int shown = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible() && box->text().contains(list))
+            ++shown;
+    EXPECT_EQ(shown, 1);
+
+    r.program->IdleStart();
+    EXPECT_TRUE(r.window().run().Busy());
+    r.window().mnuBreakClick();
+    advance(r.clock, 10000);
 }
 
 TEST(Startup, CommandModeStaysOpenWithoutTargetsOrAfterABreak)
