@@ -111,6 +111,18 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
     }
 
     connect(window_.get(), &TarvokWindow::closeAccepted, this, &TarvokProgram::requestQuit);
+
+    // A run that fails in command mode would leave an unattended program
+    // waiting for ever: the error goes to standard error (or the window's
+    // box) and the program ends with a failure code.
+    connect(&window_->run(), &RunController::runError, this, [this](const QString& message) {
+        if (!window_->startup.commandMode)
+            return;
+        runFailed_ = true;
+        if (headless_ && hooks_.error)
+            hooks_.error(message);
+        requestQuit();
+    });
 }
 
 TarvokProgram::~TarvokProgram() = default;
@@ -336,6 +348,8 @@ int runTarvok(int argc, char** argv)
             w.show();
         if (!program.quitRequested())
             rc = app.exec();
+        if (program.runFailed())
+            rc = 1;
     }
     program.EndOfProgram();
     return rc;

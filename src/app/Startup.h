@@ -66,6 +66,8 @@ public:
     void Terminate();
     // Set once the event loop has been asked to end.
     bool quitRequested() const { return quitRequested_; }
+    // A run of command mode failed (the program ends with a failure code).
+    bool runFailed() const { return runFailed_; }
 
     // After the event loop: the parameter file (SaveConfig), then the
     // settings. False when the settings file could not be written (reported
@@ -85,6 +87,7 @@ private:
     Hooks hooks_;
     std::unique_ptr<TarvokWindow> window_;
     bool quitRequested_ = false;
+    bool runFailed_ = false;
     bool idleStartPending_ = false;
     bool ended_ = false;
 };

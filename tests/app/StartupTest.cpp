@@ -213,6 +213,23 @@ TEST(Startup, AStartUpNoticeDoesNotHoldUpTheStartUpRun)
     advance(r.clock, 10000);
 }
 
+TEST(Startup, AFailedRunEndsCommandModeWithAFailure)
+{
+    ProgramRig r;
+    writeBytes(r.path(QStringLiteral("Tarvok.def")), "198.18.0.1\r\n");
+    ASSERT_TRUE(r.program->FormCreate({}));
+    emit r.window().run().runError(QStringLiteral("x"));
+    EXPECT_EQ(r.quits, 0) << "outside command mode the window reports it and goes on";
+    EXPECT_FALSE(r.program->runFailed());
+
+    ProgramRig c;
+    writeBytes(c.path(QStringLiteral("Tarvok.def")), "198.18.0.1\r\n");
+    ASSERT_TRUE(c.program->FormCreate({QStringLiteral("-C"), QStringLiteral("-R")}));
+    emit c.window().run().runError(QStringLiteral("x"));
+    EXPECT_EQ(c.quits, 1);
+    EXPECT_TRUE(c.program->runFailed());
+}
+
 TEST(Startup, CommandModeStaysOpenWithoutTargetsOrAfterABreak)
 {
     {
