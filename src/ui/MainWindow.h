@@ -42,6 +42,7 @@ namespace tarvok {
 class AlertCenter;
 class ClockTicker;
 class Clock;
+class DisplayPacer;
 class TKtICMP;
 class TSpinEdit;
 
@@ -276,6 +277,7 @@ private:
     Clock& clock_;
     std::unique_ptr<RunController> run_;
     AlertCenter* alerts_ = nullptr;
+    DisplayPacer* pacer_ = nullptr; // the screen catches up at display rate
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
 };
