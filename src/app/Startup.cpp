@@ -355,7 +355,8 @@ int runTarvok(int argc, char** argv)
     Clock::usePreciseWakeups();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvok"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tarvok"));
+    // No display name: the platform would append it to every window title,
+    // and the titles are the program's own ("Tarvok - Tarvok.def").
     // The standard dialogs and buttons (Yes/No/Cancel, the file dialogs) speak
     // Japanese like the rest of the program, whatever the desktop's locale.
     QTranslator qtTranslator;
@@ -367,7 +368,7 @@ int runTarvok(int argc, char** argv)
                       QStringLiteral("VL PGothic"), QStringLiteral("sans-serif")});
     font.setPointSize(9);
     QApplication::setFont(font);
-    QApplication::setWindowIcon(listIcon(imgTray));
+    QApplication::setWindowIcon(appIcon());
     // The program ends with its main window, even while popups or a hidden
     // main window remain.
     QApplication::setQuitOnLastWindowClosed(false);
