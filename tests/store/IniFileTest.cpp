@@ -219,10 +219,10 @@ TEST(IniFile, UnwritablePathGivesTheMessage)
     EXPECT_EQ(readBytes(dir.filePath("plain")), "x");
 }
 
-TEST(IniFile, ReadOnlyFolderKeepsTheOldFile)
+TEST(IniFile, ReadOnlyFolderStillSavesTheWritableFile)
 {
     if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders; covered by FailedWriteKeepsTheOldFile";
+        GTEST_SKIP() << "root writes into read-only folders; AtomicFile tests act as another user";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("tarvok.ini");
@@ -232,10 +232,9 @@ TEST(IniFile, ReadOnlyFolderKeepsTheOldFile)
     ASSERT_TRUE(ini.load(path));
     ini.writeString("S", "K", "new");
     QString error;
-    EXPECT_FALSE(ini.save(&error));
+    EXPECT_TRUE(ini.save(&error)) << error.toStdString();
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(error, path + QStringLiteral(" に書き込めません"));
-    EXPECT_EQ(readBytes(path), crlf({"[S]", "K=old"}));
+    EXPECT_EQ(readBytes(path), crlf({"[S]", "K=new"}));
     EXPECT_EQ(entriesOf(dir.path()), QStringList({"tarvok.ini"}));
 }
 
