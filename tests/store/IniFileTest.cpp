@@ -314,3 +314,18 @@ TEST(IniFileDeathTest, KilledDuringSaveLeavesAWholeFile)
     }
     qunsetenv(kDirVar);
 }
+
+TEST(IniFile, Utf8FileIsReadAsUtf8AndSavedAsCp932)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("tarvok.ini");
+    writeBytes(path, QStringLiteral("\uFEFF[Tarvok]\r\nNGCommand=通知.sh\r\n").toUtf8());
+    IniFile ini;
+    ASSERT_TRUE(ini.load(path));
+    EXPECT_TRUE(ini.loadedUtf8());
+    EXPECT_EQ(ini.readString("Tarvok", "NGCommand", QString()), QStringLiteral("通知.sh"));
+    ASSERT_TRUE(ini.save());
+    EXPECT_EQ(readBytes(path), cp932(QStringLiteral("[Tarvok]\r\nNGCommand=通知.sh\r\n")));
+    ASSERT_TRUE(ini.load(path));
+    EXPECT_FALSE(ini.loadedUtf8());
+}
