@@ -7,6 +7,7 @@
 #include "icmp/KtIcmp.h"
 #include "run/LocalAddress.h"
 #include "ui/Images.h"
+#include "ui/SelectionCommands.h"
 #include "ui/TargetFileCommands.h"
 
 #include <QApplication>
@@ -77,6 +78,7 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
     : QObject(parent), paths_(std::move(paths)), clock_(clock), headless_(headless)
 {
     window_ = std::make_unique<TarvokWindow>(std::move(engine), clock_, paths_.programDir);
+    window_->selection().setIniPath(paths_.iniPath);
 
     hooks_.error = [this](const QString& text) {
         if (headless_) {

@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
 #include "ui/Images.h"
+#include "ui/SelectionCommands.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>
@@ -171,6 +172,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createPopupMenus();
     bindRunController();
     createAlertsAndClock();
+    selection_ = new SelectionCommands(*this, this);
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);
@@ -866,8 +868,8 @@ void TTarvokMain::mnuPingClick()
 }
 
 void TTarvokMain::mnuTraceRouteClick() {}
-void TTarvokMain::mnuIpToIpClick() {}
-void TTarvokMain::mnuPingAndSelectClick() {}
+void TTarvokMain::mnuIpToIpClick() { selection_->mnuIpToIpClick(); }
+void TTarvokMain::mnuPingAndSelectClick() { selection_->mnuPingAndSelectClick(); }
 void TTarvokMain::mnuTraceRouteAndSelectClick() {}
 
 void TTarvokMain::mnuBreakClick()
@@ -938,7 +940,7 @@ void TTarvokMain::acTOUKEI_SelectAllNGAddressExecute() { applySelection(RunContr
 void TTarvokMain::acTOUKEI_ReverseSelectExecute() { applySelection(RunController::SelectAction::Reverse); }
 
 // Runs over the selected rows.
-void TTarvokMain::acTOUKEI_PingExecuteExecute() {}
+void TTarvokMain::acTOUKEI_PingExecuteExecute() { selection_->acTOUKEI_PingExecuteExecute(); }
 void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() {}
 
 // ---------------------------------------------------------------------------

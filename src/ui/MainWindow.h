@@ -43,6 +43,7 @@ class AlertCenter;
 class ClockTicker;
 class Clock;
 class TKtICMP;
+class SelectionCommands;
 class TSpinEdit;
 
 class TTarvokMain : public QMainWindow, public RunView, public RunHooks {
@@ -73,6 +74,8 @@ public:
     AlertCenter& alerts() { return *alerts_; }
     ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
+    // Runs over selected targets and over an address range.
+    SelectionCommands& selection() { return *selection_; }
 
     // --- Layout -------------------------------------------------------------
     QMenuBar* MainMenu1 = nullptr;
@@ -276,6 +279,7 @@ private:
     Clock& clock_;
     std::unique_ptr<RunController> run_;
     AlertCenter* alerts_ = nullptr;
+    SelectionCommands* selection_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
 };
