@@ -44,6 +44,7 @@ class ClockTicker;
 class Clock;
 class DisplayPacer;
 class TKtICMP;
+class SelectionCommands;
 class TraceRunController;
 class TSpinEdit;
 
@@ -77,6 +78,8 @@ public:
     AlertCenter& alerts() { return *alerts_; }
     ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
+    // Runs over selected targets and over an address range.
+    SelectionCommands& selection() { return *selection_; }
 
     // --- Layout -------------------------------------------------------------
     QMenuBar* MainMenu1 = nullptr;
@@ -283,6 +286,7 @@ private:
     std::unique_ptr<TraceRunController> trace_;
     AlertCenter* alerts_ = nullptr;
     DisplayPacer* pacer_ = nullptr; // the screen catches up at display rate
+    SelectionCommands* selection_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
 };
