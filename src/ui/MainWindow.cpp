@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
 #include "ui/Images.h"
+#include "ui/ReportCommands.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>
@@ -171,6 +172,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createPopupMenus();
     bindRunController();
     createAlertsAndClock();
+    reports_ = new ReportCommands(*this, this);
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);
@@ -833,9 +835,9 @@ bool TTarvokMain::eventFilter(QObject* watched, QEvent* event)
 void TTarvokMain::mnuOpenClick() {}
 void TTarvokMain::mnuSaveClick() {}
 void TTarvokMain::mnuSaveAsClick() {}
-void TTarvokMain::mnuPingKekkaClick() {}
-void TTarvokMain::mnuSaveToukeiClick() {}
-void TTarvokMain::mnuTraceKekkaClick() {}
+void TTarvokMain::mnuPingKekkaClick() { reports_->mnuPingKekkaClick(); }
+void TTarvokMain::mnuSaveToukeiClick() { reports_->mnuSaveToukeiClick(); }
+void TTarvokMain::mnuTraceKekkaClick() { reports_->mnuTraceKekkaClick(); }
 
 void TTarvokMain::mnuExitClick()
 {

@@ -41,6 +41,7 @@ namespace tarvok {
 
 class AlertCenter;
 class ClockTicker;
+class ReportCommands;
 class Clock;
 class TKtICMP;
 class TSpinEdit;
@@ -71,6 +72,8 @@ public:
     // Alerts (tray icon, popups, sounds, external programs) and the
     // status-bar clock.
     AlertCenter& alerts() { return *alerts_; }
+    // The report commands of the ファイル menu (ReportCommands.cpp).
+    ReportCommands& reports() { return *reports_; }
     ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
 
@@ -276,6 +279,7 @@ private:
     Clock& clock_;
     std::unique_ptr<RunController> run_;
     AlertCenter* alerts_ = nullptr;
+    ReportCommands* reports_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
 };
