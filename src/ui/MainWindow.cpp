@@ -97,10 +97,12 @@ protected:
 private:
     static QIcon composed(int state, int small)
     {
-        QPixmap pm(34, 16);
+        const QList<QPixmap>& images = ImageList1();
+        const qreal ratio = images.isEmpty() ? 1.0 : images.first().devicePixelRatio();
+        QPixmap pm(QSize(34, 16) * ratio);
+        pm.setDevicePixelRatio(ratio);
         pm.fill(Qt::transparent);
         QPainter p(&pm);
-        const QList<QPixmap>& images = ImageList1();
         if (state >= 0 && state < images.size())
             p.drawPixmap(0, 0, images.at(state));
         if (small >= 0 && small < images.size())
@@ -373,8 +375,10 @@ void TTarvokMain::createMenus()
 
     // オプション
     O1 = submenu("O1", QStringLiteral("オプション(&O)"));
-    mnuOption = item(O1, "mnuOption", QStringLiteral("環境設定(&O)..."), QKeySequence(Qt::ALT | Qt::Key_Return),
+    mnuOption = item(O1, "mnuOption", QStringLiteral("環境設定(&O)..."), QKeySequence(Qt::ALT | Qt::Key_Enter),
                      &TTarvokMain::mnuOptionClick);
+    // The menu shows "Alt+Enter"; both Enter keys work.
+    mnuOption->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Enter), QKeySequence(Qt::ALT | Qt::Key_Return)});
 
     // ヘルプ
     mnuHelp = submenu("mnuHelp", QStringLiteral("ヘルプ(&H)"));

@@ -403,7 +403,7 @@ TEST(MainWindow, CommandSkeletonHasEveryItemAsDesigned)
         {"mnuTraceRouteAndSelect", "選択してTraceRoute 実行(&U)", QKeySequence("Shift+F6")},
         {"mnuBreak", "中断(&S)", QKeySequence("F4")},
         {"mnuClear", "結果のクリア(&D)", QKeySequence("Ctrl+Del")},
-        {"mnuOption", "環境設定(&O)...", QKeySequence("Alt+Return")},
+        {"mnuOption", "環境設定(&O)...", QKeySequence("Alt+Enter")},
         {"W1", "ホームページへ(&W)", QKeySequence()},
         {"mnuVersion", "バージョン情報(&V)...", QKeySequence()},
         {"pmnuVersion", "バージョン情報(&V)...", QKeySequence()},
