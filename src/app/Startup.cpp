@@ -180,6 +180,8 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
         w.prefs = loaded.preferences;
         if (!loaded.error.isEmpty() && hooks_.warning)
             hooks_.warning(loaded.error);
+        if (!loaded.notice.isEmpty() && hooks_.warning)
+            hooks_.warning(loaded.notice);
 
         // The clock shows the time and the local address at once.
         if (w.ClockTimer)
