@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTableView>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace tarvok {
 

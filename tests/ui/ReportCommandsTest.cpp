@@ -5,6 +5,7 @@
 #include "support/TestFiles.h"
 
 #include "icmp/KtIcmp.h"
+#include "run/TraceRunController.h"
 #include "ui/MainWindow.h"
 #include "ui/ReportCommands.h"
 
@@ -15,7 +16,6 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 using namespace tarvok;
@@ -131,8 +131,8 @@ TEST(ReportCommands, StatisticsAndTraceFailuresFollowTheirOwnRules)
     ReportRig r;
     r.w->run().statModel().rebuild({QStringLiteral("alpha")}, {QStringLiteral("서울")});
     r.w->run().statModel().refresh(0, StatCounters{3, 1, 2, 9, 11});
-    auto* root = new QTreeWidgetItem(r.w->TreeView1, QStringList{QStringLiteral("TraceRoute")});
-    new QTreeWidgetItem(root, QStringList{QStringLiteral("alpha")});
+    r.w->trace().treeModel().build(QStringLiteral("TraceRoute"), {QStringLiteral("alpha")});
+    r.w->trace().treeModel().appendHop(0, QStringLiteral("#001      1ms  198.18.0.1"), 1);
     r.w->SetIdleControls(true);
 
     // Statistics: the dialog comes back after a failure, until Cancel.
@@ -163,5 +163,5 @@ TEST(ReportCommands, StatisticsAndTraceFailuresFollowTheirOwnRules)
 
     r.answers = {r.path(QStringLiteral("trace.txt"))};
     r.key(Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(readBytes(r.path(QStringLiteral("trace.txt"))), QByteArray("TraceRoute\r\n\talpha\r\n"));
+    EXPECT_EQ(readBytes(r.path(QStringLiteral("trace.txt"))), QByteArray("TraceRoute\r\n\talpha\r\n\t\t#001      1ms  198.18.0.1\r\n"));
 }
