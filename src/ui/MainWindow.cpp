@@ -5,6 +5,7 @@
 #include "run/TraceRunController.h"
 #include "ui/Images.h"
 #include "ui/ReportCommands.h"
+#include "ui/SelectionCommands.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>
@@ -177,6 +178,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     bindTraceRun();
     createAlertsAndClock();
     reports_ = new ReportCommands(*this, this);
+    selection_ = new SelectionCommands(*this, this);
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);
@@ -870,8 +872,8 @@ void TTarvokMain::mnuPingClick()
     run_->mnuPingClick();
 }
 
-void TTarvokMain::mnuIpToIpClick() {}
-void TTarvokMain::mnuPingAndSelectClick() {}
+void TTarvokMain::mnuIpToIpClick() { selection_->mnuIpToIpClick(); }
+void TTarvokMain::mnuPingAndSelectClick() { selection_->mnuPingAndSelectClick(); }
 void TTarvokMain::mnuTraceRouteAndSelectClick() {}
 
 void TTarvokMain::mnuBreakClick()
@@ -942,7 +944,7 @@ void TTarvokMain::acTOUKEI_SelectAllNGAddressExecute() { applySelection(RunContr
 void TTarvokMain::acTOUKEI_ReverseSelectExecute() { applySelection(RunController::SelectAction::Reverse); }
 
 // Runs over the selected rows.
-void TTarvokMain::acTOUKEI_PingExecuteExecute() {}
+void TTarvokMain::acTOUKEI_PingExecuteExecute() { selection_->acTOUKEI_PingExecuteExecute(); }
 void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() {}
 
 // ---------------------------------------------------------------------------

@@ -44,6 +44,7 @@ class ClockTicker;
 class ReportCommands;
 class Clock;
 class TKtICMP;
+class SelectionCommands;
 class TraceRunController;
 class TSpinEdit;
 
@@ -79,6 +80,8 @@ public:
     ReportCommands& reports() { return *reports_; }
     ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
+    // Runs over selected targets and over an address range.
+    SelectionCommands& selection() { return *selection_; }
 
     // --- Layout -------------------------------------------------------------
     QMenuBar* MainMenu1 = nullptr;
@@ -285,6 +288,7 @@ private:
     std::unique_ptr<TraceRunController> trace_;
     AlertCenter* alerts_ = nullptr;
     ReportCommands* reports_ = nullptr;
+    SelectionCommands* selection_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
 };
