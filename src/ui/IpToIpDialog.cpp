@@ -23,7 +23,7 @@ TfrmIpToIp::ErrorBox TfrmIpToIp::standardErrorBox()
 }
 
 TfrmIpToIp::TfrmIpToIp(const QString& iniPath, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       iniPath_(iniPath), errorBox_(standardErrorBox())
 {
