@@ -127,6 +127,8 @@ void TfrmIpToIp::FormCreate()
     Edit3->setText(QString::number(r.octet3));
     Edit4->setText(QString::number(r.start));
     Edit5->setText(QString::number(r.end));
+    // The first field takes the focus with its text selected: typing replaces it.
+    Edit1->selectAll();
 }
 
 void TfrmIpToIp::Button1Click()
