@@ -5,6 +5,7 @@
 #include "run/TraceRunController.h"
 #include "ui/DisplayPacer.h"
 #include "ui/Images.h"
+#include "ui/ReportCommands.h"
 #include "ui/SelectionCommands.h"
 #include "ui/SpinEdit.h"
 
@@ -177,6 +178,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     bindRunController();
     bindTraceRun();
     createAlertsAndClock();
+    reports_ = new ReportCommands(*this, this);
     selection_ = new SelectionCommands(*this, this);
 
     SetIdleControls(true);
@@ -842,9 +844,9 @@ bool TTarvokMain::eventFilter(QObject* watched, QEvent* event)
 void TTarvokMain::mnuOpenClick() {}
 void TTarvokMain::mnuSaveClick() {}
 void TTarvokMain::mnuSaveAsClick() {}
-void TTarvokMain::mnuPingKekkaClick() {}
-void TTarvokMain::mnuSaveToukeiClick() {}
-void TTarvokMain::mnuTraceKekkaClick() {}
+void TTarvokMain::mnuPingKekkaClick() { reports_->mnuPingKekkaClick(); }
+void TTarvokMain::mnuSaveToukeiClick() { reports_->mnuSaveToukeiClick(); }
+void TTarvokMain::mnuTraceKekkaClick() { reports_->mnuTraceKekkaClick(); }
 
 void TTarvokMain::mnuExitClick()
 {
