@@ -4,6 +4,7 @@
 #include "icmp/KtIcmp.h"
 #include "run/TraceRunController.h"
 #include "ui/Images.h"
+#include "ui/SelectionCommands.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>
@@ -175,6 +176,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     bindRunController();
     bindTraceRun();
     createAlertsAndClock();
+    selection_ = new SelectionCommands(*this, this);
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);
@@ -868,9 +870,9 @@ void TTarvokMain::mnuPingClick()
     run_->mnuPingClick();
 }
 
-void TTarvokMain::mnuIpToIpClick() {}
-void TTarvokMain::mnuPingAndSelectClick() {}
-void TTarvokMain::mnuTraceRouteAndSelectClick() {}
+void TTarvokMain::mnuIpToIpClick() { selection_->mnuIpToIpClick(); }
+void TTarvokMain::mnuPingAndSelectClick() { selection_->mnuPingAndSelectClick(); }
+void TTarvokMain::mnuTraceRouteAndSelectClick() { selection_->mnuTraceRouteAndSelectClick(); }
 
 void TTarvokMain::mnuBreakClick()
 {
@@ -940,8 +942,8 @@ void TTarvokMain::acTOUKEI_SelectAllNGAddressExecute() { applySelection(RunContr
 void TTarvokMain::acTOUKEI_ReverseSelectExecute() { applySelection(RunController::SelectAction::Reverse); }
 
 // Runs over the selected rows.
-void TTarvokMain::acTOUKEI_PingExecuteExecute() {}
-void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() {}
+void TTarvokMain::acTOUKEI_PingExecuteExecute() { selection_->acTOUKEI_PingExecuteExecute(); }
+void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() { selection_->acTOUKEI_TracerouteExecuteExecute(); }
 
 // ---------------------------------------------------------------------------
 // オプション, ヘルプ and the tray icon
