@@ -129,7 +129,9 @@ void ReportCommands::mnuTraceKekkaClick()
     if (path.isEmpty())
         return;
     remember(path);
+    w_.setBusyCursor(true);
     const ReportResult r = SaveTraceOutline(path, *w_.TreeView1->model());
+    w_.setBusyCursor(false);
     if (!r.written) {
         dialogs_.error(&w_, QStringLiteral("ファイル %1 を作成できません").arg(path));
         return;
@@ -144,7 +146,10 @@ QString ReportCommands::saveWithRetry(SaveDialog dialog, const std::function<Rep
         if (path.isEmpty())
             return QString();
         remember(path);
+        // A long list takes a moment.
+        w_.setBusyCursor(true);
         const ReportResult r = save(path);
+        w_.setBusyCursor(false);
         if (r.written) {
             warnChanged(path, r);
             return path;
