@@ -359,6 +359,9 @@ int runTarvok(int argc, char** argv)
     Clock::usePreciseWakeups();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvok"));
+    // Lets the desktop match the windows to the installed menu entry (its
+    // icon in docks and task switchers, on Wayland too).
+    QGuiApplication::setDesktopFileName(QStringLiteral("jp.tarvok.Tarvok"));
     // No display name: the platform would append it to every window title,
     // and the titles are the program's own ("Tarvok - Tarvok.def").
     // The standard dialogs and buttons (Yes/No/Cancel, the file dialogs) speak

@@ -872,7 +872,7 @@ void TTarvokMain::mnuPingClick()
 
 void TTarvokMain::mnuIpToIpClick() { selection_->mnuIpToIpClick(); }
 void TTarvokMain::mnuPingAndSelectClick() { selection_->mnuPingAndSelectClick(); }
-void TTarvokMain::mnuTraceRouteAndSelectClick() {}
+void TTarvokMain::mnuTraceRouteAndSelectClick() { selection_->mnuTraceRouteAndSelectClick(); }
 
 void TTarvokMain::mnuBreakClick()
 {
@@ -943,7 +943,7 @@ void TTarvokMain::acTOUKEI_ReverseSelectExecute() { applySelection(RunController
 
 // Runs over the selected rows.
 void TTarvokMain::acTOUKEI_PingExecuteExecute() { selection_->acTOUKEI_PingExecuteExecute(); }
-void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() {}
+void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() { selection_->acTOUKEI_TracerouteExecuteExecute(); }
 
 // ---------------------------------------------------------------------------
 // オプション, ヘルプ and the tray icon

@@ -3,6 +3,7 @@
 #include "icmp/KtIcmp.h"
 #include "run/AddressRange.h"
 #include "run/SelectionRuns.h"
+#include "run/TraceRunController.h"
 #include "ui/MainWindow.h"
 
 #include <QGuiApplication>
@@ -84,6 +85,19 @@ void SelectionCommands::mnuPingAndSelectClick()
         run.ExecutePingRun();
 }
 
+void SelectionCommands::mnuTraceRouteAndSelectClick()
+{
+    if (busy())
+        return;
+    SelectTargets();
+    if (w_.run().targetList().isEmpty())
+        return;
+    // The chosen targets, not the editor's: the skeleton is built from the
+    // TargetList as it stands.
+    w_.trace().BuildTraceSkeleton();
+    w_.trace().RunTraceRoute();
+}
+
 void SelectionCommands::mnuIpToIpClick()
 {
     if (busy())
@@ -117,6 +131,15 @@ void SelectionCommands::acTOUKEI_PingExecuteExecute()
         return;
     run.BuildRunSchedule();
     run.ExecutePingRun();
+}
+
+void SelectionCommands::acTOUKEI_TracerouteExecuteExecute()
+{
+    if (busy() || !TargetsFromStatistics() || w_.run().targetList().isEmpty())
+        return;
+    // The statistics list stays as it is.
+    w_.trace().BuildTraceSkeleton();
+    w_.trace().RunTraceRoute();
 }
 
 } // namespace tarvok

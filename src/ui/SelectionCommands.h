@@ -56,8 +56,10 @@ public:
     bool TargetsFromStatistics();
 
     void mnuPingAndSelectClick();
+    void mnuTraceRouteAndSelectClick();
     void mnuIpToIpClick();
     void acTOUKEI_PingExecuteExecute();
+    void acTOUKEI_TracerouteExecuteExecute();
 
 private:
     bool busy() const;

@@ -6,6 +6,7 @@
 #include "support/TestFiles.h"
 
 #include "icmp/KtIcmp.h"
+#include "run/TraceRunController.h"
 #include "store/IniFile.h"
 #include "ui/IpToIpDialog.h"
 #include "ui/MainWindow.h"
@@ -334,4 +335,52 @@ TEST(SelectionCommands, StatisticsRunTakesSelectedRowsInSortedOrder)
     EXPECT_EQ(r.sent().mid(before), (QStringList{"10.0.0.3", "10.0.0.1"}));
     EXPECT_EQ(r.statColumn(0), (QStringList{"10.0.0.3", "10.0.0.1"}));
     EXPECT_EQ(r.statColumn(7), (QStringList{"c", "a"}));
+}
+
+TEST(SelectionCommands, TracesOverChosenTargetsAndSelectedRows)
+{
+    Rig r;
+    const QString text = QStringLiteral("10.0.0.1 a\n10.0.0.2 b\n10.0.0.3 c\n");
+    r.w->Memo1->setPlainText(text);
+    r.key(Qt::Key_F5);
+    r.runToEnd();
+    const TraceTreeModel& tree = r.w->trace().treeModel();
+    auto traced = [&] {
+        QStringList s;
+        for (int t = 0; t < tree.targetCount(); ++t)
+            s << tree.targetText(t) + u'/' + QString::number(tree.hopCount(t));
+        return s;
+    };
+
+    // From the statistics list: the selected row only; the list stays.
+    r.w->ListView2->selectRow(2);
+    r.w->mnuToukeiClick();
+    r.w->acTOUKEI_TracerouteExecute->trigger();
+    EXPECT_TRUE(r.w->run().Busy());
+    r.runToEnd();
+    EXPECT_EQ(traced(), QStringList{"10.0.0.3/1"});
+    EXPECT_EQ(r.statColumn(0), (QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+
+    // From the dialog: rows 1 and 3, the skeleton of those two only.
+    r.onDialog = [&](QDialog& dlg) {
+        auto& d = dynamic_cast<TfrmSelectTerm&>(dlg);
+        selectRows(d, {0, 2});
+        QTest::mouseClick(d.Button1, Qt::LeftButton);
+        return d.result();
+    };
+    r.key(Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_EQ(traced(), (QStringList{"10.0.0.1/0", "10.0.0.3/0"}));
+    r.runToEnd();
+    EXPECT_EQ(traced(), (QStringList{"10.0.0.1/1", "10.0.0.3/1"}));
+    EXPECT_EQ(r.w->Page1->currentWidget(), r.w->tabTraceRoute);
+    EXPECT_EQ(r.w->Memo1->toPlainText(), text);
+
+    // Cancel traces nothing and leaves the tree as it was.
+    r.onDialog = [](QDialog& dlg) {
+        dlg.reject();
+        return dlg.result();
+    };
+    r.key(Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_FALSE(r.w->run().Busy());
+    EXPECT_EQ(traced(), (QStringList{"10.0.0.1/1", "10.0.0.3/1"}));
 }
