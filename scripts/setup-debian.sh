@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iputils-ping libcap2-bin procps
   fonts-ipafont-gothic qt6-translations-l10n
+  xvfb openbox xdotool x11-utils imagemagick
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

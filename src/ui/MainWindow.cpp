@@ -173,6 +173,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createPopupMenus();
     bindRunController();
     createAlertsAndClock();
+    createEditCommands();
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);
@@ -846,19 +847,7 @@ void TTarvokMain::mnuExitClick()
     close();
 }
 
-// ---------------------------------------------------------------------------
-// 編集: editor commands
-// ---------------------------------------------------------------------------
-
-void TTarvokMain::Edit1Click() {}
-void TTarvokMain::mnuUndoClick() {}
-void TTarvokMain::mnuCutClick() {}
-void TTarvokMain::mnuCopyClick() {}
-void TTarvokMain::mnuPasteClick() {}
-void TTarvokMain::mnuDeleteClick() {}
-void TTarvokMain::mnuFindClick() {}
-void TTarvokMain::mnuReplaceClick() {}
-void TTarvokMain::mnuSelectAllClick() {}
+// 編集: editor commands are in EditCommands.cpp.
 
 // ---------------------------------------------------------------------------
 // 機能: runs
@@ -949,8 +938,7 @@ void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() {}
 // オプション, ヘルプ and the tray icon
 // ---------------------------------------------------------------------------
 
-void TTarvokMain::W1Click() {}
-void TTarvokMain::mnuVersionClick() {}
+// W1Click and mnuVersionClick: HelpCommands.cpp.
 
 // ---------------------------------------------------------------------------
 // Errors and the close sequence
