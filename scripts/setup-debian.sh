@@ -8,7 +8,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iputils-ping libcap2-bin procps
   fonts-ipafont-gothic qt6-translations-l10n
-  xvfb openbox xdotool x11-utils imagemagick
+  # packaging, manual pages, user guide and its screenshots
+  dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db groff-base
+  cmark-gfm librsvg2-bin xvfb openbox xdotool imagemagick x11-utils
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

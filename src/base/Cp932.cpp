@@ -82,6 +82,70 @@ Decoded decodeCp932(const QByteArray& bytes)
     return d;
 }
 
+bool isMultiByteUtf8(const QByteArray& bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    bool multi = false;
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int len = 0;
+        unsigned char lo = 0x80, hi = 0xBF; // range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            len = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3;
+            if (b == 0xE0)
+                lo = 0xA0; // no overlong forms
+            else if (b == 0xED)
+                hi = 0x9F; // no surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4;
+            if (b == 0xF0)
+                lo = 0x90;
+            else if (b == 0xF4)
+                hi = 0x8F; // nothing above U+10FFFF
+        } else {
+            return false;
+        }
+        if (i + len > n || p[i + 1] < lo || p[i + 1] > hi)
+            return false;
+        for (int k = 2; k < len; ++k)
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+        multi = true;
+        i += len;
+    }
+    return multi;
+}
+
+QString utf8FileMessage(const QString& path)
+{
+    return QStringLiteral("ファイル %1 は UTF-8 で書かれているため、UTF-8 として読み込みました。\n"
+                          "保存するときはシフトJIS (コードページ 932) で保存します。")
+        .arg(path);
+}
+
+Decoded decodeFileText(const QByteArray& bytes)
+{
+    const bool bom = bytes.startsWith("\xEF\xBB\xBF");
+    if (!bom && !isMultiByteUtf8(bytes))
+        return decodeCp932(bytes);
+    Decoded d;
+    d.utf8 = true;
+    const QByteArray rest = bom ? bytes.mid(3) : bytes;
+    d.text = QString::fromUtf8(rest);
+    // After a byte-order mark the rest may still hold invalid sequences.
+    const qsizetype replaced = d.text.count(QChar(0xFFFD)) - rest.count("\xEF\xBF\xBD");
+    if (replaced > 0)
+        d.invalidCount = int(replaced); // the first U+FFFD in the text shows where
+    return d;
+}
+
 Encoded encodeCp932(const QString& text)
 {
     Encoded e;

@@ -13,6 +13,7 @@ struct Decoded {
     QString text;
     int invalidCount = 0;          // invalid byte sequences, each replaced by U+FFFD
     qsizetype firstInvalidByte = -1; // byte offset of the first one, -1 when none
+    bool utf8 = false;             // decodeFileText: the bytes were read as UTF-8
     bool ok() const { return invalidCount == 0; }
 };
 
@@ -24,6 +25,20 @@ struct Encoded {
 };
 
 Decoded decodeCp932(const QByteArray& bytes);
+
+// A file that may come from an editor that writes UTF-8: read as UTF-8 when
+// it starts with the UTF-8 byte-order mark (which is dropped), or when it is
+// valid UTF-8 and holds at least one multi-byte sequence; otherwise as CP932.
+// Japanese text in CP932 is practically never valid UTF-8: its lead bytes
+// 0x81-0x9F cannot start a UTF-8 sequence, and the others are rarely
+// followed by the continuation bytes UTF-8 demands.
+Decoded decodeFileText(const QByteArray& bytes);
+// True when the bytes are valid UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF) holding at least one multi-byte sequence.
+bool isMultiByteUtf8(const QByteArray& bytes);
+// Tells the operator that the file at `path` was read as UTF-8 and will be
+// saved in CP932.
+QString utf8FileMessage(const QString& path);
 Encoded encodeCp932(const QString& text);
 
 // Length of the text in CP932 bytes (an unrepresentable character counts 1).

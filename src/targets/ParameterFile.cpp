@@ -101,7 +101,9 @@ ParameterFileResult readParameterFile(const QString& path, RunParameters& p)
         r.message = QStringLiteral("ファイル %1 は開けません").arg(path);
         return r;
     }
-    const QStringList lines = text::splitLines(text::decodeCp932(bytes).text);
+    const text::Decoded decoded = text::decodeFileText(bytes);
+    r.utf8 = decoded.utf8;
+    const QStringList lines = text::splitLines(decoded.text);
 
     // Returns false when the value is no integer (reading stops there).
     const auto number = [&](QLatin1StringView key, int& field, int lo, int hi) {

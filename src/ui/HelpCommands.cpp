@@ -19,6 +19,7 @@ QString HomePageAddress()
         return configured;
     const QString docDir = QStringLiteral(TARVOK_DOC_DIR);
     for (const QString& file : {docDir + QStringLiteral("/index.html"), docDir + QStringLiteral("/index.md"),
+                                QStringLiteral(TARVOK_SOURCE_DIR "/docs/index.md"),
                                 QStringLiteral(TARVOK_SOURCE_DIR "/README.md")}) {
         if (QFileInfo(file).isFile())
             return QUrl::fromLocalFile(file).toString();

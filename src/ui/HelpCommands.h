@@ -1,6 +1,7 @@
 #pragma once
 // The ヘルプ menu's address: the web address the build names, or else the
-// user guide installed with the program, or else the README beside a build.
+// user guide installed with the program, or else the guide or README of the
+// source tree beside a build.
 
 #include <QString>
 
