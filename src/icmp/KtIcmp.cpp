@@ -69,6 +69,7 @@ struct TKtICMP::Impl {
     int timeout = 0;
     int delay = 0;
     int count = 0;
+    int routePause = 0;
     bool resolveName = false;
     bool dontFragment = false;
     int round = 0;
@@ -96,6 +97,7 @@ struct TKtICMP::Impl {
         timeout = q->Timeout < 0 ? 0 : q->Timeout;
         delay = q->Delay;
         count = q->NumberOfPings;
+        routePause = q->RoutePause < 0 ? 0 : q->RoutePause;
         resolveName = q->ResolveHostName;
         dontFragment = q->DontFlagment;
         resolved = false;
@@ -348,7 +350,10 @@ struct TKtICMP::Impl {
                 hop = 1;
                 done = true;
                 route(kUnknownHost, kNoAddress, 0, QString());
-                finish();
+                if (routePause > 0 && !stopped)
+                    pause(routePause, [this] { finish(); });
+                else
+                    finish();
                 return;
             }
             dest = addr;
@@ -403,7 +408,17 @@ struct TKtICMP::Impl {
     void traceNext()
     {
         ++hop;
-        yield([this] { traceHop(); });
+        afterReport([this] { traceHop(); });
+    }
+
+    // The next step of a trace: after the pause that follows a report, or
+    // from the event loop.
+    void afterReport(std::function<void()> next)
+    {
+        if (routePause > 0 && !stopped)
+            pause(routePause, std::move(next));
+        else
+            yield(std::move(next));
     }
 };
 

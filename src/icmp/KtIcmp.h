@@ -46,6 +46,10 @@ public:
     int NumberOfPings = 3;
     bool ResolveHostName = true;
     bool DontFlagment = false;
+    // Milliseconds a trace waits after each OnRoute report before its next
+    // step (the next probe, or its end), so that a handler's display of a hop
+    // paces the trace. 0: no wait.
+    int RoutePause = 0;
 
     // Starts an operation; false at once (nothing reported) while busy. The
     // properties are taken when the operation starts. The call returns before

@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
+#include "run/TraceRunController.h"
 #include "ui/Images.h"
 #include "ui/SpinEdit.h"
 
@@ -31,7 +32,7 @@
 #include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -172,6 +173,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createStatusBar();
     createPopupMenus();
     bindRunController();
+    bindTraceRun();
     createAlertsAndClock();
     createEditCommands();
 
@@ -185,7 +187,8 @@ TTarvokMain::~TTarvokMain()
         QApplication::restoreOverrideCursor();
         --busyCursorDepth_;
     }
-    // The controller refers to the window as its view; it goes first.
+    // The controllers refer to the window as their view; they go first.
+    trace_.reset();
     run_.reset();
 }
 
@@ -492,12 +495,8 @@ void TTarvokMain::createPages()
 
     // TraceRoute: the trace tree
     tabTraceRoute = page("tabTraceRoute", QStringLiteral("TraceRoute"));
-    TreeView1 = new QTreeWidget(tabTraceRoute);
+    TreeView1 = new QTreeView(tabTraceRoute);
     TreeView1->setObjectName(QStringLiteral("TreeView1"));
-    TreeView1->setHeaderHidden(true);
-    TreeView1->setColumnCount(1);
-    TreeView1->setIconSize(QSize(16, 16));
-    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     keepSelectionVisible(TreeView1);
     tabTraceRoute->layout()->addWidget(TreeView1);
 }
@@ -779,7 +778,7 @@ void TTarvokMain::SetIdleControls(bool idle)
         mnuPingKekka->setEnabled(results);
         btnPingKekka->setEnabled(results);
         mnuSaveToukei->setEnabled(run_->statModel().rowCount() > 0);
-        mnuTraceKekka->setEnabled(TreeView1->topLevelItemCount() > 0);
+        mnuTraceKekka->setEnabled(trace_->HasTree());
         idleControls_ = true;
         edtPingCountChange();
         chkIntervalClick();
@@ -858,7 +857,6 @@ void TTarvokMain::mnuPingClick()
     run_->mnuPingClick();
 }
 
-void TTarvokMain::mnuTraceRouteClick() {}
 void TTarvokMain::mnuIpToIpClick() {}
 void TTarvokMain::mnuPingAndSelectClick() {}
 void TTarvokMain::mnuTraceRouteAndSelectClick() {}
@@ -873,7 +871,7 @@ void TTarvokMain::mnuClearClick()
     if (run_->Busy())
         return;
     run_->mnuClearClick();
-    TreeView1->clear();
+    trace_->ClearTree();
     mnuPingKekka->setEnabled(false);
     btnPingKekka->setEnabled(false);
     mnuSaveToukei->setEnabled(false);
@@ -955,8 +953,10 @@ void TTarvokMain::closeEvent(QCloseEvent* event)
 {
     // A run in progress ends after its echo in flight; nothing more of it is
     // recorded.
-    if (run_->Busy())
+    if (run_->Busy()) {
         run_->StopForClose();
+        trace_->StopForClose();
+    }
     event->accept();
 }
 

@@ -35,7 +35,7 @@ class QTabWidget;
 class QTableView;
 class QToolBar;
 class QStatusBar;
-class QTreeWidget;
+class QTreeView;
 class QWidget;
 
 namespace tarvok {
@@ -44,6 +44,7 @@ class AlertCenter;
 class ClockTicker;
 class Clock;
 class TKtICMP;
+class TraceRunController;
 class TSpinEdit;
 class TFindDialog;
 class TReplaceDialog;
@@ -71,6 +72,8 @@ public:
     Preferences prefs;
     StartupOptions startup;
     RunController& run() { return *run_; }
+    // The route trace run and its tree (TraceCommands.cpp).
+    TraceRunController& trace() { return *trace_; }
     // Alerts (tray icon, popups, sounds, external programs) and the
     // status-bar clock.
     AlertCenter& alerts() { return *alerts_; }
@@ -91,7 +94,7 @@ public:
     QScrollArea* ScrollBox1 = nullptr;
     QTableView* ListView1 = nullptr;
     QTableView* ListView2 = nullptr;
-    QTreeWidget* TreeView1 = nullptr;
+    QTreeView* TreeView1 = nullptr; // over trace().treeModel()
     QStatusBar* Bar1 = nullptr;
     QLabel* Bar1Panels[3] = {nullptr, nullptr, nullptr};
 
@@ -299,9 +302,11 @@ private:
     void reportRunError(const QString& message);
     void createAlertsAndClock(); // MainWindowAlerts.cpp
     void createEditCommands();   // EditCommands.cpp
+    void bindTraceRun();         // TraceCommands.cpp
 
     Clock& clock_;
     std::unique_ptr<RunController> run_;
+    std::unique_ptr<TraceRunController> trace_;
     AlertCenter* alerts_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
