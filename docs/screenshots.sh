@@ -74,12 +74,12 @@ die() { echo "screenshots: $*" >&2; exit 1; }
 
 # X server and window manager. Xvfb picks a free display unless one is given.
 if [ -n "$DISPLAY_ARG" ]; then
-    Xvfb "$DISPLAY_ARG" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+    Xvfb "$DISPLAY_ARG" -screen 0 840x640x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
     PIDS+=($!)
     export DISPLAY=$DISPLAY_ARG
     for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 else
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 840x640x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
     PIDS+=($!)
     for _ in $(seq 50); do [ -s "$WORK/display" ] && break; sleep 0.1; done
     [ -s "$WORK/display" ] || die "Xvfb did not start: $(cat "$WORK/xvfb.log")"
@@ -89,7 +89,6 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 openbox >"$WORK/openbox.log" 2>&1 &
 PIDS+=($!)
 sleep 1
-xsetroot -solid '#3a5f7f' 2>/dev/null
 
 # Tarvok's own folder: settings that show the alert popup, treat slow replies
 # as NG and log every echo (the log tells when the run is over).
@@ -102,9 +101,9 @@ to_cp932 > "$TARVOK_HOME/tarvok.ini" <<EOF
 Left=40
 Top=30
 Width=760
-Height=520
+Height=560
 Maximized=0
-Column1=64,150,120,100,150,160
+Column1=60,150,110,100,140,150
 Column2=150,70,70,70,80,80,80,120
 [Tarvok]
 LogTrace=1

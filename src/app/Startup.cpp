@@ -7,6 +7,7 @@
 #include "icmp/KtIcmp.h"
 #include "run/LocalAddress.h"
 #include "ui/Images.h"
+#include "ui/SelectionCommands.h"
 #include "ui/TargetFileCommands.h"
 
 #include <QApplication>
@@ -59,6 +60,7 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
     : QObject(parent), paths_(std::move(paths)), clock_(clock), headless_(headless)
 {
     window_ = std::make_unique<TarvokWindow>(std::move(engine), clock_, paths_.programDir);
+    window_->selection().setIniPath(paths_.iniPath);
 
     // Until the window is up, notices are held (see ShowWindow).
     hooks_.error = [this](const QString& text) { notice(true, text); };
@@ -357,6 +359,9 @@ int runTarvok(int argc, char** argv)
     Clock::usePreciseWakeups();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvok"));
+    // Lets the desktop match the windows to the installed menu entry (its
+    // icon in docks and task switchers, on Wayland too).
+    QGuiApplication::setDesktopFileName(QStringLiteral("jp.tarvok.Tarvok"));
     // No display name: the platform would append it to every window title,
     // and the titles are the program's own ("Tarvok - Tarvok.def").
     // The standard dialogs and buttons (Yes/No/Cancel, the file dialogs) speak

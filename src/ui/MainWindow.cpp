@@ -4,6 +4,7 @@
 #include "icmp/KtIcmp.h"
 #include "run/TraceRunController.h"
 #include "ui/Images.h"
+#include "ui/SelectionCommands.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>
@@ -176,6 +177,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     bindTraceRun();
     createAlertsAndClock();
     createEditCommands();
+    selection_ = new SelectionCommands(*this, this);
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);
@@ -857,9 +859,9 @@ void TTarvokMain::mnuPingClick()
     run_->mnuPingClick();
 }
 
-void TTarvokMain::mnuIpToIpClick() {}
-void TTarvokMain::mnuPingAndSelectClick() {}
-void TTarvokMain::mnuTraceRouteAndSelectClick() {}
+void TTarvokMain::mnuIpToIpClick() { selection_->mnuIpToIpClick(); }
+void TTarvokMain::mnuPingAndSelectClick() { selection_->mnuPingAndSelectClick(); }
+void TTarvokMain::mnuTraceRouteAndSelectClick() { selection_->mnuTraceRouteAndSelectClick(); }
 
 void TTarvokMain::mnuBreakClick()
 {
@@ -929,8 +931,8 @@ void TTarvokMain::acTOUKEI_SelectAllNGAddressExecute() { applySelection(RunContr
 void TTarvokMain::acTOUKEI_ReverseSelectExecute() { applySelection(RunController::SelectAction::Reverse); }
 
 // Runs over the selected rows.
-void TTarvokMain::acTOUKEI_PingExecuteExecute() {}
-void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() {}
+void TTarvokMain::acTOUKEI_PingExecuteExecute() { selection_->acTOUKEI_PingExecuteExecute(); }
+void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() { selection_->acTOUKEI_TracerouteExecuteExecute(); }
 
 // ---------------------------------------------------------------------------
 // オプション, ヘルプ and the tray icon

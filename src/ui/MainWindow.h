@@ -44,6 +44,7 @@ class AlertCenter;
 class ClockTicker;
 class Clock;
 class TKtICMP;
+class SelectionCommands;
 class TraceRunController;
 class TSpinEdit;
 class TFindDialog;
@@ -79,6 +80,8 @@ public:
     AlertCenter& alerts() { return *alerts_; }
     ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
+    // Runs over selected targets and over an address range.
+    SelectionCommands& selection() { return *selection_; }
 
     // --- Layout -------------------------------------------------------------
     QMenuBar* MainMenu1 = nullptr;
@@ -308,6 +311,7 @@ private:
     std::unique_ptr<RunController> run_;
     std::unique_ptr<TraceRunController> trace_;
     AlertCenter* alerts_ = nullptr;
+    SelectionCommands* selection_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
 };

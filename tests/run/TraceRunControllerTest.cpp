@@ -238,3 +238,23 @@ TEST(TraceRun, UsesOnlyItsOwnParametersAndThePingRunSetsTheEngineAgain)
     EXPECT_EQ(r.tree().hopCount(0), 2);
     EXPECT_EQ(r.tree().targetIcon(0), 0);
 }
+
+TEST(TraceRun, MaxHopsTypedOutOfRangeIsBroughtIntoRange)
+{
+    // A field read as typed: 0 would trace nothing and never end, 300 would
+    // wrap around as a byte.
+    const std::pair<int, int> cases[] = {{0, 1}, {-5, 1}, {300, 255}};
+    for (const auto& [typed, probes] : cases) {
+        SCOPED_TRACE(typed);
+        TraceRig r;
+        r.view.lines = {"10.0.0.99"};
+        r.view.hops = typed;
+        r.view.timeout = 1;
+        r.trace.mnuTraceRouteClick();
+        r.go(3600000);
+        ASSERT_EQ(r.finished, std::vector<bool>{false});
+        EXPECT_EQ(r.tree().hopCount(0), probes);
+        EXPECT_EQ(r.net->sent().size(), probes);
+        EXPECT_EQ(r.tree().targetIcon(0), 0);
+    }
+}
