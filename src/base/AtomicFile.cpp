@@ -18,17 +18,8 @@ QString describe(int err)
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-bool fail(QString* error, int err)
+bool writeAll(int fd, const char* p, qsizetype left)
 {
-    if (error)
-        *error = describe(err);
-    return false;
-}
-
-bool writeAll(int fd, const QByteArray& data)
-{
-    const char* p = data.constData();
-    qsizetype left = data.size();
     while (left > 0) {
         const ssize_t n = ::write(fd, p, size_t(left));
         if (n < 0) {
@@ -58,76 +49,161 @@ mode_t newFileMode()
 // The folder refuses new files, but the file itself may be written: its
 // content is replaced where it is. Mode and owner stay as they are; a failure
 // half way leaves the file damaged, which the caller reports.
-bool writeInPlace(const QByteArray& target, const QByteArray& data, QString* error)
+int writeInPlace(const QByteArray& target, const QByteArray& data)
 {
     const int fd = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
-        return fail(error, errno);
-    const bool ok = writeAll(fd, data) && ::ftruncate(fd, off_t(data.size())) == 0 && ::fsync(fd) == 0;
+        return errno;
+    const bool ok = writeAll(fd, data.constData(), data.size()) && ::ftruncate(fd, off_t(data.size())) == 0
+                    && ::fsync(fd) == 0;
     const int err = errno;
     if (::close(fd) != 0 && ok)
-        return fail(error, errno);
-    return ok || fail(error, err);
+        return errno;
+    return ok ? 0 : err;
 }
 
 } // namespace
 
 bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error)
 {
+    AtomicFileWriter w(path);
+    if (w.open() && w.write(data) && w.commit())
+        return true;
+    if (error)
+        *error = w.errorString();
+    return false;
+}
+
+AtomicFileWriter::AtomicFileWriter(const QString& path) : path_(path) {}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    discard();
+}
+
+void AtomicFileWriter::discard()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.isEmpty()) {
+        ::unlink(temp_.constData());
+        temp_.clear();
+    }
+    held_.clear();
+}
+
+bool AtomicFileWriter::fail(int err)
+{
+    if (!failed_)
+        error_ = describe(err);
+    failed_ = true;
+    discard();
+    return false;
+}
+
+bool AtomicFileWriter::open()
+{
+    if (failed_ || fd_ >= 0 || inPlace_)
+        return fail(EINVAL);
     // A symbolic link stays: the file it points to is replaced.
-    QString real = path;
-    const QFileInfo info(path);
+    QString real = path_;
+    const QFileInfo info(path_);
     if (info.isSymLink())
         real = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
-    const QByteArray target = QFile::encodeName(real);
-    if (target.isEmpty())
-        return fail(error, ENOENT);
+    target_ = QFile::encodeName(real);
+    if (target_.isEmpty())
+        return fail(ENOENT);
 
     struct stat old {};
-    const bool exists = ::stat(target.constData(), &old) == 0;
-    if (exists && S_ISDIR(old.st_mode))
-        return fail(error, EISDIR);
+    exists_ = ::stat(target_.constData(), &old) == 0;
+    if (exists_ && S_ISDIR(old.st_mode))
+        return fail(EISDIR);
     // A file the user may not write is not replaced behind its back.
-    if (exists && ::access(target.constData(), W_OK) != 0)
-        return fail(error, errno);
+    if (exists_ && ::access(target_.constData(), W_OK) != 0)
+        return fail(errno);
+    oldUid_ = old.st_uid;
+    oldGid_ = old.st_gid;
+    oldMode_ = old.st_mode & 07777;
 
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : target.left(slash + 1);
-    const QByteArray name = slash < 0 ? target : target.mid(slash + 1);
+    const qsizetype slash = target_.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : target_.left(slash + 1);
+    const QByteArray name = slash < 0 ? target_ : target_.mid(slash + 1);
     QByteArray temp = (slash < 0 ? QByteArray() : folder) + '.' + name + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
+    fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd_ < 0) {
         const int err = errno;
-        if (exists && (err == EACCES || err == EPERM))
-            return writeInPlace(target, data, error);
-        return fail(error, err);
+        if (exists_ && (err == EACCES || err == EPERM)) {
+            inPlace_ = true;
+            return true;
+        }
+        return fail(err);
     }
+    temp_ = temp;
+    return true;
+}
 
-    bool ok = writeAll(fd, data);
-    if (ok && exists) {
+bool AtomicFileWriter::write(const char* data, qsizetype size)
+{
+    if (failed_)
+        return false;
+    if (inPlace_) {
+        held_.append(data, size);
+        return true;
+    }
+    if (fd_ < 0)
+        return fail(EBADF);
+    if (!writeAll(fd_, data, size))
+        return fail(errno);
+    written_ += size;
+    constexpr qint64 WritebackBytes = 8 * 1024 * 1024;
+    if (written_ - writebackFrom_ >= WritebackBytes) {
+        // Only a hint: the commit still flushes everything to the disk.
+        ::sync_file_range(fd_, writebackFrom_, written_ - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+        writebackFrom_ = written_;
+    }
+    return true;
+}
+
+bool AtomicFileWriter::commit()
+{
+    if (failed_)
+        return false;
+    if (inPlace_) {
+        const int err = writeInPlace(target_, held_);
+        held_.clear();
+        inPlace_ = false;
+        return err == 0 || fail(err);
+    }
+    if (fd_ < 0)
+        return fail(EBADF);
+    bool ok = true;
+    if (exists_) {
         // The replaced file's owner and group where this process may set
         // them (root; or the group alone for a member of it), then its mode
         // (chown clears set-id bits, so the mode comes second).
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0)
-            (void)::fchown(fd, uid_t(-1), old.st_gid);
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    } else if (ok) {
-        ok = ::fchmod(fd, newFileMode()) == 0;
+        if (::fchown(fd_, uid_t(oldUid_), gid_t(oldGid_)) != 0)
+            (void)::fchown(fd_, uid_t(-1), gid_t(oldGid_));
+        ok = ::fchmod(fd_, mode_t(oldMode_)) == 0;
+    } else {
+        ok = ::fchmod(fd_, newFileMode()) == 0;
     }
-    ok = ok && ::fsync(fd) == 0;
+    ok = ok && ::fsync(fd_) == 0;
     int err = errno;
+    const int fd = fd_;
+    fd_ = -1;
     if (::close(fd) != 0 && ok) {
         ok = false;
         err = errno;
     }
-    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+    if (ok && ::rename(temp_.constData(), target_.constData()) != 0) {
         ok = false;
         err = errno;
     }
-    if (!ok) {
-        ::unlink(temp.constData());
-        return fail(error, err);
-    }
+    if (!ok)
+        return fail(err);
+    temp_.clear();
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <iconv.h>
 #include <stdexcept>
+#include <vector>
 
 namespace tarvok::text {
 
@@ -221,6 +222,80 @@ TextPosition positionOf(const QString& text, qsizetype index)
         }
     }
     return pos;
+}
+
+} // namespace tarvok::text
+
+namespace tarvok::text {
+
+struct Cp932Encoder::Impl {
+    // Per BMP character: 0 while not converted yet, else Known | length << 16
+    // | the bytes (lead byte high), or Known | Unmappable.
+    static constexpr quint32 Known = 0x80000000u;
+    static constexpr quint32 Unmappable = 0x40000000u;
+    std::vector<quint32> cache = std::vector<quint32>(0x10000, 0);
+    Iconv cv{"CP932", "UTF-16LE"};
+
+    quint32 lookup(char16_t c)
+    {
+        quint32& slot = cache[c];
+        if (slot == 0) {
+            QByteArray bytes;
+            const char* in = reinterpret_cast<const char*>(&c);
+            size_t left = 2;
+            if (!QChar::isSurrogate(c) && cv.step(in, left, bytes, left) && bytes.size() >= 1 && bytes.size() <= 2) {
+                quint32 v = static_cast<quint8>(bytes[0]);
+                if (bytes.size() == 2)
+                    v = (v << 8) | static_cast<quint8>(bytes[1]);
+                slot = Known | (static_cast<quint32>(bytes.size()) << 16) | v;
+            } else {
+                slot = Known | Unmappable;
+            }
+        }
+        return slot;
+    }
+};
+
+Cp932Encoder::Cp932Encoder() : d(std::make_unique<Impl>()) {}
+
+Cp932Encoder::~Cp932Encoder() = default;
+
+int Cp932Encoder::append(QStringView text, QByteArray& out)
+{
+    int unmappable = 0;
+    const QChar* s = text.data();
+    const qsizetype n = text.size();
+    // At most two bytes a character: write into room made once.
+    const qsizetype start = out.size();
+    out.resize(start + 2 * n);
+    char* const begin = out.data();
+    char* p = begin + start;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < n && s[i + 1].isLowSurrogate()) {
+            // Code page 932 has no character outside the BMP.
+            ++i;
+            ++unmappable;
+            *p++ = '?';
+            continue;
+        }
+        const quint32 v = d->lookup(c);
+        if (v & Impl::Unmappable) {
+            ++unmappable;
+            *p++ = '?';
+        } else if (((v >> 16) & 0x3) == 2) {
+            *p++ = static_cast<char>((v >> 8) & 0xFF);
+            *p++ = static_cast<char>(v & 0xFF);
+        } else {
+            *p++ = static_cast<char>(v & 0xFF);
+        }
+    }
+    out.resize(p - begin);
+    return unmappable;
 }
 
 } // namespace tarvok::text

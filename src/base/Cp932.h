@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+
+#include <memory>
 
 namespace tarvok::text {
 
@@ -56,5 +59,24 @@ struct TextPosition {
     int column = 0;
 };
 TextPosition positionOf(const QString& text, qsizetype index);
+
+// Encodes many texts one after another (the cells of a long report) with the
+// same result as encodeCp932, but keeps its converter open and remembers the
+// bytes of every character it has converted once.
+class Cp932Encoder {
+public:
+    Cp932Encoder();
+    ~Cp932Encoder();
+    Cp932Encoder(const Cp932Encoder&) = delete;
+    Cp932Encoder& operator=(const Cp932Encoder&) = delete;
+
+    // Appends the bytes of `text` to `out`. Returns how many characters could
+    // not be represented; each of them is written as '?'.
+    int append(QStringView text, QByteArray& out);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
 
 } // namespace tarvok::text

@@ -23,7 +23,7 @@ TfrmIpToIp::ErrorBox TfrmIpToIp::standardErrorBox()
 }
 
 TfrmIpToIp::TfrmIpToIp(const QString& iniPath, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       iniPath_(iniPath), errorBox_(standardErrorBox())
 {
@@ -127,6 +127,8 @@ void TfrmIpToIp::FormCreate()
     Edit3->setText(QString::number(r.octet3));
     Edit4->setText(QString::number(r.start));
     Edit5->setText(QString::number(r.end));
+    // The first field takes the focus with its text selected: typing replaces it.
+    Edit1->selectAll();
 }
 
 void TfrmIpToIp::Button1Click()

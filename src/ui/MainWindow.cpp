@@ -4,6 +4,7 @@
 #include "icmp/KtIcmp.h"
 #include "run/TraceRunController.h"
 #include "ui/Images.h"
+#include "ui/ReportCommands.h"
 #include "ui/SelectionCommands.h"
 #include "ui/SpinEdit.h"
 
@@ -173,10 +174,11 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createPages();
     createStatusBar();
     createPopupMenus();
+    createEditCommands();
     bindRunController();
     bindTraceRun();
     createAlertsAndClock();
-    createEditCommands();
+    reports_ = new ReportCommands(*this, this);
     selection_ = new SelectionCommands(*this, this);
 
     SetIdleControls(true);
@@ -839,9 +841,9 @@ bool TTarvokMain::eventFilter(QObject* watched, QEvent* event)
 void TTarvokMain::mnuOpenClick() {}
 void TTarvokMain::mnuSaveClick() {}
 void TTarvokMain::mnuSaveAsClick() {}
-void TTarvokMain::mnuPingKekkaClick() {}
-void TTarvokMain::mnuSaveToukeiClick() {}
-void TTarvokMain::mnuTraceKekkaClick() {}
+void TTarvokMain::mnuPingKekkaClick() { reports_->mnuPingKekkaClick(); }
+void TTarvokMain::mnuSaveToukeiClick() { reports_->mnuSaveToukeiClick(); }
+void TTarvokMain::mnuTraceKekkaClick() { reports_->mnuTraceKekkaClick(); }
 
 void TTarvokMain::mnuExitClick()
 {

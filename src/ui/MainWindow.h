@@ -42,6 +42,7 @@ namespace tarvok {
 
 class AlertCenter;
 class ClockTicker;
+class ReportCommands;
 class Clock;
 class TKtICMP;
 class SelectionCommands;
@@ -78,6 +79,8 @@ public:
     // Alerts (tray icon, popups, sounds, external programs) and the
     // status-bar clock.
     AlertCenter& alerts() { return *alerts_; }
+    // The report commands of the ファイル menu (ReportCommands.cpp).
+    ReportCommands& reports() { return *reports_; }
     ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
     // Runs over selected targets and over an address range.
@@ -311,6 +314,7 @@ private:
     std::unique_ptr<RunController> run_;
     std::unique_ptr<TraceRunController> trace_;
     AlertCenter* alerts_ = nullptr;
+    ReportCommands* reports_ = nullptr;
     SelectionCommands* selection_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state

@@ -28,7 +28,7 @@ QString TfrmSelectTerm::noneSelectedQuestion()
 }
 
 TfrmSelectTerm::TfrmSelectTerm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint),
       askBox_(standardAskBox())
 {

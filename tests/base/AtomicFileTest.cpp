@@ -115,3 +115,40 @@ TEST(AtomicFile, FolderWithoutWriteAccessSavesAWritableFileInPlace)
     EXPECT_FALSE(saveAsNobody([&] { return writeFileAtomic(dir.filePath("other.txt"), "x"); }));
     EXPECT_EQ(entriesOf(dir.path()), (QStringList{"fixed.txt", "list.txt"}));
 }
+
+TEST(AtomicFile, StreamedContentReplacesTheFileOnlyOnCommit)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("report.txt"));
+    writeBytes(path, "old\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+
+    {
+        AtomicFileWriter w(path);
+        ASSERT_TRUE(w.open());
+        ASSERT_TRUE(w.write("new "));
+        EXPECT_EQ(readBytes(path), QByteArray("old\r\n"));
+        // Given up without a commit.
+    }
+    EXPECT_EQ(readBytes(path), QByteArray("old\r\n"));
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{QStringLiteral("report.txt")});
+
+    // Enough pieces to pass the early write-back more than once.
+    AtomicFileWriter w(path);
+    ASSERT_TRUE(w.open());
+    const QByteArray piece(1024 * 1024, 'x');
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(w.write(piece));
+    ASSERT_TRUE(w.write(QByteArray("\r\n")));
+    ASSERT_TRUE(w.commit());
+    EXPECT_EQ(readBytes(path), piece.repeated(20) + "\r\n");
+    EXPECT_EQ(statOf(path).st_mode & 07777, mode_t(0640));
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{QStringLiteral("report.txt")});
+
+    AtomicFileWriter nowhere(dir.filePath(QStringLiteral("missing/report.txt")));
+    EXPECT_FALSE(nowhere.open());
+    EXPECT_FALSE(nowhere.write("x"));
+    EXPECT_FALSE(nowhere.commit());
+    EXPECT_FALSE(nowhere.errorString().isEmpty());
+}

@@ -91,11 +91,4 @@ TEST(AddressRange, SectionIsStoredWithoutDisturbingTheRestOfTheFile)
                                           "StartOctet_3=2\r\nEndOctet_4=5\r\n[Tarvok]\r\nNGCommand=\"a b\"\r\n")));
     ASSERT_TRUE(ini.load(path));
     EXPECT_EQ(loadAddressRange(ini), (AddressRange{10, 1, 2, 20, 5}));
-
-    // A folder where the file should be: nothing stored, the reason given.
-    QString error;
-    const QString blocked = dir.filePath("sub");
-    writeBytes(blocked, "x");
-    EXPECT_FALSE(storeAddressRange(blocked + "/tarvok.ini", {}, &error));
-    EXPECT_EQ(error, blocked + QStringLiteral("/tarvok.ini に書き込めません"));
 }
