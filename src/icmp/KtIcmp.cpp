@@ -270,10 +270,38 @@ struct TKtICMP::Impl {
 
     // ---- Ping --------------------------------------------------------------
 
+    // An event handler threw: the operation ends here (nothing waited for
+    // moves the machine any more), Finished() is queued, and the exception
+    // travels on to whoever called into the engine.
+    void abandonAfterThrow()
+    {
+        stopped = true;
+        if (wait == Wait::Lookup)
+            resolver->cancel(lookupId);
+        lookupId = 0;
+        transport->abandon();
+        timer.reset();
+        echoDone = nullptr;
+        lookupDone = nullptr;
+        yield([this] { finish(); });
+    }
+
+    template <typename Emit>
+    void fire(Emit emitEvent)
+    {
+        if (stopped)
+            return;
+        try {
+            emitEvent();
+        } catch (...) {
+            abandonAfterThrow();
+            throw;
+        }
+    }
+
     void reply(int status, const QString& ip, quint32 rtt, quint8 replyTtl, const QString& name)
     {
-        if (!stopped)
-            emit q->OnReply(status, ip, rtt, replyTtl, name);
+        fire([&] { emit q->OnReply(status, ip, rtt, replyTtl, name); });
     }
 
     void pingRound()
@@ -335,8 +363,7 @@ struct TKtICMP::Impl {
 
     void route(int status, const QString& ip, quint32 rtt, const QString& name)
     {
-        if (!stopped)
-            emit q->OnRoute(status, static_cast<quint8>(hop), ip, rtt, name, done);
+        fire([&] { emit q->OnRoute(status, static_cast<quint8>(hop), ip, rtt, name, done); });
     }
 
     void traceStart()
