@@ -31,6 +31,9 @@ public:
         ok_ = file_.open();
     }
 
+    // False once the file could not be opened or written: the rest of the
+    // report need not be formatted.
+    bool ok() const { return ok_; }
     QByteArray& line() { return line_; }
 
     // Appends the cell's text to the current line.
@@ -140,7 +143,7 @@ void writeTable(ReportSink& out, const QAbstractItemModel& results)
                                  "ステータス                       備考"));
     out.fixedLine(Rule);
     const int rows = results.rowCount();
-    for (int r = 0; r < rows; ++r) {
+    for (int r = 0; r < rows && out.ok(); ++r) {
         out.line().append(' ');
         out.text(cellText(results, r, 0));
         out.line().append("  ", 2);
@@ -165,7 +168,7 @@ void writeResultCsv(ReportSink& out, const QAbstractItemModel& results)
 {
     out.fixedLine(QStringLiteral("\"結果\",\"日時\",\"対象\",\"ＩＰアドレス\",\"ステータス\",\"備考\""));
     const int rows = results.rowCount();
-    for (int r = 0; r < rows; ++r) {
+    for (int r = 0; r < rows && out.ok(); ++r) {
         for (int c = 0; c < ResultColumns; ++c) {
             if (c > 0)
                 out.line().append(',');
@@ -193,7 +196,7 @@ ReportResult SaveStatistics(const QString& path, const QAbstractItemModel& stati
     out.fixedLine(QStringLiteral("\"対象\",\"実施回数\",\"失敗回数\",\"失敗率(%)\",\"最短時間(ms)\",\"最大時間(ms)\","
                                  "\"平均時間(ms)\",\"備考\""));
     const int rows = statistics.rowCount();
-    for (int r = 0; r < rows; ++r) {
+    for (int r = 0; r < rows && out.ok(); ++r) {
         out.quoted(cellText(statistics, r, 0));
         for (int c = 1; c < StatColumns - 1; ++c) {
             out.line().append(',');
@@ -216,7 +219,7 @@ ReportResult SaveTraceOutline(const QString& path, const QAbstractItemModel& tre
         int rows;
     };
     std::vector<Level> stack{{QModelIndex(), 0, tree.rowCount()}};
-    while (!stack.empty()) {
+    while (!stack.empty() && out.ok()) {
         Level& level = stack.back();
         if (level.next >= level.rows) {
             stack.pop_back();

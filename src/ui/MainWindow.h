@@ -44,6 +44,7 @@ class AlertCenter;
 class ClockTicker;
 class ReportCommands;
 class Clock;
+class DisplayPacer;
 class TKtICMP;
 class SelectionCommands;
 class TraceRunController;
@@ -314,6 +315,7 @@ private:
     std::unique_ptr<RunController> run_;
     std::unique_ptr<TraceRunController> trace_;
     AlertCenter* alerts_ = nullptr;
+    DisplayPacer* pacer_ = nullptr; // the screen catches up at display rate
     ReportCommands* reports_ = nullptr;
     SelectionCommands* selection_ = nullptr;
     int busyCursorDepth_ = 0;
