@@ -175,6 +175,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createPages();
     createStatusBar();
     createPopupMenus();
+    createEditCommands();
     bindRunController();
     bindTraceRun();
     createAlertsAndClock();
@@ -853,19 +854,7 @@ void TTarvokMain::mnuExitClick()
     close();
 }
 
-// ---------------------------------------------------------------------------
-// 編集: editor commands
-// ---------------------------------------------------------------------------
-
-void TTarvokMain::Edit1Click() {}
-void TTarvokMain::mnuUndoClick() {}
-void TTarvokMain::mnuCutClick() {}
-void TTarvokMain::mnuCopyClick() {}
-void TTarvokMain::mnuPasteClick() {}
-void TTarvokMain::mnuDeleteClick() {}
-void TTarvokMain::mnuFindClick() {}
-void TTarvokMain::mnuReplaceClick() {}
-void TTarvokMain::mnuSelectAllClick() {}
+// 編集: editor commands are in EditCommands.cpp.
 
 // ---------------------------------------------------------------------------
 // 機能: runs
@@ -955,8 +944,7 @@ void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() { selection_->acTOUKEI_Tra
 // オプション, ヘルプ and the tray icon
 // ---------------------------------------------------------------------------
 
-void TTarvokMain::W1Click() {}
-void TTarvokMain::mnuVersionClick() {}
+// W1Click and mnuVersionClick: HelpCommands.cpp.
 
 // ---------------------------------------------------------------------------
 // Errors and the close sequence
