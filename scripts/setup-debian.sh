@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iputils-ping libcap2-bin procps
   fonts-ipafont-gothic qt6-translations-l10n
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
