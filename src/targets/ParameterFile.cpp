@@ -101,6 +101,12 @@ ParameterFileResult readParameterFile(const QString& path, RunParameters& p)
         r.message = QStringLiteral("ファイル %1 は開けません").arg(path);
         return r;
     }
+    return applyParameterBytes(bytes, p);
+}
+
+ParameterFileResult applyParameterBytes(const QByteArray& bytes, RunParameters& p)
+{
+    ParameterFileResult r;
     const QStringList lines = text::splitLines(text::decodeCp932(bytes).text);
 
     // Returns false when the value is no integer (reading stops there).
