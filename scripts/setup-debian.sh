@@ -3,12 +3,15 @@
 set -euo pipefail
 PACKAGES=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-multimedia-dev libgl-dev qt6-qpa-plugins
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev libgl-dev qt6-qpa-plugins
   libqt6multimedia6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iputils-ping libcap2-bin procps
   fonts-ipafont-gothic qt6-translations-l10n
   clang libclang-rt-14-dev
+  # packaging, manual pages, user guide and its screenshots
+  dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db groff-base
+  cmark-gfm librsvg2-bin xvfb openbox xdotool imagemagick x11-utils
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,6 +1,12 @@
 #include "app/CommandLine.h"
 
+#include <QDir>
+#include <QFile>
 #include <QtGlobal>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvok {
 
@@ -21,6 +27,10 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& defaul
     cl.targetFile = defaultTargetFile;
     bool outputPending = false;
     for (const QString& arg : arguments) {
+        // An empty argument ("") names nothing: it is no target file and no
+        // output log, and it does not end a pending -O.
+        if (arg.isEmpty())
+            continue;
         const QString upper = arg.toUpper();
         if (upper == QLatin1StringView("-H")) {
             cl.options.hideAtStart = true;
@@ -95,6 +105,37 @@ void selectPlatformForEnvironment()
 {
     if (needsOffscreenPlatform(QProcessEnvironment::systemEnvironment()))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void provideRuntimeDirectory()
+{
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const uid_t uid = ::geteuid();
+    QByteArray user;
+    if (const passwd* pw = ::getpwuid(uid); pw && pw->pw_name && *pw->pw_name)
+        user = pw->pw_name;
+    else
+        user = QByteArray::number(uint(uid));
+    const QByteArray dir = QFile::encodeName(QDir::tempPath()) + "/runtime-" + user;
+    ::mkdir(dir.constData(), 0700); // may exist already: checked below
+    struct stat st {};
+    // Only a real folder of this user that nobody else may enter.
+    if (::lstat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid)
+        return;
+    if ((st.st_mode & 07777) != 0700 && ::chmod(dir.constData(), 0700) != 0)
+        return;
+    qputenv("XDG_RUNTIME_DIR", dir);
+}
+
+QString noDisplayText()
+{
+    return QStringLiteral(
+        "表示できる画面 (ディスプレイ) がないため、メイン画面を開けません。\n"
+        "画面なしで実行するには、たとえば次のように起動します:\n"
+        "  tarvok -H -C -R -O out.txt list.txt\n"
+        "The main window needs a display. To run unattended, start for example:\n"
+        "  tarvok -H -C -R -O out.txt list.txt\n");
 }
 
 } // namespace tarvok

@@ -29,8 +29,8 @@ struct CommandLine {
 // ("-h" is -H; "-Hx" and "/H" are plain arguments). -O makes the next plain
 // argument the output log file; -H, -R and -C cancel a pending -O. The first
 // other plain argument is the target file, later ones are ignored. -C is
-// dropped unless -R is given too. File names stay as typed (a relative name
-// is relative to the working folder).
+// dropped unless -R is given too. Empty arguments are skipped. File names
+// stay as typed (a relative name is relative to the working folder).
 CommandLine parseCommandLine(const QStringList& arguments, const QString& defaultTargetFile);
 
 // Usage, in Japanese and English, ending with a line end.
@@ -49,5 +49,16 @@ bool needsOffscreenPlatform(const QProcessEnvironment& env);
 // Applies the above to this process; call before the application object is
 // created.
 void selectPlatformForEnvironment();
+
+// Where XDG_RUNTIME_DIR is not set (cron, ssh), provides the private folder
+// that Qt would fall back to (<temp>/runtime-<user>, mode 0700, owned by the
+// user) through XDG_RUNTIME_DIR, so that Qt does not complain on standard
+// error at every start. Leaves it unset when that folder is not private (Qt
+// then reports that itself). Call before the application object is created.
+void provideRuntimeDirectory();
+
+// What to print when the window is asked for where no display can show it:
+// the window needs a display, and how to run unattended instead.
+QString noDisplayText();
 
 } // namespace tarvok

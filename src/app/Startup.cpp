@@ -9,6 +9,7 @@
 #include "icmp/SocketTransport.h"
 #include "run/LocalAddress.h"
 #include "ui/Images.h"
+#include "ui/SelectionCommands.h"
 #include "ui/TargetFileCommands.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QTranslator>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTimer>
 
@@ -38,12 +40,6 @@ void printTo(FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
-// A failing creation step: its message is reported and the steps after it
-// are skipped.
-struct StepFailure {
-    QString message;
-};
-
 QList<int> columnWidths(const QTableView* view)
 {
     const int count = view->model() ? view->model()->columnCount() : 0;
@@ -61,47 +57,16 @@ void setColumnWidths(QTableView* view, const QList<int>& widths)
 
 } // namespace
 
-bool hasDisplay(const QProcessEnvironment& env)
-{
-    return !env.value(QStringLiteral("DISPLAY")).isEmpty() || !env.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
-}
-
-bool chooseHeadlessPlatform()
-{
-    if (hasDisplay(QProcessEnvironment::systemEnvironment()) || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return false;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    return true;
-}
-
 TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Clock& clock, bool headless,
                              QObject* parent)
     : QObject(parent), paths_(std::move(paths)), clock_(clock), headless_(headless)
 {
     window_ = std::make_unique<TarvokWindow>(std::move(engine), clock_, paths_.programDir);
+    window_->selection().setIniPath(paths_.iniPath);
 
-    hooks_.error = [this](const QString& text) {
-        if (headless_) {
-            printTo(stderr, text);
-            return;
-        }
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Tarvok"), text, QMessageBox::Ok,
-                        window_->isVisible() ? window_.get() : nullptr);
-        box.exec();
-    };
-    hooks_.warning = [this](const QString& text) {
-        if (headless_) {
-            printTo(stderr, text);
-            return;
-        }
-        // A notice stops nothing: the start-up (and a start-up run of
-        // command mode) goes on while the box waits for the operator.
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tarvok"), text, QMessageBox::Ok,
-                                    window_.get());
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setModal(false);
-        box->show();
-    };
+    // Until the window is up, notices are held (see ShowWindow).
+    hooks_.error = [this](const QString& text) { notice(true, text); };
+    hooks_.warning = [this](const QString& text) { notice(false, text); };
     hooks_.quit = [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); };
 
     // Nobody can answer a message box without a display.
@@ -113,6 +78,13 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
     }
 
     connect(window_.get(), &TarvokWindow::closeAccepted, this, &TarvokProgram::requestQuit);
+
+    // Log lines lost after all their retries: the operator hears of it once
+    // per file. In command mode they are counted on standard error at the end.
+    window_->log().onFirstLoss = [this](const QString& path) {
+        if (!window_->startup.commandMode && hooks_.warning)
+            hooks_.warning(LogWriter::lostLinesMessage(path));
+    };
 
     // A run that fails in command mode would leave an unattended program
     // waiting for ever: the error goes to standard error (or the window's
@@ -128,6 +100,56 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
 }
 
 TarvokProgram::~TarvokProgram() = default;
+
+void TarvokProgram::notice(bool critical, const QString& text)
+{
+    if (headless_) {
+        printTo(stderr, text);
+        return;
+    }
+    if (holdNotices_) {
+        heldNotices_.append({critical, text});
+        return;
+    }
+    if (critical) {
+        // An error after the start-up waits for its answer, as errors do.
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Tarvok"), text, QMessageBox::Ok,
+                        window_->isVisible() ? window_.get() : nullptr);
+        box.exec();
+        return;
+    }
+    showNotice(false, text);
+}
+
+void TarvokProgram::showNotice(bool critical, const QString& text)
+{
+    // A notice stops nothing: the start-up (and a start-up run of command
+    // mode) goes on while the box waits for the operator. As a child of the
+    // window it stays above it.
+    auto* box = new QMessageBox(critical ? QMessageBox::Critical : QMessageBox::Warning, QStringLiteral("Tarvok"),
+                                text, QMessageBox::Ok, window_.get());
+    box->setObjectName(QStringLiteral("StartupNotice"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    box->raise();
+}
+
+void TarvokProgram::ShowWindow()
+{
+    TarvokWindow& w = *window_;
+    if (!w.startup.hideAtStart)
+        w.show();
+    else if (!headless_ && !QSystemTrayIcon::isSystemTrayAvailable())
+        w.showMinimized(); // hidden, nobody could bring it back
+    // The held notices, once the window has appeared.
+    holdNotices_ = false;
+    QTimer::singleShot(0, this, [this] {
+        const auto held = std::exchange(heldNotices_, {});
+        for (const auto& [critical, text] : held)
+            showNotice(critical, text);
+    });
+}
 
 void TarvokProgram::requestQuit()
 {
@@ -162,6 +184,8 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
         w.prefs = loaded.preferences;
         if (!loaded.error.isEmpty() && hooks_.warning)
             hooks_.warning(loaded.error);
+        if (!loaded.notice.isEmpty() && hooks_.warning)
+            hooks_.warning(loaded.notice);
 
         // The clock shows the time and the local address at once.
         if (w.ClockTimer)
@@ -171,27 +195,37 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
         w.edtPingCountChange();
         w.chkIntervalClick();
 
-        // The target text; a file that cannot be read leaves the editor empty.
-        const TargetFileRead read = w.files().LoadAtStartup();
-        w.files().setModified(false);
-        if (read.ok() && read.hasInvalidBytes() && hooks_.warning)
-            hooks_.warning(invalidBytesMessage(w.files().currentTargetFile(), read));
-
-        // Its run parameters, and the caption.
-        const ParameterFileResult params = w.files().ReadParameters();
-        if (params.failed())
-            throw StepFailure{params.message};
+        // The target text and its run parameters, and the caption. The file
+        // commands report through the program's hooks meanwhile, so that the
+        // notices of the start-up wait for the window like the others.
+        {
+            TargetFileCommands& files = w.files();
+            struct Restore {
+                TargetFileCommands& files;
+                TargetFileCommands::Dialogs saved;
+                ~Restore() { files.dialogs() = std::move(saved); }
+            } restore{files, files.dialogs()};
+            files.dialogs().warning = [this](QWidget*, const QString& t) {
+                if (hooks_.warning)
+                    hooks_.warning(t);
+            };
+            files.dialogs().error = [this](QWidget*, const QString& t) {
+                if (hooks_.error)
+                    hooks_.error(t);
+            };
+            if (!files.LoadAtStartup()) {
+                startFailed_ = w.startup.commandMode;
+                return false; // reported; the later steps are skipped
+            }
+        }
 
         w.showTab(MainTab::Memo);
 
         // Once the event loop is idle: the run asked for on the command line.
         idleStartPending_ = true;
         QTimer::singleShot(0, this, &TarvokProgram::IdleStart);
-    } catch (const StepFailure& f) {
-        if (hooks_.error)
-            hooks_.error(f.message);
-        return false;
     } catch (const std::exception& e) {
+        startFailed_ = w.startup.commandMode;
         if (hooks_.error)
             hooks_.error(QString::fromLocal8Bit(e.what()));
         return false;
@@ -208,6 +242,7 @@ void TarvokProgram::IdleStart()
     if (!w.startup.runAtStart || quitRequested_)
         return;
     w.startup.runAtStart = false;
+    const bool commandMode = w.startup.commandMode;
 
     // The run ends later; command mode ends the program then, unless the run
     // was broken or command mode was dropped meanwhile.
@@ -221,8 +256,15 @@ void TarvokProgram::IdleStart()
     if (!w.run().Busy()) {
         // No run started (no target: command mode has been dropped).
         QObject::disconnect(*connection);
-        if (w.startup.commandMode)
+        if (w.startup.commandMode) {
             requestQuit();
+        } else if (commandMode && headless_) {
+            // No target: command mode stays to show the window, but without a
+            // display nobody sees it. The status text goes to standard error.
+            runFailed_ = true;
+            printTo(stderr, w.statusText());
+            requestQuit();
+        }
     }
 }
 
@@ -244,8 +286,13 @@ bool TarvokProgram::EndOfProgram()
         return true;
     ended_ = true;
     TarvokWindow& w = *window_;
-    if (w.prefs.SaveConfig)
-        w.files().WriteParameters();
+    w.log().finish();
+    reportLostLogLines();
+    // A failed command-mode start-up ran nothing; the files keep what the
+    // operator last saved.
+    if (startFailed_)
+        return true;
+    w.files().EndOfProgram();
     QString error;
     if (!saveSettings(paths_.iniPath, collectLayout(), w.prefs, &error)) {
         if (hooks_.error)
@@ -253,6 +300,17 @@ bool TarvokProgram::EndOfProgram()
         return false;
     }
     return true;
+}
+
+void TarvokProgram::reportLostLogLines()
+{
+    TarvokWindow& w = *window_;
+    if (!w.startup.commandMode)
+        return;
+    for (const LogWriter::Loss& loss : w.log().losses()) {
+        runFailed_ = true;
+        printTo(stderr, LogWriter::lostLinesMessage(loss.path, loss.lines));
+    }
 }
 
 WindowLayout TarvokProgram::collectLayout() const
@@ -285,9 +343,7 @@ void TarvokProgram::applyLayout(const WindowLayout& layout)
 
 int runTarvok(int argc, char** argv)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    const QStringList arguments = argumentsFromArgv(argc, argv);
 
     // --help and --version need no window.
     const CommandLine early = parseCommandLine(arguments, QString());
@@ -308,11 +364,16 @@ int runTarvok(int argc, char** argv)
         return 1;
     }
 
-    chooseHeadlessPlatform();
+    selectPlatformForEnvironment();
+    provideRuntimeDirectory();
     Clock::usePreciseWakeups();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvok"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tarvok"));
+    // Lets the desktop match the windows to the installed menu entry (its
+    // icon in docks and task switchers, on Wayland too).
+    QGuiApplication::setDesktopFileName(QStringLiteral("jp.tarvok.Tarvok"));
+    // No display name: the platform would append it to every window title,
+    // and the titles are the program's own ("Tarvok - Tarvok.def").
     // The standard dialogs and buttons (Yes/No/Cancel, the file dialogs) speak
     // Japanese like the rest of the program, whatever the desktop's locale.
     QTranslator qtTranslator;
@@ -324,12 +385,17 @@ int runTarvok(int argc, char** argv)
                       QStringLiteral("VL PGothic"), QStringLiteral("sans-serif")});
     font.setPointSize(9);
     QApplication::setFont(font);
-    QApplication::setWindowIcon(listIcon(imgTray));
+    QApplication::setWindowIcon(appIcon());
     // The program ends with its main window, even while popups or a hidden
     // main window remain.
     QApplication::setQuitOnLastWindowClosed(false);
     const QString platform = QGuiApplication::platformName();
     const bool headless = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+    if (headless && !early.options.runAtStart) {
+        // Nothing would run and no window could be seen.
+        printTo(stderr, noDisplayText());
+        return 2;
+    }
 
     std::unique_ptr<TKtICMP> engine;
     try {
@@ -354,14 +420,15 @@ int runTarvok(int argc, char** argv)
         // The start-up run cannot happen and nobody could end the program.
         rc = 1;
     } else {
-        if (!w.startup.hideAtStart)
-            w.show();
+        program.ShowWindow();
         if (!program.quitRequested())
             rc = app.exec();
         if (program.runFailed())
             rc = 1;
     }
     program.EndOfProgram();
+    if (program.runFailed())
+        rc = 1; // also lines of the log lost at the end
     return rc;
 }
 

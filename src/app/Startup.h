@@ -8,7 +8,6 @@
 #include "store/Settings.h"
 
 #include <QObject>
-#include <QProcessEnvironment>
 #include <QStringList>
 
 #include <functional>
@@ -19,15 +18,6 @@ namespace tarvok {
 class Clock;
 class TKtICMP;
 class TarvokWindow;
-
-// True when a display is there to show windows on: DISPLAY or
-// WAYLAND_DISPLAY is set and not empty.
-bool hasDisplay(const QProcessEnvironment& env);
-
-// Without a display, selects Qt's offscreen platform (QT_QPA_PLATFORM), unless
-// a platform has been chosen already. Call before the QApplication exists.
-// Returns true when it selected it.
-bool chooseHeadlessPlatform();
 
 class TarvokProgram : public QObject {
     Q_OBJECT
@@ -59,19 +49,33 @@ public:
     bool FormCreate(const QStringList& arguments);
     // The idle start handler (installed by FormCreate to run once the event
     // loop is idle): the start-up run, and the end of command mode after it.
+    // Without a display, a command-mode run that finds no target ends the
+    // program with the status text on standard error and a failure code.
     void IdleStart();
+
+    // Shows the main window unless -H asked to hide it. Hidden needs a tray
+    // icon to come back by; without a notification area the window starts
+    // minimised instead. Then the notices of the start-up (held until now, so
+    // that they are not hidden behind the window) appear above the window.
+    void ShowWindow();
 
     // Ends the program the way the close sequence does, without a prompt: the
     // run is asked to stop and the event loop ends (SIGTERM, SIGINT).
     void Terminate();
     // Set once the event loop has been asked to end.
     bool quitRequested() const { return quitRequested_; }
-    // A run of command mode failed (the program ends with a failure code).
+    // A run of command mode failed, or had no target without a display, or
+    // lost log lines (the program ends with a failure code).
     bool runFailed() const { return runFailed_; }
+    // The creation steps failed in command mode: nothing ran, so nothing is
+    // written back at the end.
+    bool startFailed() const { return startFailed_; }
 
-    // After the event loop: the parameter file (SaveConfig), then the
-    // settings. False when the settings file could not be written (reported
-    // once through hooks().error).
+    // After the event loop: log lines still waiting get the rest of their
+    // retries (lines lost in command mode are reported on standard error),
+    // then the parameter file (SaveConfig) and the settings, unless a
+    // command-mode start-up failed. False when the settings file could not
+    // be written (reported once through hooks().error).
     bool EndOfProgram();
 
     // The placement and column widths as the window has them now, and back.
@@ -80,6 +84,9 @@ public:
 
 private:
     void requestQuit();
+    void notice(bool critical, const QString& text);
+    void showNotice(bool critical, const QString& text);
+    void reportLostLogLines();
 
     AppPaths paths_;
     Clock& clock_;
@@ -88,6 +95,10 @@ private:
     std::unique_ptr<TarvokWindow> window_;
     bool quitRequested_ = false;
     bool runFailed_ = false;
+    bool startFailed_ = false;
+    // Notices of the start-up wait for the window (critical, text).
+    bool holdNotices_ = true;
+    QList<std::pair<bool, QString>> heldNotices_;
     bool idleStartPending_ = false;
     bool ended_ = false;
 };

@@ -1,46 +1,210 @@
 #include "base/AtomicFile.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvok {
 
-bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error, NewFileMode mode)
+namespace {
+
+QString describe(int err)
 {
-    QSaveFile f(path);
-    f.setDirectWriteFallback(false);
-    const bool isNew = !QFileInfo::exists(path);
-    // Unbuffered: every write reaches the file at once and reports a full
-    // disk itself. A buffered write would fail only while commit() flushes,
-    // which does not stop the commit: the empty temporary file would be
-    // renamed over the old one and the save reported as done.
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        if (error)
-            *error = f.errorString();
-        return false;
-    }
-    // The temporary file is created as a new file would be (0666 less the
-    // umask) or with the old file's permissions; it keeps them when renamed.
-    if (isNew && mode == NewFileMode::NotWritableByOthers) {
-        const auto perms = f.permissions() & ~(QFileDevice::WriteGroup | QFileDevice::WriteOther);
-        if (!f.setPermissions(perms)) {
-            if (error)
-                *error = f.errorString();
-            f.cancelWriting();
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+bool writeAll(int fd, const char* p, qsizetype left)
+{
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
             return false;
         }
+        p += n;
+        left -= n;
     }
-    if (f.write(data) != data.size() || !f.flush()) {
-        if (error)
-            *error = f.errorString();
-        f.cancelWriting();
+    return true;
+}
+
+// Permission bits of a newly created file: 0666 less the process's umask
+// (read without changing it, which umask() cannot do).
+mode_t newFileMode()
+{
+    mode_t mask = 022;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray& l : status.readAll().split('\n'))
+            if (l.startsWith("Umask:"))
+                mask = mode_t(l.mid(6).trimmed().toUInt(nullptr, 8));
+    return mode_t(0666 & ~mask);
+}
+
+// The folder refuses new files, but the file itself may be written: its
+// content is replaced where it is. Mode and owner stay as they are; a failure
+// half way leaves the file damaged, which the caller reports.
+int writeInPlace(const QByteArray& target, const QByteArray& data)
+{
+    const int fd = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const bool ok = writeAll(fd, data.constData(), data.size()) && ::ftruncate(fd, off_t(data.size())) == 0
+                    && ::fsync(fd) == 0;
+    const int err = errno;
+    if (::close(fd) != 0 && ok)
+        return errno;
+    return ok ? 0 : err;
+}
+
+} // namespace
+
+bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error, NewFileMode mode)
+{
+    AtomicFileWriter w(path, mode);
+    if (w.open() && w.write(data) && w.commit())
+        return true;
+    if (error)
+        *error = w.errorString();
+    return false;
+}
+
+AtomicFileWriter::AtomicFileWriter(const QString& path, NewFileMode mode) : path_(path), newMode_(mode) {}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    discard();
+}
+
+void AtomicFileWriter::discard()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.isEmpty()) {
+        ::unlink(temp_.constData());
+        temp_.clear();
+    }
+    held_.clear();
+}
+
+bool AtomicFileWriter::fail(int err)
+{
+    if (!failed_)
+        error_ = describe(err);
+    failed_ = true;
+    discard();
+    return false;
+}
+
+bool AtomicFileWriter::open()
+{
+    if (failed_ || fd_ >= 0 || inPlace_)
+        return fail(EINVAL);
+    // A symbolic link stays: the file it points to is replaced.
+    QString real = path_;
+    const QFileInfo info(path_);
+    if (info.isSymLink())
+        real = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
+    target_ = QFile::encodeName(real);
+    if (target_.isEmpty())
+        return fail(ENOENT);
+
+    struct stat old {};
+    exists_ = ::stat(target_.constData(), &old) == 0;
+    if (exists_ && S_ISDIR(old.st_mode))
+        return fail(EISDIR);
+    // A file the user may not write is not replaced behind its back.
+    if (exists_ && ::access(target_.constData(), W_OK) != 0)
+        return fail(errno);
+    oldUid_ = old.st_uid;
+    oldGid_ = old.st_gid;
+    oldMode_ = old.st_mode & 07777;
+
+    const qsizetype slash = target_.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : target_.left(slash + 1);
+    const QByteArray name = slash < 0 ? target_ : target_.mid(slash + 1);
+    QByteArray temp = (slash < 0 ? QByteArray() : folder) + '.' + name + ".XXXXXX";
+    fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        const int err = errno;
+        if (exists_ && (err == EACCES || err == EPERM)) {
+            inPlace_ = true;
+            return true;
+        }
+        return fail(err);
+    }
+    temp_ = temp;
+    return true;
+}
+
+bool AtomicFileWriter::write(const char* data, qsizetype size)
+{
+    if (failed_)
         return false;
+    if (inPlace_) {
+        held_.append(data, size);
+        return true;
     }
-    if (!f.commit()) {
-        if (error)
-            *error = f.errorString();
+    if (fd_ < 0)
+        return fail(EBADF);
+    if (!writeAll(fd_, data, size))
+        return fail(errno);
+    written_ += size;
+    constexpr qint64 WritebackBytes = 8 * 1024 * 1024;
+    if (written_ - writebackFrom_ >= WritebackBytes) {
+        // Only a hint: the commit still flushes everything to the disk.
+        ::sync_file_range(fd_, writebackFrom_, written_ - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+        writebackFrom_ = written_;
+    }
+    return true;
+}
+
+bool AtomicFileWriter::commit()
+{
+    if (failed_)
         return false;
+    if (inPlace_) {
+        const int err = writeInPlace(target_, held_);
+        held_.clear();
+        inPlace_ = false;
+        return err == 0 || fail(err);
     }
+    if (fd_ < 0)
+        return fail(EBADF);
+    bool ok = true;
+    if (exists_) {
+        // The replaced file's owner and group where this process may set
+        // them (root; or the group alone for a member of it), then its mode
+        // (chown clears set-id bits, so the mode comes second).
+        if (::fchown(fd_, uid_t(oldUid_), gid_t(oldGid_)) != 0)
+            (void)::fchown(fd_, uid_t(-1), gid_t(oldGid_));
+        ok = ::fchmod(fd_, mode_t(oldMode_)) == 0;
+    } else {
+        const mode_t othersMayNotWrite = newMode_ == NewFileMode::NotWritableByOthers ? 022 : 0;
+        ok = ::fchmod(fd_, newFileMode() & ~othersMayNotWrite) == 0;
+    }
+    ok = ok && ::fsync(fd_) == 0;
+    int err = errno;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp_.constData(), target_.constData()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok)
+        return fail(err);
+    temp_.clear();
     return true;
 }
 

@@ -2,6 +2,13 @@
 // Whole-file writes that never leave a damaged file behind: the new content is
 // written to a temporary file in the same folder, flushed to disk and renamed
 // over the old file. If anything fails, the old file is left as it was.
+//
+// The new file keeps the replaced file's mode, and its owner and group where
+// the process may set them; a new file gets 0666 less the umask. A file that
+// the user may not write is not replaced. Where the folder refuses the
+// temporary file but the file itself is writable, the file is rewritten in
+// place (then a failure half way cannot be undone). A symbolic link stays a
+// link: the file it points to is replaced.
 
 #include <QByteArray>
 #include <QString>
@@ -17,5 +24,47 @@ enum class NewFileMode { FollowUmask, NotWritableByOthers };
 // Returns true on success; on failure *error (when given) holds a description.
 bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error = nullptr,
                      NewFileMode mode = NewFileMode::FollowUmask);
+
+// The same save for content that is produced piece by piece (a report of a
+// million rows): open(), write() the pieces in order, then commit(). Nothing
+// replaces the file before commit() succeeds; a writer destroyed without a
+// successful commit() removes its temporary file and leaves the old file as
+// it was. After the first failure every later call fails too. Long content
+// goes on its way to the disk while it is being written, so that the commit
+// does not wait for all of it at the end. (Where the file has to be rewritten
+// in place, the pieces are held until commit() instead.)
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const QString& path, NewFileMode mode = NewFileMode::FollowUmask);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    bool open();
+    bool write(const char* data, qsizetype size);
+    bool write(const QByteArray& data) { return write(data.constData(), data.size()); }
+    // Flushes to disk and puts the new content in the file's place.
+    bool commit();
+    // Why the last call failed.
+    QString errorString() const { return error_; }
+
+private:
+    bool fail(int err);
+    void discard();
+
+    QString path_;
+    NewFileMode newMode_;
+    QByteArray target_;  // the file replaced (a link's target)
+    QByteArray temp_;    // the temporary file, while there is one
+    int fd_ = -1;
+    bool exists_ = false;
+    bool inPlace_ = false;
+    QByteArray held_;    // content for a rewrite in place
+    unsigned oldUid_ = 0, oldGid_ = 0, oldMode_ = 0;
+    qint64 written_ = 0;       // bytes written to the temporary file
+    qint64 writebackFrom_ = 0; // bytes before this offset are on their way to the disk
+    QString error_;
+    bool failed_ = false;
+};
 
 } // namespace tarvok

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <iconv.h>
 #include <stdexcept>
+#include <vector>
 
 namespace tarvok::text {
 
@@ -82,6 +83,70 @@ Decoded decodeCp932(const QByteArray& bytes)
     return d;
 }
 
+bool isMultiByteUtf8(const QByteArray& bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    bool multi = false;
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int len = 0;
+        unsigned char lo = 0x80, hi = 0xBF; // range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            len = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3;
+            if (b == 0xE0)
+                lo = 0xA0; // no overlong forms
+            else if (b == 0xED)
+                hi = 0x9F; // no surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4;
+            if (b == 0xF0)
+                lo = 0x90;
+            else if (b == 0xF4)
+                hi = 0x8F; // nothing above U+10FFFF
+        } else {
+            return false;
+        }
+        if (i + len > n || p[i + 1] < lo || p[i + 1] > hi)
+            return false;
+        for (int k = 2; k < len; ++k)
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+        multi = true;
+        i += len;
+    }
+    return multi;
+}
+
+QString utf8FileMessage(const QString& path)
+{
+    return QStringLiteral("ファイル %1 は UTF-8 で書かれているため、UTF-8 として読み込みました。\n"
+                          "保存するときはシフトJIS (コードページ 932) で保存します。")
+        .arg(path);
+}
+
+Decoded decodeFileText(const QByteArray& bytes)
+{
+    const bool bom = bytes.startsWith("\xEF\xBB\xBF");
+    if (!bom && !isMultiByteUtf8(bytes))
+        return decodeCp932(bytes);
+    Decoded d;
+    d.utf8 = true;
+    const QByteArray rest = bom ? bytes.mid(3) : bytes;
+    d.text = QString::fromUtf8(rest);
+    // After a byte-order mark the rest may still hold invalid sequences.
+    const qsizetype replaced = d.text.count(QChar(0xFFFD)) - rest.count("\xEF\xBF\xBD");
+    if (replaced > 0)
+        d.invalidCount = int(replaced); // the first U+FFFD in the text shows where
+    return d;
+}
+
 Encoded encodeCp932(const QString& text)
 {
     Encoded e;
@@ -157,6 +222,80 @@ TextPosition positionOf(const QString& text, qsizetype index)
         }
     }
     return pos;
+}
+
+} // namespace tarvok::text
+
+namespace tarvok::text {
+
+struct Cp932Encoder::Impl {
+    // Per BMP character: 0 while not converted yet, else Known | length << 16
+    // | the bytes (lead byte high), or Known | Unmappable.
+    static constexpr quint32 Known = 0x80000000u;
+    static constexpr quint32 Unmappable = 0x40000000u;
+    std::vector<quint32> cache = std::vector<quint32>(0x10000, 0);
+    Iconv cv{"CP932", "UTF-16LE"};
+
+    quint32 lookup(char16_t c)
+    {
+        quint32& slot = cache[c];
+        if (slot == 0) {
+            QByteArray bytes;
+            const char* in = reinterpret_cast<const char*>(&c);
+            size_t left = 2;
+            if (!QChar::isSurrogate(c) && cv.step(in, left, bytes, left) && bytes.size() >= 1 && bytes.size() <= 2) {
+                quint32 v = static_cast<quint8>(bytes[0]);
+                if (bytes.size() == 2)
+                    v = (v << 8) | static_cast<quint8>(bytes[1]);
+                slot = Known | (static_cast<quint32>(bytes.size()) << 16) | v;
+            } else {
+                slot = Known | Unmappable;
+            }
+        }
+        return slot;
+    }
+};
+
+Cp932Encoder::Cp932Encoder() : d(std::make_unique<Impl>()) {}
+
+Cp932Encoder::~Cp932Encoder() = default;
+
+int Cp932Encoder::append(QStringView text, QByteArray& out)
+{
+    int unmappable = 0;
+    const QChar* s = text.data();
+    const qsizetype n = text.size();
+    // At most two bytes a character: write into room made once.
+    const qsizetype start = out.size();
+    out.resize(start + 2 * n);
+    char* const begin = out.data();
+    char* p = begin + start;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < n && s[i + 1].isLowSurrogate()) {
+            // Code page 932 has no character outside the BMP.
+            ++i;
+            ++unmappable;
+            *p++ = '?';
+            continue;
+        }
+        const quint32 v = d->lookup(c);
+        if (v & Impl::Unmappable) {
+            ++unmappable;
+            *p++ = '?';
+        } else if (((v >> 16) & 0x3) == 2) {
+            *p++ = static_cast<char>((v >> 8) & 0xFF);
+            *p++ = static_cast<char>(v & 0xFF);
+        } else {
+            *p++ = static_cast<char>(v & 0xFF);
+        }
+    }
+    out.resize(p - begin);
+    return unmappable;
 }
 
 } // namespace tarvok::text

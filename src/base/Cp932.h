@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+
+#include <memory>
 
 namespace tarvok::text {
 
@@ -13,6 +16,7 @@ struct Decoded {
     QString text;
     int invalidCount = 0;          // invalid byte sequences, each replaced by U+FFFD
     qsizetype firstInvalidByte = -1; // byte offset of the first one, -1 when none
+    bool utf8 = false;             // decodeFileText: the bytes were read as UTF-8
     bool ok() const { return invalidCount == 0; }
 };
 
@@ -24,6 +28,20 @@ struct Encoded {
 };
 
 Decoded decodeCp932(const QByteArray& bytes);
+
+// A file that may come from an editor that writes UTF-8: read as UTF-8 when
+// it starts with the UTF-8 byte-order mark (which is dropped), or when it is
+// valid UTF-8 and holds at least one multi-byte sequence; otherwise as CP932.
+// Japanese text in CP932 is practically never valid UTF-8: its lead bytes
+// 0x81-0x9F cannot start a UTF-8 sequence, and the others are rarely
+// followed by the continuation bytes UTF-8 demands.
+Decoded decodeFileText(const QByteArray& bytes);
+// True when the bytes are valid UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF) holding at least one multi-byte sequence.
+bool isMultiByteUtf8(const QByteArray& bytes);
+// Tells the operator that the file at `path` was read as UTF-8 and will be
+// saved in CP932.
+QString utf8FileMessage(const QString& path);
 Encoded encodeCp932(const QString& text);
 
 // Length of the text in CP932 bytes (an unrepresentable character counts 1).
@@ -41,5 +59,24 @@ struct TextPosition {
     int column = 0;
 };
 TextPosition positionOf(const QString& text, qsizetype index);
+
+// Encodes many texts one after another (the cells of a long report) with the
+// same result as encodeCp932, but keeps its converter open and remembers the
+// bytes of every character it has converted once.
+class Cp932Encoder {
+public:
+    Cp932Encoder();
+    ~Cp932Encoder();
+    Cp932Encoder(const Cp932Encoder&) = delete;
+    Cp932Encoder& operator=(const Cp932Encoder&) = delete;
+
+    // Appends the bytes of `text` to `out`. Returns how many characters could
+    // not be represented; each of them is written as '?'.
+    int append(QStringView text, QByteArray& out);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
 
 } // namespace tarvok::text

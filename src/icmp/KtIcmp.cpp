@@ -69,6 +69,7 @@ struct TKtICMP::Impl {
     int timeout = 0;
     int delay = 0;
     int count = 0;
+    int routePause = 0;
     bool resolveName = false;
     bool dontFragment = false;
     int round = 0;
@@ -96,6 +97,7 @@ struct TKtICMP::Impl {
         timeout = q->Timeout < 0 ? 0 : q->Timeout;
         delay = q->Delay;
         count = q->NumberOfPings;
+        routePause = q->RoutePause < 0 ? 0 : q->RoutePause;
         resolveName = q->ResolveHostName;
         dontFragment = q->DontFlagment;
         resolved = false;
@@ -268,10 +270,38 @@ struct TKtICMP::Impl {
 
     // ---- Ping --------------------------------------------------------------
 
+    // An event handler threw: the operation ends here (nothing waited for
+    // moves the machine any more), Finished() is queued, and the exception
+    // travels on to whoever called into the engine.
+    void abandonAfterThrow()
+    {
+        stopped = true;
+        if (wait == Wait::Lookup)
+            resolver->cancel(lookupId);
+        lookupId = 0;
+        transport->abandon();
+        timer.reset();
+        echoDone = nullptr;
+        lookupDone = nullptr;
+        yield([this] { finish(); });
+    }
+
+    template <typename Emit>
+    void fire(Emit emitEvent)
+    {
+        if (stopped)
+            return;
+        try {
+            emitEvent();
+        } catch (...) {
+            abandonAfterThrow();
+            throw;
+        }
+    }
+
     void reply(int status, const QString& ip, quint32 rtt, quint8 replyTtl, const QString& name)
     {
-        if (!stopped)
-            emit q->OnReply(status, ip, rtt, replyTtl, name);
+        fire([&] { emit q->OnReply(status, ip, rtt, replyTtl, name); });
     }
 
     void pingRound()
@@ -333,8 +363,7 @@ struct TKtICMP::Impl {
 
     void route(int status, const QString& ip, quint32 rtt, const QString& name)
     {
-        if (!stopped)
-            emit q->OnRoute(status, static_cast<quint8>(hop), ip, rtt, name, done);
+        fire([&] { emit q->OnRoute(status, static_cast<quint8>(hop), ip, rtt, name, done); });
     }
 
     void traceStart()
@@ -348,7 +377,10 @@ struct TKtICMP::Impl {
                 hop = 1;
                 done = true;
                 route(kUnknownHost, kNoAddress, 0, QString());
-                finish();
+                if (routePause > 0 && !stopped)
+                    pause(routePause, [this] { finish(); });
+                else
+                    finish();
                 return;
             }
             dest = addr;
@@ -403,7 +435,17 @@ struct TKtICMP::Impl {
     void traceNext()
     {
         ++hop;
-        yield([this] { traceHop(); });
+        afterReport([this] { traceHop(); });
+    }
+
+    // The next step of a trace: after the pause that follows a report, or
+    // from the event loop.
+    void afterReport(std::function<void()> next)
+    {
+        if (routePause > 0 && !stopped)
+            pause(routePause, std::move(next));
+        else
+            yield(std::move(next));
     }
 };
 

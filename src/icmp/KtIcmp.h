@@ -46,6 +46,10 @@ public:
     int NumberOfPings = 3;
     bool ResolveHostName = true;
     bool DontFlagment = false;
+    // Milliseconds a trace waits after each OnRoute report before its next
+    // step (the next probe, or its end), so that a handler's display of a hop
+    // paces the trace. 0: no wait.
+    int RoutePause = 0;
 
     // Starts an operation; false at once (nothing reported) while busy. The
     // properties are taken when the operation starts. The call returns before
@@ -66,7 +70,9 @@ signals:
     void OnReply(int Status, const QString& IPAddress, quint32 RTT, quint8 TTL, const QString& HostName);
     void OnRoute(int Status, quint8 Hops, const QString& IPAddress, quint32 RTT, const QString& HostName, bool Done);
     // The operation has ended (after its pause) and the engine is idle again.
-    // Emitted for every started operation, also after Cancel.
+    // Emitted for every started operation, also after Cancel, and after an
+    // event handler threw (the operation ends there; the exception passes on
+    // to the caller of the event loop step that fired the event).
     void Finished();
 
 private:

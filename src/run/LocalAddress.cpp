@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <vector>
+
 #include <QDateTime>
 #include <QMetaObject>
 #include <mutex>
@@ -19,22 +22,25 @@ QString LookupLocalIPv4Address()
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0)
         return {};
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM; // one entry per address
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &list) != 0 || !list)
+    name[64] = '\0'; // the host name counts up to 64 bytes
+    // gethostbyname_r keeps the resolver's order of the addresses, which
+    // getaddrinfo would sort by its own preferences.
+    hostent entry{};
+    hostent* found = nullptr;
+    int lookupError = 0;
+    std::vector<char> buffer(4096);
+    int rc = 0;
+    while ((rc = ::gethostbyname_r(name, &entry, buffer.data(), buffer.size(), &found, &lookupError)) == ERANGE
+           && buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (rc != 0 || !found || found->h_addrtype != AF_INET || found->h_length != sizeof(in_addr))
         return {};
     QString last;
-    for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET || !ai->ai_addr)
-            continue;
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
+    for (char** a = found->h_addr_list; a && *a; ++a) {
         char text[INET_ADDRSTRLEN] = {};
-        if (::inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text))
+        if (::inet_ntop(AF_INET, *a, text, sizeof text))
             last = QString::fromLatin1(text);
     }
-    ::freeaddrinfo(list);
     return last;
 }
 

@@ -17,9 +17,10 @@
 
 namespace tarvok {
 
-// Resolves the machine's own host name (gethostname + getaddrinfo, IPv4
-// only) and returns the dotted text of the last address; empty when the name
-// does not resolve. Blocks: never call it on the user-interface thread.
+// Resolves the machine's own host name (its first 64 bytes) to its IPv4
+// addresses in the resolver's order and returns the dotted text of the last
+// one; empty when the name does not resolve. Blocks: never call it on the
+// user-interface thread.
 QString LookupLocalIPv4Address();
 
 class ClockTicker : public QObject {

@@ -46,9 +46,22 @@ bool parseDottedQuad(const QString& s, quint32& out)
     return true;
 }
 
+// The texts are formatted by hand: a saved report formats millions of them.
 QString dottedQuad(quint32 v)
 {
-    return QString::asprintf("%u.%u.%u.%u", (v >> 24) & 0xFF, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    char16_t buf[15];
+    char16_t* p = buf;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned part = (v >> shift) & 0xFF;
+        if (part >= 100)
+            *p++ = static_cast<char16_t>(u'0' + part / 100);
+        if (part >= 10)
+            *p++ = static_cast<char16_t>(u'0' + part / 10 % 10);
+        *p++ = static_cast<char16_t>(u'0' + part % 10);
+        if (shift > 0)
+            *p++ = u'.';
+    }
+    return QString(reinterpret_cast<const QChar*>(buf), p - buf);
 }
 
 qint64 localSeconds(const QDateTime& t)
@@ -56,12 +69,30 @@ qint64 localSeconds(const QDateTime& t)
     return t.date().toJulianDay() * SecsPerDay + t.time().msecsSinceStartOfDay() / 1000;
 }
 
+// "yyyy/mm/dd hh:nn:ss".
 QString formatLocalSeconds(qint64 secs)
 {
-    const QDate d = QDate::fromJulianDay(secs / SecsPerDay);
+    int year = 0, month = 0, day = 0;
+    QDate::fromJulianDay(secs / SecsPerDay).getDate(&year, &month, &day);
     const int s = static_cast<int>(secs % SecsPerDay);
-    return QString::asprintf("%04d/%02d/%02d %02d:%02d:%02d", d.year(), d.month(), d.day(), s / 3600, (s / 60) % 60,
-                             s % 60);
+    char16_t buf[19];
+    auto two = [&buf](int at, int value) {
+        buf[at] = static_cast<char16_t>(u'0' + value / 10 % 10);
+        buf[at + 1] = static_cast<char16_t>(u'0' + value % 10);
+    };
+    two(0, year / 100);
+    two(2, year % 100);
+    buf[4] = u'/';
+    two(5, month);
+    buf[7] = u'/';
+    two(8, day);
+    buf[10] = u' ';
+    two(11, s / 3600);
+    buf[13] = u':';
+    two(14, s / 60 % 60);
+    buf[16] = u':';
+    two(17, s % 60);
+    return QString(reinterpret_cast<const QChar*>(buf), 19);
 }
 
 // Ranks rows by the texts their codes stand for: the distinct codes are

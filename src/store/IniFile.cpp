@@ -143,6 +143,7 @@ bool IniFile::load(const QString& path, QString* error)
 {
     path_ = path;
     lines_.clear();
+    loadedUtf8_ = false;
     QFile f(path);
     if (!f.exists())
         return true;
@@ -151,7 +152,11 @@ bool IniFile::load(const QString& path, QString* error)
             *error = f.errorString();
         return false;
     }
-    parse(f.readAll());
+    const QByteArray bytes = f.readAll();
+    const text::Decoded d = text::decodeFileText(bytes);
+    loadedUtf8_ = d.utf8;
+    // Characters CP932 cannot hold become "?" when they are saved.
+    parse(d.utf8 ? text::encodeCp932(d.text).bytes : bytes);
     return true;
 }
 

@@ -38,6 +38,9 @@ public:
     // existence with the first save). Returns false when a file exists but
     // cannot be read; the content is then empty and *error says why.
     bool load(const QString& path, QString* error = nullptr);
+    // The loaded file was UTF-8 (see text::decodeFileText): its content has
+    // been taken over as CP932, the form save() writes.
+    bool loadedUtf8() const { return loadedUtf8_; }
     // Replaces the content by parsing `bytes` (path unchanged).
     void parse(const QByteArray& bytes);
     // The whole content as it would be saved.
@@ -91,6 +94,7 @@ private:
 
     QString path_;
     QList<Line> lines_;
+    bool loadedUtf8_ = false;
 };
 
 // Integer rules of the profile reader: blanks around are ignored, an optional

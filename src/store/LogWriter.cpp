@@ -132,6 +132,42 @@ LogWriter::~LogWriter()
             ++dropped_;
 }
 
+void LogWriter::finish(const std::function<void(int ms)>& sleep)
+{
+    retryTimer_.reset();
+    while (!queue_.empty()) {
+        drain();
+        if (queue_.empty())
+            break;
+        retryTimer_.reset();
+        if (sleep)
+            sleep(int(kRetryIntervalMs));
+        else
+            ::usleep(useconds_t(kRetryIntervalMs * 1000));
+    }
+}
+
+void LogWriter::lose(const Pending& p)
+{
+    ++dropped_;
+    for (Loss& l : losses_)
+        if (l.path == p.path) {
+            ++l.lines;
+            return;
+        }
+    losses_.push_back({p.path, 1});
+    if (onFirstLoss)
+        onFirstLoss(p.path);
+}
+
+QString LogWriter::lostLinesMessage(const QString& path, int lines)
+{
+    QString text = QStringLiteral("ログファイル %1 に書き込めません。").arg(path);
+    if (lines > 0)
+        text += QStringLiteral("%1 件の結果が記録されていません。").arg(lines);
+    return text;
+}
+
 QString LogWriter::headerText()
 {
     return QStringLiteral("\"結果\",\"日時\",\"対象\",\"ＩＰアドレス\",\"ステータス\",\"備考\"");
@@ -192,12 +228,15 @@ void LogWriter::drain()
         for (Pending& p : queue_)
             if (p.path == failedPath)
                 ++p.failures;
+        std::vector<Pending> lost;
         std::erase_if(queue_, [&](const Pending& p) {
             if (p.failures <= kMaxRetries)
                 return false;
-            ++dropped_;
+            lost.push_back(p);
             return true;
         });
+        for (const Pending& p : lost)
+            lose(p); // may show a notice: the queue is consistent again
         if (queue_.empty() || queue_.front().path == failedPath) {
             if (!queue_.empty())
                 retryTimer_ = clock_.singleShot(kRetryIntervalMs, [this] { drain(); });

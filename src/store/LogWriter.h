@@ -10,7 +10,9 @@
 // this call created. When the file cannot be opened the line waits in a queue
 // and the open is retried every 20 ms, up to 300 more times, from a timer:
 // the calling (window) thread never waits. Lines arriving meanwhile queue
-// behind it, so the order on disk is the order of the calls.
+// behind it, so the order on disk is the order of the calls. A line whose
+// retries have all failed is lost; the losses are counted per file, so that
+// the program can tell the operator.
 
 #include "base/Clock.h"
 #include "store/Preferences.h"
@@ -19,7 +21,9 @@
 #include <QByteArray>
 #include <QString>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace tarvok {
 
@@ -35,7 +39,8 @@ public:
     // LogDirectory is no folder.
     LogWriter(Preferences& prefs, const StartupOptions& options, QString programFolder,
               Clock& clock = Clock::system());
-    // Lines still waiting get one last attempt each; no waiting.
+    // Lines still waiting get one last attempt each; no waiting (finish()
+    // gives them the rest of their retries).
     ~LogWriter();
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
@@ -45,10 +50,27 @@ public:
     // all retries is dropped.
     void WriteLogLine(const QString& line);
 
+    // The end of the program: lines still waiting get the rest of their
+    // retries, kRetryIntervalMs apart, blocking through `sleep` (the event
+    // loop has ended); what still fails is lost.
+    void finish(const std::function<void(int ms)>& sleep = {});
+
     // Lines waiting for a retry.
     int pendingLines() const { return static_cast<int>(queue_.size()); }
     // Lines dropped after their retries ran out, since construction.
     int droppedLines() const { return dropped_; }
+
+    // Lines lost per file, in the order the files first lost one.
+    struct Loss {
+        QString path;
+        int lines = 0;
+    };
+    const std::vector<Loss>& losses() const { return losses_; }
+    // Called when a file loses its first line.
+    std::function<void(const QString& path)> onFirstLoss;
+    // "ログファイル <path> に書き込めません。" and, with a count, how many
+    // results are missing from it.
+    static QString lostLinesMessage(const QString& path, int lines = 0);
 
     // "\"結果\",\"日時\",\"対象\",\"ＩＰアドレス\",\"ステータス\",\"備考\""
     static QString headerText();
@@ -64,6 +86,7 @@ private:
     QString pathForLine();
     Attempt attempt(const Pending& p);
     void drain();
+    void lose(const Pending& p);
 
     Preferences& prefs_;
     const StartupOptions& options_;
@@ -72,6 +95,7 @@ private:
     std::deque<Pending> queue_;
     std::unique_ptr<TimerHandle> retryTimer_;
     int dropped_ = 0;
+    std::vector<Loss> losses_;
 };
 
 } // namespace tarvok

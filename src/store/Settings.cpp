@@ -1,5 +1,7 @@
 #include "store/Settings.h"
 
+#include "base/Cp932.h"
+
 #include <QFileInfo>
 
 namespace tarvok {
@@ -237,6 +239,8 @@ LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, Q
     QString why;
     if (!ini.load(iniPath, &why))
         out.error = QStringLiteral("%1: %2").arg(QFileInfo(iniPath).absoluteFilePath(), why);
+    if (ini.loadedUtf8())
+        out.notice = text::utf8FileMessage(QFileInfo(iniPath).absoluteFilePath());
     out.layout.placement = loadPlacement(ini, screenSize, windowSize);
     out.layout.resultColumnWidths = loadResultColumnWidths(ini, currentResultWidths);
     out.layout.statColumnWidths = loadStatColumnWidths(ini, currentStatWidths);

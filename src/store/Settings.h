@@ -80,6 +80,7 @@ struct LoadedSettings {
     WindowLayout layout;
     Preferences preferences;
     QString error;   // an existing file that could not be read; empty normally
+    QString notice;  // the file was read as UTF-8 and will be saved as CP932
 };
 
 // Start-up: reads the settings file at `iniPath`. A missing file, section or

@@ -107,7 +107,9 @@ ParameterFileResult readParameterFile(const QString& path, RunParameters& p)
 ParameterFileResult applyParameterBytes(const QByteArray& bytes, RunParameters& p)
 {
     ParameterFileResult r;
-    const QStringList lines = text::splitLines(text::decodeCp932(bytes).text);
+    const text::Decoded decoded = text::decodeFileText(bytes);
+    r.utf8 = decoded.utf8;
+    const QStringList lines = text::splitLines(decoded.text);
 
     // Returns false when the value is no integer (reading stops there).
     const auto number = [&](QLatin1StringView key, int& field, int lo, int hi) {

@@ -37,6 +37,7 @@ struct ParameterFileResult {
     Status status = Read;
     QString badValue; // NotInteger: the value as it stands in the file
     QString message;  // Unreadable / NotInteger: the text to show the operator
+    bool utf8 = false; // the file was read as UTF-8 (it will be saved as CP932)
 
     bool failed() const { return status == Unreadable || status == NotInteger; }
 };

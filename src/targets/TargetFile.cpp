@@ -88,8 +88,9 @@ TargetFileRead readTargetFile(const QString& path)
         r.error = f.errorString();
         return r;
     }
-    const text::Decoded d = text::decodeCp932(bytes);
+    const text::Decoded d = text::decodeFileText(bytes);
     r.text = toEditorText(d.text);
+    r.utf8 = d.utf8;
     r.invalidCount = d.invalidCount;
     if (d.invalidCount > 0) {
         // CP932 has no U+FFFD of its own, so the first one marks the first
@@ -148,8 +149,10 @@ TargetDocument::TargetDocument(TargetDocumentHost& host, QString targetFile, Clo
 {
 }
 
-void TargetDocument::warnInvalidBytes(const QString& path, const TargetFileRead& read)
+void TargetDocument::warnAboutText(const QString& path, const TargetFileRead& read)
 {
+    if (read.utf8)
+        host_.showWarning(text::utf8FileMessage(path));
     if (read.hasInvalidBytes())
         host_.showWarning(invalidBytesMessage(path, read));
 }
@@ -162,7 +165,7 @@ bool TargetDocument::loadAtStartup()
     }
     host_.setEditorModified(false);
     if (r.ok())
-        warnInvalidBytes(current_, r);
+        warnAboutText(current_, r);
     const ParameterFileResult p = readParameters();
     if (p.failed()) {
         host_.showError(p.message);
@@ -175,7 +178,10 @@ ParameterFileResult TargetDocument::readParameters()
 {
     host_.setCaption(captionFor(current_));
     RunParameters params = host_.runParameters();
-    const ParameterFileResult r = readParameterFile(parameterFilePath(current_), params);
+    const QString path = parameterFilePath(current_);
+    const ParameterFileResult r = readParameterFile(path, params);
+    if (r.utf8)
+        host_.showWarning(text::utf8FileMessage(path));
     // Values read before an error stay applied.
     if (r.status == ParameterFileResult::Read || r.status == ParameterFileResult::NotInteger)
         host_.setRunParameters(params);
@@ -221,7 +227,7 @@ bool TargetDocument::open(const QString& path)
         return false; // missing or unreadable: nothing changes, no message
     host_.setEditorText(r.text);
     current_ = path;
-    warnInvalidBytes(path, r);
+    warnAboutText(path, r);
     if (readParameters().failed())
         return false; // swallowed; the modified mark stays as it is
     host_.setEditorModified(false);
@@ -261,7 +267,7 @@ bool TargetDocument::drop(const QString& path)
     }
     host_.setEditorText(r.text);
     current_ = path;
-    warnInvalidBytes(path, r);
+    warnAboutText(path, r);
     const ParameterFileResult p = readParameters();
     if (p.failed()) {
         host_.showError(p.message);

@@ -18,14 +18,16 @@ struct TargetFileRead {
     int firstInvalidLine = 0;   // 1-based line and column of the first one (0 when none)
     int firstInvalidColumn = 0;
     QString error;              // Unreadable: why (for diagnostics)
+    bool utf8 = false;          // read as UTF-8 (it will be saved as CP932)
 
     bool ok() const { return status == Ok; }
     bool hasInvalidBytes() const { return invalidCount > 0; }
 };
 
-// Reads the whole file. CR LF, lone LF and lone CR all end a line. Bytes
-// that are no CP932 do not stop the reading: each becomes U+FFFD, the rest
-// of the text is kept, and the count and first place are reported.
+// Reads the whole file. CR LF, lone LF and lone CR all end a line. A file in
+// UTF-8 (see text::decodeFileText) is read as such. Bytes that are no CP932
+// do not stop the reading: each becomes U+FFFD, the rest of the text is kept,
+// and the count and first place are reported.
 TargetFileRead readTargetFile(const QString& path);
 
 struct TargetFileWrite {
@@ -123,7 +125,7 @@ public:
 
 private:
     bool writeText(const QString& path);
-    void warnInvalidBytes(const QString& path, const TargetFileRead& read);
+    void warnAboutText(const QString& path, const TargetFileRead& read);
 
     TargetDocumentHost& host_;
     QString current_;

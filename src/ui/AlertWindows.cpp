@@ -29,10 +29,7 @@ QPixmap warningPicture(const QWidget* w)
 
 QPixmap tulipPicture()
 {
-    const QList<QPixmap>& list = ImageList1();
-    if (list.size() <= imgTray)
-        return {};
-    return list[imgTray].scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return appIcon().pixmap(32, 32);
 }
 
 QLabel* label(QWidget* parent, const char* name, const QString& text)

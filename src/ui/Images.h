@@ -1,11 +1,14 @@
 #pragma once
-// The window's icon lists, drawn in code: ImageList1 (lists, trace tree,
-// tray icon) and ButtonImage (toolbar). Every icon is 16 x 16 pixels on a
-// transparent background.
+// The window's icon lists: ImageList1 (lists, trace tree, tray icon) and
+// ButtonImage (toolbar), and the application icon. The pictures are SVG
+// files compiled into the program (src/ui/resources, prefix ":/icons"),
+// drawn on a 16-pixel grid so that they are sharp at 16 x 16 and at any
+// whole device pixel ratio.
 
 #include <QIcon>
 #include <QList>
 #include <QPixmap>
+#include <QString>
 
 namespace tarvok {
 
@@ -40,17 +43,27 @@ enum ButtonImageIndex : int {
     ButtonImageCount = 10
 };
 
-// The icon lists; built on first use (needs a QGuiApplication).
+// The icon lists as 16 x 16 pixmaps at the device pixel ratio of the
+// application (needs a QGuiApplication); built on first use.
 const QList<QPixmap>& ImageList1();
 const QList<QPixmap>& ButtonImage();
 
-// Icon of a list index, or a null icon for an index outside the list (-1:
-// no image).
+// Icon of a list index, with pictures for 16 x 16 at ratios 1 to 4 and for
+// larger sizes; a null icon for an index outside the list (-1: no image).
 QIcon listIcon(int index);
 QIcon buttonIcon(int index);
 
-// Draws the lists afresh (for tests and the look at them).
-QList<QPixmap> drawImageList1();
-QList<QPixmap> drawButtonImage();
+// The application icon (the tulip): window, tray, version box. Small sizes
+// use the 16-pixel picture, larger ones the detailed artwork.
+QIcon appIcon();
+
+// Resource paths of the pictures; empty outside the list.
+QString listImageFile(int index);
+QString buttonImageFile(int index);
+QString appIconFile();
+
+// Renders an SVG resource into a square pixmap of size logical pixels at
+// the given device pixel ratio; a null pixmap when the file does not load.
+QPixmap renderImage(const QString& file, int size, qreal ratio = 1.0);
 
 } // namespace tarvok

@@ -2,7 +2,10 @@
 
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
+#include "run/TraceRunController.h"
 #include "ui/Images.h"
+#include "ui/ReportCommands.h"
+#include "ui/SelectionCommands.h"
 #include "ui/SpinEdit.h"
 
 #include <QAction>
@@ -31,7 +34,7 @@
 #include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -96,10 +99,12 @@ protected:
 private:
     static QIcon composed(int state, int small)
     {
-        QPixmap pm(34, 16);
+        const QList<QPixmap>& images = ImageList1();
+        const qreal ratio = images.isEmpty() ? 1.0 : images.first().devicePixelRatio();
+        QPixmap pm(QSize(34, 16) * ratio);
+        pm.setDevicePixelRatio(ratio);
         pm.fill(Qt::transparent);
         QPainter p(&pm);
-        const QList<QPixmap>& images = ImageList1();
         if (state >= 0 && state < images.size())
             p.drawPixmap(0, 0, images.at(state));
         if (small >= 0 && small < images.size())
@@ -170,7 +175,10 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createStatusBar();
     createPopupMenus();
     bindRunController();
+    bindTraceRun();
     createAlertsAndClock();
+    reports_ = new ReportCommands(*this, this);
+    selection_ = new SelectionCommands(*this, this);
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);
@@ -182,7 +190,8 @@ TTarvokMain::~TTarvokMain()
         QApplication::restoreOverrideCursor();
         --busyCursorDepth_;
     }
-    // The controller refers to the window as its view; it goes first.
+    // The controllers refer to the window as their view; they go first.
+    trace_.reset();
     run_.reset();
 }
 
@@ -371,8 +380,10 @@ void TTarvokMain::createMenus()
 
     // オプション
     O1 = submenu("O1", QStringLiteral("オプション(&O)"));
-    mnuOption = item(O1, "mnuOption", QStringLiteral("環境設定(&O)..."), QKeySequence(Qt::ALT | Qt::Key_Return),
+    mnuOption = item(O1, "mnuOption", QStringLiteral("環境設定(&O)..."), QKeySequence(Qt::ALT | Qt::Key_Enter),
                      &TTarvokMain::mnuOptionClick);
+    // The menu shows "Alt+Enter"; both Enter keys work.
+    mnuOption->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Enter), QKeySequence(Qt::ALT | Qt::Key_Return)});
 
     // ヘルプ
     mnuHelp = submenu("mnuHelp", QStringLiteral("ヘルプ(&H)"));
@@ -487,12 +498,8 @@ void TTarvokMain::createPages()
 
     // TraceRoute: the trace tree
     tabTraceRoute = page("tabTraceRoute", QStringLiteral("TraceRoute"));
-    TreeView1 = new QTreeWidget(tabTraceRoute);
+    TreeView1 = new QTreeView(tabTraceRoute);
     TreeView1->setObjectName(QStringLiteral("TreeView1"));
-    TreeView1->setHeaderHidden(true);
-    TreeView1->setColumnCount(1);
-    TreeView1->setIconSize(QSize(16, 16));
-    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     keepSelectionVisible(TreeView1);
     tabTraceRoute->layout()->addWidget(TreeView1);
 }
@@ -774,7 +781,7 @@ void TTarvokMain::SetIdleControls(bool idle)
         mnuPingKekka->setEnabled(results);
         btnPingKekka->setEnabled(results);
         mnuSaveToukei->setEnabled(run_->statModel().rowCount() > 0);
-        mnuTraceKekka->setEnabled(TreeView1->topLevelItemCount() > 0);
+        mnuTraceKekka->setEnabled(trace_->HasTree());
         idleControls_ = true;
         edtPingCountChange();
         chkIntervalClick();
@@ -833,9 +840,9 @@ bool TTarvokMain::eventFilter(QObject* watched, QEvent* event)
 void TTarvokMain::mnuOpenClick() {}
 void TTarvokMain::mnuSaveClick() {}
 void TTarvokMain::mnuSaveAsClick() {}
-void TTarvokMain::mnuPingKekkaClick() {}
-void TTarvokMain::mnuSaveToukeiClick() {}
-void TTarvokMain::mnuTraceKekkaClick() {}
+void TTarvokMain::mnuPingKekkaClick() { reports_->mnuPingKekkaClick(); }
+void TTarvokMain::mnuSaveToukeiClick() { reports_->mnuSaveToukeiClick(); }
+void TTarvokMain::mnuTraceKekkaClick() { reports_->mnuTraceKekkaClick(); }
 
 void TTarvokMain::mnuExitClick()
 {
@@ -865,10 +872,9 @@ void TTarvokMain::mnuPingClick()
     run_->mnuPingClick();
 }
 
-void TTarvokMain::mnuTraceRouteClick() {}
-void TTarvokMain::mnuIpToIpClick() {}
-void TTarvokMain::mnuPingAndSelectClick() {}
-void TTarvokMain::mnuTraceRouteAndSelectClick() {}
+void TTarvokMain::mnuIpToIpClick() { selection_->mnuIpToIpClick(); }
+void TTarvokMain::mnuPingAndSelectClick() { selection_->mnuPingAndSelectClick(); }
+void TTarvokMain::mnuTraceRouteAndSelectClick() { selection_->mnuTraceRouteAndSelectClick(); }
 
 void TTarvokMain::mnuBreakClick()
 {
@@ -880,7 +886,7 @@ void TTarvokMain::mnuClearClick()
     if (run_->Busy())
         return;
     run_->mnuClearClick();
-    TreeView1->clear();
+    trace_->ClearTree();
     mnuPingKekka->setEnabled(false);
     btnPingKekka->setEnabled(false);
     mnuSaveToukei->setEnabled(false);
@@ -938,8 +944,8 @@ void TTarvokMain::acTOUKEI_SelectAllNGAddressExecute() { applySelection(RunContr
 void TTarvokMain::acTOUKEI_ReverseSelectExecute() { applySelection(RunController::SelectAction::Reverse); }
 
 // Runs over the selected rows.
-void TTarvokMain::acTOUKEI_PingExecuteExecute() {}
-void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() {}
+void TTarvokMain::acTOUKEI_PingExecuteExecute() { selection_->acTOUKEI_PingExecuteExecute(); }
+void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() { selection_->acTOUKEI_TracerouteExecuteExecute(); }
 
 // ---------------------------------------------------------------------------
 // オプション, ヘルプ and the tray icon
@@ -963,8 +969,10 @@ void TTarvokMain::closeEvent(QCloseEvent* event)
 {
     // A run in progress ends after its echo in flight; nothing more of it is
     // recorded.
-    if (run_->Busy())
+    if (run_->Busy()) {
         run_->StopForClose();
+        trace_->StopForClose();
+    }
     event->accept();
 }
 

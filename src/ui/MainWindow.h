@@ -34,15 +34,18 @@ class QTabWidget;
 class QTableView;
 class QToolBar;
 class QStatusBar;
-class QTreeWidget;
+class QTreeView;
 class QWidget;
 
 namespace tarvok {
 
 class AlertCenter;
 class ClockTicker;
+class ReportCommands;
 class Clock;
 class TKtICMP;
+class SelectionCommands;
+class TraceRunController;
 class TSpinEdit;
 
 class TTarvokMain : public QMainWindow, public RunView, public RunHooks {
@@ -68,11 +71,17 @@ public:
     Preferences prefs;
     StartupOptions startup;
     RunController& run() { return *run_; }
+    // The route trace run and its tree (TraceCommands.cpp).
+    TraceRunController& trace() { return *trace_; }
     // Alerts (tray icon, popups, sounds, external programs) and the
     // status-bar clock.
     AlertCenter& alerts() { return *alerts_; }
+    // The report commands of the ファイル menu (ReportCommands.cpp).
+    ReportCommands& reports() { return *reports_; }
     ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
+    // Runs over selected targets and over an address range.
+    SelectionCommands& selection() { return *selection_; }
 
     // --- Layout -------------------------------------------------------------
     QMenuBar* MainMenu1 = nullptr;
@@ -88,7 +97,7 @@ public:
     QScrollArea* ScrollBox1 = nullptr;
     QTableView* ListView1 = nullptr;
     QTableView* ListView2 = nullptr;
-    QTreeWidget* TreeView1 = nullptr;
+    QTreeView* TreeView1 = nullptr; // over trace().treeModel()
     QStatusBar* Bar1 = nullptr;
     QLabel* Bar1Panels[3] = {nullptr, nullptr, nullptr};
 
@@ -272,10 +281,14 @@ private:
     void showListContextMenu(const QPoint& pos);
     void reportRunError(const QString& message);
     void createAlertsAndClock(); // MainWindowAlerts.cpp
+    void bindTraceRun();         // TraceCommands.cpp
 
     Clock& clock_;
     std::unique_ptr<RunController> run_;
+    std::unique_ptr<TraceRunController> trace_;
     AlertCenter* alerts_ = nullptr;
+    ReportCommands* reports_ = nullptr;
+    SelectionCommands* selection_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
 };

@@ -329,11 +329,14 @@ void TargetFileCommands::FileDrop(const QStringList& files)
         doc_->drop(QFileInfo(files.constFirst()).absoluteFilePath());
 }
 
-TargetFileRead TargetFileCommands::LoadAtStartup()
+bool TargetFileCommands::LoadAtStartup()
 {
-    const TargetFileRead read = readTargetFile(currentTargetFile());
-    w_.Memo1->setPlainText(read.ok() ? read.text : QString());
-    return read;
+    return doc_->loadAtStartup();
+}
+
+void TargetFileCommands::EndOfProgram()
+{
+    doc_->endOfProgram();
 }
 
 } // namespace tarvok

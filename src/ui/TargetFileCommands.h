@@ -94,11 +94,14 @@ public:
     // currentTargetFile. A failure is ignored.
     void WriteParameters();
 
-    // --- Start-up ---------------------------------------------------------
-    // Loads the editor text from currentTargetFile; a file that cannot be
-    // read leaves the editor empty. The caller shows the warning of a text
-    // with invalid bytes (the returned read tells).
-    TargetFileRead LoadAtStartup();
+    // --- Start-up and end -------------------------------------------------
+    // Loads the editor text from currentTargetFile (a file that cannot be
+    // read leaves the editor empty), clears the modified mark and reads the
+    // parameters. False when the parameter file holds an error, which has
+    // been shown through dialogs().error.
+    bool LoadAtStartup();
+    // End of program: the parameter file when SaveConfig is on.
+    void EndOfProgram();
 
     // The run parameters as the controls hold them now, and back.
     RunParameters currentParameters() const;

@@ -47,6 +47,8 @@ TEST(CommandLine, Table)
         {{"-O", "Sub Dir/Out.TXT", "../Lists/My List.txt"}, false, false, false, "Sub Dir/Out.TXT",
          "../Lists/My List.txt"},
         {{"-c", "-r", "-H", "-h"}, true, true, true, out, kDefault},
+        // Empty arguments name nothing and leave a pending -O pending.
+        {{"-R", "", "-O", "", "o.log", "", "t"}, false, true, false, "o.log", "t"},
     };
     for (const Expect& e : cases) {
         SCOPED_TRACE(e.args.join(' ').toStdString());

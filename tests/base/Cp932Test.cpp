@@ -77,3 +77,23 @@ TEST(Cp932, LinesSplitAndJoin)
     EXPECT_TRUE(splitLines(QString()).isEmpty());
     EXPECT_EQ(joinCrLf({"a", "b"}), QStringLiteral("a\r\nb\r\n"));
 }
+
+TEST(Cp932, EncoderOfManyTextsMatchesTheWholeTextEncoding)
+{
+    // ASCII, kana, half-width kana, extensions, the wave dash, and what code
+    // page 932 lacks: Hangul, a character outside the BMP, a lone surrogate.
+    const QString samples[] = {
+        QStringLiteral("plain host-1.example"), QStringLiteral("ＯＫ 東京本社"), QStringLiteral("ｱｲｳ①㈱髙～\\"),
+        QStringLiteral("서울"), QStringLiteral("a\U0001F642b"), QString(QChar(0xD800)) + QLatin1Char('x'), QString(),
+    };
+    Cp932Encoder enc;
+    for (int pass = 0; pass < 2; ++pass) { // the second pass reads the remembered bytes
+        for (const QString& s : samples) {
+            QByteArray out = "prefix";
+            const int lost = enc.append(s, out);
+            const Encoded whole = encodeCp932(s);
+            EXPECT_EQ(out, "prefix" + whole.bytes) << s.toStdString();
+            EXPECT_EQ(lost, whole.unmappableCount) << s.toStdString();
+        }
+    }
+}

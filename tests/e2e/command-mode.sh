@@ -7,6 +7,11 @@
 #                                      ends by itself with exit code 0
 #   command-mode.sh <tarvok> sigterm   the same list repeated periodically,
 #   command-mode.sh <tarvok> sigint    ended by the signal
+#   command-mode.sh <tarvok> unattended  what goes wrong without anybody
+#                                      watching: no target, a log that cannot
+#                                      be written, a bad parameter file, no
+#                                      -R, an empty argument; each must end
+#                                      with the right exit code and message
 #
 # Afterwards: out.txt holds the header and one line per echo in CP932 with
 # CR LF, and the settings file and the parameter file have been written.
@@ -36,8 +41,65 @@ check() { # check <description> <command...>
 
 export TARVOK_HOME="$WORK/home"
 mkdir -p "$TARVOK_HOME"
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM XDG_RUNTIME_DIR
 cd "$WORK" || exit 1
+
+if [ "$MODE" = unattended ]; then
+  C="$WORK/case"
+  # fresh: empty program and working folders. tv <seconds> <args...>: tarvok
+  # in the working folder; exit status in $rc (137 when it had to be killed).
+  fresh() { rm -rf "$C" "$TARVOK_HOME"; mkdir -p "$C" "$TARVOK_HOME"; }
+  tv() { local limit=$1; shift; (cd "$C" && exec timeout -s KILL "$limit" "$TARVOK" "$@" > out 2> err); rc=$?; }
+  ended_failing() { test "$rc" != 0 -a "$rc" != 137; }
+  list() { # list <name> <PingCount>
+    printf '%s\r\n' "$LAB_REACHABLE" > "$C/$1"
+    printf 'PingCount=%s\r\nPingWait=10\r\nTimeOut=500\r\n' "$2" > "$C/$1.#CONFIG#"
+  }
+
+  # No target (a mistyped name, a list of comments only): the status text on
+  # standard error, a failure code.
+  fresh; tv 30 -H -C -R -O out.txt missing.txt
+  check "no target file: ends with a failure code ($rc)" ended_failing
+  check "no target file: the reason on standard error" grep -q '対象アドレスが１件もありません。' "$C/err"
+  fresh; printf '; only a comment\r\n\r\n' > "$C/c.txt"; tv 30 -H -C -R c.txt
+  check "comments only: ends with a failure code ($rc)" ended_failing
+
+  # A log that cannot be written: the lost lines counted on standard error.
+  fresh; list l.txt 2; tv 60 -H -C -R -O sub/out.txt l.txt
+  check "unwritable log: failure code ($rc)" ended_failing
+  check "unwritable log: file and count on standard error" grep -q 'sub/out.txt.*2 件' "$C/err"
+
+  # A line still waiting when the run ends gets the rest of its retries: the
+  # folder appears a second later, and the line is written.
+  fresh; list l.txt 1
+  tv 60 -H -C -R -O sub/out.txt l.txt & bg=$!
+  sleep 1; mkdir "$C/sub"; wait "$bg"; rc=$?
+  check "late log folder: exit code 0 ($rc)" test "$rc" = 0
+  check "late log folder: the line written after the run" test "$(grep -c $'\r$' "$C/sub/out.txt" 2>/dev/null)" = 2
+
+  # A bad value in the parameter file: nothing runs and nothing is written.
+  fresh; list l.txt 1; printf 'PingCount=9\r\nPingWait=x1\r\n' > "$C/l.txt.#CONFIG#"
+  tv 30 -H -C -R l.txt
+  check "bad parameter value: failure code ($rc)" ended_failing
+  check "bad parameter value: the parameter file is kept" cmp -s "$C/l.txt.#CONFIG#" <(printf 'PingCount=9\r\nPingWait=x1\r\n')
+  check "bad parameter value: no settings written" test -z "$(ls -A "$TARVOK_HOME")"
+
+  # No -R and no display: a hint, a failure code, nothing written.
+  fresh; list l.txt 1; tv 30 l.txt
+  check "no display: failure code ($rc)" ended_failing
+  check "no display: the hint on standard error" grep -q -- '-H -C -R' "$C/err"
+  check "no display: nothing written" test -z "$(ls -A "$TARVOK_HOME")"
+
+  # An empty argument names no file: the default list runs.
+  fresh; printf '%s\r\n' "$LAB_REACHABLE" > "$TARVOK_HOME/Tarvok.def"
+  tv 30 -H -C -R "" -O out.txt ""
+  check "empty argument: exit code 0 ($rc)" test "$rc" = 0
+  check "empty argument: the default list logged" test -s "$C/out.txt"
+  check "empty argument: no hidden parameter file" test ! -e "$C/.#CONFIG#"
+
+  [ "$failures" -eq 0 ] || { echo "--- last stderr"; cat "$C/err" 2>/dev/null; exit 1; }
+  exit 0
+fi
 
 printf '%s reachable\r\n%s\r\n%s unknown\r\n' "$LAB_REACHABLE" "$LAB_SILENT" "$LAB_UNKNOWN_NAME" > list.txt
 if [ "$MODE" = run ]; then
@@ -112,6 +174,7 @@ if [ "$MODE" != run ]; then
   check "parameter file keeps periodic execution" grep -q $'^Parmanent=1\r$' list.txt.#CONFIG#
 fi
 check "nothing on standard output" test ! -s stdout.txt
+check "nothing on standard error" test ! -s stderr.txt
 
 if [ "$failures" -ne 0 ]; then
   echo "--- stderr"; cat stderr.txt

@@ -596,3 +596,33 @@ TEST(EngineStatic, AddressForms)
 }
 
 } // namespace
+
+TEST_F(Engine, AHandlerThatThrowsEndsTheOperationAndTheNextOneRuns)
+{
+    struct HandlerFailure {};
+    engine.Address = "10.0.0.7";
+    for (const bool trace : {false, true}) {
+        SCOPED_TRACE(trace ? "Trace" : "Ping");
+        engine.NumberOfPings = 3;
+        net->push({FakeOutcome::reply("10.0.0.7"), FakeOutcome::reply("10.0.0.7")});
+        const auto fail = [] { throw HandlerFailure{}; };
+        const QMetaObject::Connection throwing = trace ? QObject::connect(&engine, &TKtICMP::OnRoute, fail)
+                                                       : QObject::connect(&engine, &TKtICMP::OnReply, fail);
+        const int finishedBefore = finished;
+        const qsizetype sentBefore = net->sent().size();
+        ASSERT_TRUE(trace ? engine.Trace() : engine.Ping());
+        EXPECT_THROW(advance(clock, 5000), HandlerFailure);
+        QObject::disconnect(throwing);
+        advance(clock, 5000);
+        EXPECT_EQ(finished, finishedBefore + 1);
+        EXPECT_FALSE(engine.Busy());
+        EXPECT_EQ(net->sent().size(), sentBefore + 1) << "nothing sent after the throw";
+
+        // The engine takes the next operation.
+        engine.NumberOfPings = 1;
+        net->push(FakeOutcome::reply("10.0.0.7"));
+        ASSERT_TRUE(engine.Ping());
+        advance(clock, 5000);
+        EXPECT_EQ(finished, finishedBefore + 2);
+    }
+}

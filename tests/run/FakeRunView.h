@@ -21,6 +21,8 @@ public:
     int intervalMinutes = 5;
     bool termToCycle = false;
     bool isPeriodic = false;
+    int hops = 20;
+    bool resolve = true;
     int pingCountReads = 0;
     int intervalReads = 0;
 
@@ -38,10 +40,10 @@ public:
     int blockSize() const override { return block; }
     int timeToLive() const override { return ttl; }
     int interval() const override { ++const_cast<FakeRunView*>(this)->intervalReads; return intervalMinutes; }
-    int maxHops() const override { return 20; }
+    int maxHops() const override { return hops; }
     bool orderTermToCycle() const override { return termToCycle; }
     bool periodic() const override { return isPeriodic; }
-    bool resolveHostName() const override { return true; }
+    bool resolveHostName() const override { return resolve; }
 
     void setStatusText(const QString& text) override
     {

@@ -9,6 +9,13 @@
 #include <mutex>
 #include <stdexcept>
 
+#include <QFile>
+#include <QTemporaryDir>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace tarvok;
 
 namespace {
@@ -150,4 +157,43 @@ TEST(ClockTicker, DestroyedWhileALookupRuns)
     gate.release(); // the worker finishes after its ticker is gone and posts nothing
     ASSERT_TRUE(QTest::qWaitFor([&] { return gate.running.load() == 0; }, 5000));
     QTest::qWait(20);
+}
+
+// The machine's own address is the last one in the order the resolver gives
+// (here /etc/hosts, in a mount and host-name namespace of a child process),
+// not in the order getaddrinfo would sort them (loopback first).
+TEST(LocalAddress, LastAddressInTheResolversOrder)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for a private /etc/hosts";
+    QTemporaryDir dir;
+    const QByteArray hosts = QFile::encodeName(dir.filePath("hosts"));
+    const QByteArray name(70, 'h'); // longer than 64 bytes: only 64 count
+    QFile f(QString::fromLocal8Bit(hosts));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("198.18.0.7 " + name.left(64) + "\n198.18.0.9 " + name.left(64) + "\n127.0.0.9 " + name.left(64) + "\n");
+    f.close();
+
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        if (::unshare(CLONE_NEWNS | CLONE_NEWUTS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount(hosts.constData(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0
+            || ::sethostname(name.constData(), 64) != 0)
+            ::_exit(2);
+        const QByteArray got = LookupLocalIPv4Address().toLatin1();
+        const bool written = ::write(out[1], got.constData(), size_t(got.size())) == got.size();
+        ::_exit(written ? 0 : 3);
+    }
+    ::close(out[1]);
+    char buf[64] = {};
+    const ssize_t n = ::read(out[0], buf, sizeof buf - 1);
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(QByteArray(buf, n > 0 ? int(n) : 0), QByteArray("127.0.0.9"));
 }

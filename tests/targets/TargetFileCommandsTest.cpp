@@ -246,3 +246,19 @@ TEST(TargetFileCommands, InvalidBytesAreLoadedAndTold)
     ASSERT_EQ(f.w.warnings.size(), 1);
     EXPECT_TRUE(f.w.warnings[0].contains(QStringLiteral("2 行目")));
 }
+
+TEST(TargetFileCommands, Utf8FilesAreOpenedWithOneNoticeEach)
+{
+    Fixture f;
+    writeBytes(f.path("u.txt"), QStringLiteral("198.18.0.1 東京\n").toUtf8());
+    writeBytes(f.path("u.txt.#CONFIG#"), QStringLiteral("; 環境設定\nPingCount=7\n").toUtf8());
+    EXPECT_TRUE(f.doc.open(f.path("u.txt")));
+    EXPECT_EQ(f.w.text, QStringLiteral("198.18.0.1 東京\n"));
+    EXPECT_EQ(f.w.params.PingCount, 7);
+    ASSERT_EQ(f.w.warnings.size(), 2);
+    EXPECT_TRUE(f.w.warnings.at(0).contains(f.path("u.txt") + " は UTF-8"));
+    EXPECT_TRUE(f.w.warnings.at(1).contains(f.path("u.txt.#CONFIG#") + " は UTF-8"));
+    // Saved in CP932.
+    EXPECT_TRUE(f.doc.save());
+    EXPECT_EQ(readBytes(f.path("u.txt")), cp932(QStringLiteral("198.18.0.1 東京\r\n")));
+}

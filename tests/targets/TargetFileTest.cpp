@@ -1,4 +1,5 @@
 #include "support/TestFiles.h"
+#include "targets/ParameterFile.h"
 #include "targets/TargetFile.h"
 
 #include "base/Cp932.h"
@@ -127,4 +128,48 @@ TEST(TargetFile, FailedSaveLeavesTheOldFileAsItWas)
     EXPECT_EQ(readBytes(path), "keep me\r\n");
     // No temporary files are left behind.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"list.txt"});
+}
+
+// Files from editors that write UTF-8 are read as UTF-8; the program's own
+// Japanese files in CP932 never pass for UTF-8.
+TEST(TargetFile, Utf8FilesAreRecognisedAndCp932FilesAreNot)
+{
+    QTemporaryDir dir;
+    const QString list = dir.filePath("utf8.txt");
+    writeBytes(list, QStringLiteral("; 本社の機器\n198.18.0.1 東京 ルータ\n").toUtf8());
+    TargetFileRead r = readTargetFile(list);
+    EXPECT_TRUE(r.utf8);
+    EXPECT_FALSE(r.hasInvalidBytes());
+    EXPECT_EQ(r.text, QStringLiteral("; 本社の機器\n198.18.0.1 東京 ルータ\n"));
+
+    writeBytes(list, "\xEF\xBB\xBFhost1\r\n");
+    r = readTargetFile(list);
+    EXPECT_TRUE(r.utf8);
+    EXPECT_EQ(r.text, QStringLiteral("host1\n"));
+
+    // Japanese text as this program writes it, in CP932.
+    RunParameters params;
+    const QByteArray samples[] = {
+        formatParameterFile(QStringLiteral("/srv/監視対象 一覧.txt"), params, QDateTime(QDate(2026, 1, 2), QTime(3, 4))),
+        cp932(QStringLiteral("\"結果\",\"日時\",\"対象\",\"ＩＰアドレス\",\"ステータス\",\"備考\"\r\n"
+                             "\"ＮＧ\",\"2026/01/02 03:04:05\",198.18.0.1,,\"Request timed out\",本社 ゲートウェイ\r\n")),
+        cp932(QStringLiteral("# 本社ルータ\r\n192.168.0.1 ゲートウェイ\\\r\nserver～1 表示\r\n")),
+        cp932(cannotCreateMessage(QStringLiteral("対象.txt")) + QStringLiteral("対象アドレスが１件もありません。")),
+        cp932(QStringLiteral("ｱｲｳｴｵ 半角カナ 漢字かな交じり文、全角英数ＡＢＣ１２３")),
+        readBytes(QDir::cleanPath(QStringLiteral(TARVOK_TEST_DATA "/../../store/data/handmade.ini"))),
+    };
+    for (const QByteArray& bytes : samples) {
+        SCOPED_TRACE(bytes.toStdString());
+        ASSERT_FALSE(bytes.isEmpty());
+        EXPECT_FALSE(text::isMultiByteUtf8(bytes));
+        writeBytes(list, bytes);
+        r = readTargetFile(list);
+        EXPECT_FALSE(r.utf8);
+        EXPECT_EQ(cp932(r.text.replace(u'\n', QStringLiteral("\r\n"))), bytes);
+    }
+    // Plain ASCII reads the same either way and is no UTF-8 file.
+    EXPECT_FALSE(text::isMultiByteUtf8("198.18.0.1 host\r\n"));
+    // Invalid UTF-8 forms: overlong, surrogate, above U+10FFFF, cut short.
+    for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\xE3\x81"})
+        EXPECT_FALSE(text::isMultiByteUtf8(bad)) << bad;
 }

@@ -4,6 +4,7 @@
 #include "support/FakeIcmp.h"
 
 #include "icmp/KtIcmp.h"
+#include "run/TraceRunController.h"
 #include "ui/MainWindow.h"
 #include "ui/SpinEdit.h"
 
@@ -22,7 +23,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 using namespace tarvok;
@@ -336,7 +337,7 @@ TEST(MainWindow, ClearEmptiesListsTreeAndSaveItems)
     r.w->edtPingCount->setValue(1);
     r.key(Qt::Key_F5);
     r.run(60000);
-    new QTreeWidgetItem(r.w->TreeView1, QStringList{QStringLiteral("10.0.0.1")});
+    r.w->trace().BuildTraceTree();
     r.w->SetIdleControls(true);
     ASSERT_TRUE(r.enabled("mnuTraceKekka"));
     ASSERT_EQ(r.w->ListView1->model()->rowCount(), 1);
@@ -346,7 +347,7 @@ TEST(MainWindow, ClearEmptiesListsTreeAndSaveItems)
     settle();
     EXPECT_EQ(r.w->ListView1->model()->rowCount(), 0);
     EXPECT_EQ(r.w->ListView2->model()->rowCount(), 0);
-    EXPECT_EQ(r.w->TreeView1->topLevelItemCount(), 0);
+    EXPECT_EQ(r.w->TreeView1->model()->rowCount(), 0);
     for (const char* name : {"mnuPingKekka", "mnuSaveToukei", "mnuTraceKekka"})
         EXPECT_FALSE(r.enabled(name)) << name;
     EXPECT_FALSE(r.toolEnabled("btnPingKekka"));
@@ -403,7 +404,7 @@ TEST(MainWindow, CommandSkeletonHasEveryItemAsDesigned)
         {"mnuTraceRouteAndSelect", "選択してTraceRoute 実行(&U)", QKeySequence("Shift+F6")},
         {"mnuBreak", "中断(&S)", QKeySequence("F4")},
         {"mnuClear", "結果のクリア(&D)", QKeySequence("Ctrl+Del")},
-        {"mnuOption", "環境設定(&O)...", QKeySequence("Alt+Return")},
+        {"mnuOption", "環境設定(&O)...", QKeySequence("Alt+Enter")},
         {"W1", "ホームページへ(&W)", QKeySequence()},
         {"mnuVersion", "バージョン情報(&V)...", QKeySequence()},
         {"pmnuVersion", "バージョン情報(&V)...", QKeySequence()},
