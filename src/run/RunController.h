@@ -31,6 +31,7 @@
 // ("定期実行待機中。", the resets, Interval minutes) and the next cycle.
 
 #include "icmp/KtIcmp.h"
+#include "monitor/LatencyHistory.h"
 #include "monitor/Statistics.h"
 #include "monitor/StatisticsModel.h"
 #include "monitor/TargetState.h"
@@ -107,7 +108,13 @@ public:
     // True between cycles of a periodic run.
     bool InWaitingPhase() const { return phase_ == Phase::WaitingPhase; }
     // Other kinds of runs (route traces) share the busy and break flags.
-    void SetBusy(bool busy) { busy_ = busy; }
+    void SetBusy(bool busy)
+    {
+        if (busy_ == busy)
+            return;
+        busy_ = busy;
+        emit busyChanged(busy);
+    }
     void SetBreakFlag(bool on) { break_ = on; }
 
     QString CurrentAddress() const { return currentAddress_; }
@@ -125,6 +132,9 @@ public:
     std::vector<TargetState>& targetStates() { return states_; }
     ResultModel& resultModel() { return results_; }
     StatModel& statModel() { return stats_; }
+    // Every judged echo of the current run, for the latency graph: begun
+    // afresh with the statistics, emptied by mnuClearClick().
+    const LatencyHistory& latencyHistory() const { return history_; }
     const ListSortMemory& resultSortMemory() const { return resultSort_; }
     const ListSortMemory& statSortMemory() const { return statSort_; }
 
@@ -141,6 +151,9 @@ signals:
     void runError(const QString& message);
     // The break command was given (route traces listen to end themselves).
     void breakRequested();
+    // The busy flag was set or cleared (commands that are refused while busy
+    // follow it).
+    void busyChanged(bool busy);
 
 private:
     enum class Phase { Idle, Between, Sending, Stalled, WaitingPhase };
@@ -172,6 +185,7 @@ private:
     std::vector<TargetState> states_;
     ResultModel results_;
     StatModel stats_;
+    LatencyHistory history_;
     ListSortMemory resultSort_;
     ListSortMemory statSort_;
 

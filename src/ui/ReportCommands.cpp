@@ -128,7 +128,6 @@ void ReportCommands::mnuTraceKekkaClick()
     const QString path = dialogs_.saveFile(&w_, withFolder(traceDialog()));
     if (path.isEmpty())
         return;
-    remember(path);
     w_.setBusyCursor(true);
     const ReportResult r = SaveTraceOutline(path, *w_.TreeView1->model());
     w_.setBusyCursor(false);
@@ -136,6 +135,7 @@ void ReportCommands::mnuTraceKekkaClick()
         dialogs_.error(&w_, QStringLiteral("ファイル %1 を作成できません").arg(path));
         return;
     }
+    remember(path);
     warnChanged(path, r);
 }
 
@@ -145,12 +145,12 @@ QString ReportCommands::saveWithRetry(SaveDialog dialog, const std::function<Rep
         const QString path = dialogs_.saveFile(&w_, withFolder(dialog));
         if (path.isEmpty())
             return QString();
-        remember(path);
         // A long list takes a moment.
         w_.setBusyCursor(true);
         const ReportResult r = save(path);
         w_.setBusyCursor(false);
         if (r.written) {
+            remember(path);
             warnChanged(path, r);
             return path;
         }

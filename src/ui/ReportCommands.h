@@ -44,7 +44,7 @@ public:
         QString title;
         QStringList filters;    // name filters in Qt's syntax
         int selectedFilter = 0; // index into filters
-        QString folder;         // where the dialog opens; empty for the current folder
+        QString folder;         // where the last report went; empty for the current folder
     };
     struct Dialogs {
         // Save1: the chosen file, or empty when cancelled. The dialog asks

@@ -328,6 +328,26 @@ TEST(Startup, SettingsThatCannotBeWrittenAreReportedOnce)
     EXPECT_EQ(r.errors.size(), 1);
 }
 
+// Log lines lost in the window: one notice per file, none that waits.
+TEST(Startup, LostLogLinesAreToldOncePerFile)
+{
+    ProgramRig r;
+    ASSERT_TRUE(r.program->FormCreate({}));
+    r.window().prefs.LogTrace = true;
+    r.window().prefs.FixedLogFileName = QStringLiteral("missing/a.log");
+    for (int i = 0; i < 3; ++i)
+        r.window().log().WriteLogLine(QStringLiteral("line"));
+    advance(r.clock, 7000);
+    r.window().prefs.FixedLogFileName = QStringLiteral("missing/b.log");
+    r.window().log().WriteLogLine(QStringLiteral("line"));
+    advance(r.clock, 7000);
+    ASSERT_EQ(r.warnings.size(), 2);
+    EXPECT_TRUE(r.warnings.at(0).contains(QStringLiteral("missing/a.log")));
+    EXPECT_TRUE(r.warnings.at(1).contains(QStringLiteral("missing/b.log")));
+    EXPECT_EQ(r.window().log().losses().at(0).lines, 3);
+    EXPECT_FALSE(r.program->runFailed()) << "only command mode fails for it";
+}
+
 TEST(Startup, DisplayDetection)
 {
     QProcessEnvironment env;
