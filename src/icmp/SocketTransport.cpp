@@ -11,6 +11,7 @@
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -55,6 +56,40 @@ QString cannotOpenMessage(IcmpSocketKind kind, int err)
     return m;
 }
 
+struct OpenedSocket {
+    int fd = -1;
+    IcmpSocketKind kind = IcmpSocketKind::Datagram;
+    int err = 0;
+};
+
+// A datagram socket, a raw one, or (Auto) a datagram socket and else a raw one.
+OpenedSocket openIcmpSocket(IcmpSocketKind kind)
+{
+    OpenedSocket o;
+    if (kind != IcmpSocketKind::Raw) {
+        o.fd = openDatagram();
+        o.err = errno;
+        o.kind = IcmpSocketKind::Datagram;
+    }
+    if (o.fd < 0 && kind != IcmpSocketKind::Datagram) {
+        o.fd = openRaw();
+        o.err = errno;
+        o.kind = IcmpSocketKind::Raw;
+    }
+    return o;
+}
+
+// The socket opened by preopenIcmpSocket, waiting for its transport.
+struct Preopened {
+    IcmpSocketKind requested = IcmpSocketKind::Auto;
+    OpenedSocket socket;
+};
+std::optional<Preopened>& preopened()
+{
+    static std::optional<Preopened> p;
+    return p;
+}
+
 void setInt(int fd, int level, int name, int value)
 {
     (void)::setsockopt(fd, level, name, &value, sizeof value);
@@ -90,19 +125,17 @@ IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) :
 {
     if (kind == IcmpSocketKind::Auto)
         kind = kindFromEnvironment();
-    int err = 0;
-    if (kind != IcmpSocketKind::Raw) {
-        fd_ = openDatagram();
-        err = errno;
-        kind_ = IcmpSocketKind::Datagram;
+    OpenedSocket opened;
+    if (auto& pre = preopened(); pre && pre->requested == kind) {
+        opened = pre->socket;
+        pre.reset();
+    } else {
+        opened = openIcmpSocket(kind);
     }
-    if (fd_ < 0 && kind != IcmpSocketKind::Datagram) {
-        fd_ = openRaw();
-        err = errno;
-        kind_ = IcmpSocketKind::Raw;
-    }
+    fd_ = opened.fd;
+    kind_ = opened.kind;
     if (fd_ < 0)
-        throw EICMPError(cannotOpenMessage(kind, err));
+        throw EICMPError(cannotOpenMessage(kind, opened.err));
 
     if (kind_ == IcmpSocketKind::Datagram) {
         // The kernel gives the socket its echo identifier when it is bound.
@@ -274,6 +307,8 @@ bool IcmpSocketTransport::readError(ProbeAnswer* answer, bool* matched)
             if (offender.sin_family == AF_INET)
                 qe.offender = offender.sin_addr.s_addr;
         }
+        if (msg.msg_namelen >= sizeof from && from.sin_family == AF_INET)
+            qe.dest = from.sin_addr.s_addr;
         const size_t len = std::min(static_cast<size_t>(n), buffer_.size());
         const icmp::ProbeKey key { identifier_, sequence_, dest_ };
         if (auto a = icmp::parseQueuedError(qe, std::span(buffer_.data(), len), key)) {
@@ -325,6 +360,21 @@ bool IcmpSocketTransport::readPacket(ProbeAnswer* answer, bool* matched)
         answer->elapsedUs = elapsedSinceSend(receiveTime(msg, &arrival) ? &arrival : nullptr);
         *matched = true;
     }
+    return true;
+}
+
+bool preopenIcmpSocket(IcmpSocketKind kind)
+{
+    if (kind == IcmpSocketKind::Auto)
+        kind = kindFromEnvironment();
+    auto& pre = preopened();
+    if (pre && pre->socket.fd >= 0)
+        ::close(pre->socket.fd);
+    pre.reset();
+    const OpenedSocket o = openIcmpSocket(kind);
+    if (o.fd < 0)
+        return false;
+    pre = Preopened { kind, o };
     return true;
 }
 

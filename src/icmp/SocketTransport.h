@@ -55,6 +55,13 @@ private:
     std::vector<unsigned char> buffer_;
 };
 
+// Opens the ICMP socket now, while the process still holds whatever a raw
+// socket needs (CAP_NET_RAW), so that the privilege can be given up before
+// anything else runs. The next IcmpSocketTransport asked for the same kind
+// takes this socket instead of opening one. Returns false when none opened
+// (the transport then tries again and reports why).
+bool preopenIcmpSocket(IcmpSocketKind kind = IcmpSocketKind::Auto);
+
 // The transport TKtICMP uses by default.
 std::unique_ptr<IcmpTransport> openSocketTransport(IcmpSocketKind kind);
 
