@@ -23,13 +23,6 @@ if [ "${RUN_ECHO_RATE_INSIDE:-}" != 1 ]; then
   UNSHARE=(unshare -n)
   [ "$(id -u)" -eq 0 ] || UNSHARE=(unshare -r -n)
   RUN_ECHO_RATE_INSIDE=1 exec "${UNSHARE[@]}" "$0" "$BIN" "$@"
-
-# The same number of echoes as the benchmark's (--count), 2000 by default.
-count=2000
-args=("$@")
-for ((i = 0; i + 1 < ${#args[@]}; i++)); do
-  if [ "${args[i]}" = --count ]; then count=${args[i + 1]}; fi
-done
 fi
 
 ip link set lo up

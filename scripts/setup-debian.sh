@@ -7,6 +7,7 @@ PACKAGES=(
   libqt6multimedia6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iputils-ping libcap2-bin procps
+  fping  # benchmark peer (bench/run_peers.sh)
   fonts-ipafont-gothic qt6-translations-l10n
   clang libclang-rt-14-dev
   # packaging, manual pages, user guide and its screenshots

@@ -25,7 +25,7 @@ class TimerHandle;
 class DisplayPacer : public QObject {
     Q_OBJECT
 public:
-    static constexpr qint64 FrameMs = 33;
+    static constexpr qint64 FrameMs = 50;
 
     // Turns deferred updates on in both models. The clock, the models, the
     // label and the view must outlive the pacer.

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Tarvok beside the system's peers, in one call, every run in a fresh network
+# namespace of its own (only loopback, up):
+#
+#   one target:  the echo engine (bench_echo_rate, N echoes to 127.0.0.1,
+#                1 ms pause) against ping -c N -i 0.001 127.0.0.1
+#   a list:      tarvok -H -C -R -O over M single-echo targets 127.1.x.y with
+#                PingWait 1 ms against fping -c 1 -i 1 over the same list
+#   the window:  tarvok -R -C -O with the window shown under Xvfb (no peer)
+#
+#   bench/run_peers.sh [-b build-dir] [-n echoes] [-m targets] [-r runs] [-W]
+#
+# -W leaves the window case out. Prints "name value" lines (medians over the
+# runs, default 3) and the ratios; a peer that is not installed is left out
+# with a note on standard error. Also prints the machine's core count.
+set -euo pipefail
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+if [ "${1:-}" = --inside ]; then
+  # One run of one peer: --inside ping <echoes> | --inside fping <targets>
+  ip link set lo up
+  sysctl -q -w net.ipv4.ping_group_range="0 2147483647" >/dev/null 2>&1 || true
+  TIMEFORMAT='%3R %3U %3S'
+  report() { # report <prefix> <times>
+    read -r real user sys <<<"$2"
+    awk -v p="$1" -v r="$real" -v u="$user" -v s="$sys" \
+      'BEGIN { printf "%s_wall_ms %d\n%s_cpu_ms %d\n", p, r * 1000, p, (u + s) * 1000 }'
+  }
+  case "$2" in
+  ping)
+    times=$( { time ping -q -n -c "$3" -i 0.001 127.0.0.1 >/dev/null 2>&1; } 2>&1 )
+    report ping "$times"
+    ;;
+  fping)
+    list=$(mktemp)
+    awk -v n="$3" 'BEGIN { for (i = 0; i < n; i++) printf "127.1.%d.%d\n", int(i / 250), i % 250 + 1 }' > "$list"
+    times=$( { time fping -q -c 1 -i 1 -f "$list" >/dev/null 2>&1; } 2>&1 ) || true
+    rm -f "$list"
+    report fping "$times"
+    ;;
+  esac
+  exit 0
+fi
+
+BUILD=""
+ECHOES=2000
+TARGETS=10000
+RUNS=3
+WINDOW=1
+while getopts "b:n:m:r:W" opt; do
+  case "$opt" in
+  b) BUILD=$OPTARG ;;
+  n) ECHOES=$OPTARG ;;
+  m) TARGETS=$OPTARG ;;
+  r) RUNS=$OPTARG ;;
+  W) WINDOW=0 ;;
+  *) exit 2 ;;
+  esac
+done
+if [ -z "$BUILD" ]; then
+  for candidate in "$HERE"/../build*; do
+    if [ -x "$candidate/src/app/tarvok" ]; then BUILD=$candidate; break; fi
+  done
+fi
+[ -n "$BUILD" ] && [ -x "$BUILD/src/app/tarvok" ] || { echo "run_peers: no build with tarvok; pass -b" >&2; exit 2; }
+UNSHARE=(unshare -n)
+[ "$(id -u)" -eq 0 ] || UNSHARE=(unshare -r -n)
+
+RESULTS=$(mktemp)
+trap 'rm -f "$RESULTS"' EXIT
+for ((run = 1; run <= RUNS; run++)); do
+  # The engine alone (bench_echo_rate prints wall_ms and cpu_ms).
+  RUN_ECHO_RATE_INSIDE=1 "${UNSHARE[@]}" bash -c 'ip link set lo up; sysctl -q -w net.ipv4.ping_group_range="0 2147483647" >/dev/null 2>&1; exec "$0" --count "$1" --delay 1' \
+    "$BUILD/bench/bench_echo_rate" "$ECHOES" | sed -n 's/^\(wall_ms\|cpu_ms\) /engine_\1 /p' >> "$RESULTS"
+  if command -v ping >/dev/null 2>&1; then
+    "${UNSHARE[@]}" "$0" --inside ping "$ECHOES" >> "$RESULTS"
+  fi
+  if command -v fping >/dev/null 2>&1; then
+    "${UNSHARE[@]}" "$0" --inside fping "$TARGETS" >> "$RESULTS"
+  fi
+done
+command -v ping >/dev/null 2>&1 || echo "run_peers: ping is not installed: no comparison for one target" >&2
+command -v fping >/dev/null 2>&1 || echo "run_peers: fping is not installed: no comparison for a list" >&2
+
+cases=(command)
+[ "$WINDOW" = 1 ] && cases+=(window)
+"$HERE/run_program.sh" -t "$BUILD/src/app/tarvok" -n "$TARGETS" -r "$RUNS" "${cases[@]}" 2>/dev/null |
+  grep -v '^floor_ms' >> "$RESULTS"
+
+echo "cores $(nproc)"
+echo "engine_floor_ms $ECHOES"
+echo "list_floor_ms $TARGETS"
+sort -k1,1 -k2,2n "$RESULTS" | awk '
+  { v[$1, ++n[$1]] = $2; if (!($1 in seen)) { seen[$1] = 1; order[++k] = $1 } }
+  END {
+    for (i = 1; i <= k; i++) {
+      name = order[i]; c = n[name]
+      m[name] = (c % 2) ? v[name, (c + 1) / 2] : (v[name, c / 2] + v[name, c / 2 + 1]) / 2
+      print name, m[name]
+    }
+    if (("engine_wall_ms" in m) && ("ping_wall_ms" in m) && m["ping_wall_ms"] > 0)
+      printf "engine_to_ping_wall %.2f\n", m["engine_wall_ms"] / m["ping_wall_ms"]
+    if (("engine_cpu_ms" in m) && ("ping_cpu_ms" in m) && m["ping_cpu_ms"] > 0)
+      printf "engine_to_ping_cpu %.2f\n", m["engine_cpu_ms"] / m["ping_cpu_ms"]
+    if (("command_wall_ms" in m) && ("fping_wall_ms" in m) && m["fping_wall_ms"] > 0)
+      printf "command_to_fping_wall %.2f\n", m["command_wall_ms"] / m["fping_wall_ms"]
+    if (("command_cpu_ms" in m) && ("fping_cpu_ms" in m) && m["fping_cpu_ms"] > 0)
+      printf "command_to_fping_cpu %.2f\n", m["command_cpu_ms"] / m["fping_cpu_ms"]
+  }'
