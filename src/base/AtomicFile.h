@@ -15,6 +15,13 @@
 
 namespace tarvok {
 
+// Writes all `size` bytes to the descriptor, going on after a short write or
+// an interrupted call. False on an error (errno tells which).
+bool writeAll(int fd, const char* data, qsizetype size);
+inline bool writeAll(int fd, const QByteArray& data) { return writeAll(fd, data.constData(), data.size()); }
+// Permission bits for a file this process creates: 0666 less its umask.
+unsigned newFileMode();
+
 // Returns true on success; on failure *error (when given) holds a description.
 bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error = nullptr);
 
