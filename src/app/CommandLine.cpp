@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "base/Version.h"
+
 #include <QDir>
 #include <QFile>
 #include <QtGlobal>
@@ -84,7 +86,7 @@ QString usageText()
 
 QString versionText()
 {
-    return QStringLiteral("Tarvok Version 1.33\n");
+    return QStringLiteral("Tarvok Version %1\n").arg(QLatin1String(ProgramVersion));
 }
 
 QStringList argumentsFromArgv(int argc, char** argv)

@@ -35,7 +35,7 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& defaul
 
 // Usage, in Japanese and English, ending with a line end.
 QString usageText();
-// "Tarvok Version 1.33", ending with a line end.
+// "Tarvok Version " and the program version, ending with a line end.
 QString versionText();
 
 // The arguments after the program name, decoded from the locale's encoding

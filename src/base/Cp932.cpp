@@ -9,7 +9,8 @@ namespace tarvok::text {
 
 namespace {
 
-// iconv descriptors are not thread-safe; each call opens its own.
+// iconv descriptors are not thread-safe: each thread opens its own, once
+// (opening one costs more than converting a log line).
 class Iconv {
 public:
     Iconv(const char* to, const char* from) : cd_(iconv_open(to, from))
@@ -46,6 +47,16 @@ public:
     iconv_t cd_;
 };
 
+// The thread's converter, back in its initial state.
+Iconv& converter(bool encode)
+{
+    thread_local Iconv toCp932("CP932", "UTF-16LE");
+    thread_local Iconv fromCp932("UTF-16LE", "CP932");
+    Iconv& cv = encode ? toCp932 : fromCp932;
+    iconv(cv.cd_, nullptr, nullptr, nullptr, nullptr);
+    return cv;
+}
+
 bool isLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 } // namespace
@@ -53,7 +64,7 @@ bool isLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && 
 Decoded decodeCp932(const QByteArray& bytes)
 {
     Decoded d;
-    Iconv cv("UTF-16LE", "CP932");
+    Iconv* cv = nullptr; // opened at the first byte that is not ASCII
     QByteArray utf16;
     utf16.reserve(bytes.size() * 2);
     const char* p = bytes.constData();
@@ -68,7 +79,9 @@ Decoded decodeCp932(const QByteArray& bytes)
             continue;
         }
         const size_t unit = isLead(b) ? 2 : 1;
-        if (unit <= left && cv.step(p, left, utf16, unit))
+        if (!cv)
+            cv = &converter(false);
+        if (unit <= left && cv->step(p, left, utf16, unit))
             continue;
         if (d.firstInvalidByte < 0)
             d.firstInvalidByte = p - bytes.constData();
@@ -150,7 +163,7 @@ Decoded decodeFileText(const QByteArray& bytes)
 Encoded encodeCp932(const QString& text)
 {
     Encoded e;
-    Iconv cv("CP932", "UTF-16LE");
+    Iconv* cv = nullptr; // opened at the first character that is not ASCII
     e.bytes.reserve(text.size() * 2);
     const QChar* s = text.constData();
     const qsizetype n = text.size();
@@ -164,7 +177,9 @@ Encoded encodeCp932(const QString& text)
         const qsizetype units = (QChar::isHighSurrogate(c) && i + 1 < n && s[i + 1].isLowSurrogate()) ? 2 : 1;
         const char* in = reinterpret_cast<const char*>(s + i);
         size_t left = static_cast<size_t>(units * 2);
-        if (!cv.step(in, left, e.bytes, left)) {
+        if (!cv)
+            cv = &converter(true);
+        if (!cv->step(in, left, e.bytes, left)) {
             if (e.firstUnmappable < 0)
                 e.firstUnmappable = i;
             ++e.unmappableCount;

@@ -1,5 +1,7 @@
 #include "monitor/StatisticsModel.h"
 
+#include <algorithm>
+
 namespace tarvok {
 
 StatModel::StatModel(QObject* parent)
@@ -104,6 +106,7 @@ void StatModel::sort(int column, Qt::SortOrder order)
     }
     const std::vector<int> perm = SortPermutation(keys, order == Qt::AscendingOrder);
 
+    dirtyFirst_ = dirtyLast_ = -1;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<Row> sorted;
     sorted.reserve(n);
@@ -126,6 +129,7 @@ void StatModel::sort(int column, Qt::SortOrder order)
 void StatModel::rebuild(const QStringList& addresses, const QStringList& comments)
 {
     beginResetModel();
+    dirtyFirst_ = dirtyLast_ = -1;
     addresses_ = addresses;
     comments_ = comments;
     rows_.clear();
@@ -142,12 +146,39 @@ void StatModel::refresh(int targetIndex, const StatCounters& counters)
     if (r < 0)
         return;
     rows_[r].counters = counters;
-    emit dataChanged(index(r, 0), index(r, ColumnCount - 1));
+    if (!deferred_) {
+        emit dataChanged(index(r, 0), index(r, ColumnCount - 1));
+        return;
+    }
+    const bool first = dirtyFirst_ < 0;
+    dirtyFirst_ = first ? r : std::min(dirtyFirst_, r);
+    dirtyLast_ = first ? r : std::max(dirtyLast_, r);
+    if (first)
+        emit changesPending();
+}
+
+void StatModel::setDeferredUpdates(bool on)
+{
+    deferred_ = on;
+    if (!on)
+        publish();
+}
+
+void StatModel::publish()
+{
+    if (dirtyFirst_ < 0)
+        return;
+    const int first = dirtyFirst_;
+    const int last = std::min(dirtyLast_, rowCount() - 1);
+    dirtyFirst_ = dirtyLast_ = -1;
+    if (first <= last)
+        emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
 void StatModel::clear()
 {
     beginResetModel();
+    dirtyFirst_ = dirtyLast_ = -1;
     rows_.clear();
     rowOfTarget_.clear();
     endResetModel();

@@ -11,6 +11,10 @@
 // exactly 100, else -1; TargetIndexRole on any column gives the row's target
 // index. Qt::DecorationRole on column 0 gives imageProvider(ImageIndexRole)
 // when an image provider is set.
+//
+// Deferred updates (setDeferredUpdates): refresh() changes a row's counters
+// at once, but the views hear of the changed rows only at publish(), in one
+// notification, so that a window repaints at display rate.
 
 #include "monitor/Statistics.h"
 
@@ -42,12 +46,21 @@ public:
     void refresh(int targetIndex, const StatCounters& counters);
     void clear();
 
+    // Holds the notifications of refresh() back until publish(); off
+    // publishes.
+    void setDeferredUpdates(bool on);
+    void publish();
+
     int targetOfRow(int row) const;   // -1 when out of range
     int rowOfTarget(int target) const; // -1 when the target has no row
     StatRow rowTexts(int row) const;
 
     // Icons for Qt::DecorationRole (column 0) by ImageList1 index.
     void setImageProvider(std::function<QIcon(int)> provider);
+
+signals:
+    // The first change held back since the last publish() (deferred only).
+    void changesPending();
 
 private:
     struct Row {
@@ -62,6 +75,9 @@ private:
     std::vector<Row> rows_;
     std::vector<int> rowOfTarget_;
     std::function<QIcon(int)> imageProvider_;
+    bool deferred_ = false;
+    int dirtyFirst_ = -1; // rows refreshed since the last publish(), as a range
+    int dirtyLast_ = -1;
 };
 
 } // namespace tarvok

@@ -172,12 +172,17 @@ ResultModel::~ResultModel() = default;
 
 const ResultModel::Row& ResultModel::row(int r) const
 {
-    return rows_[static_cast<size_t>(first_ + r)];
+    return rows_[static_cast<size_t>(pubFirst_ + r)];
 }
 
 int ResultModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(static_cast<qsizetype>(rows_.size()) - first_);
+    return parent.isValid() ? 0 : static_cast<int>(pubEnd_ - pubFirst_);
+}
+
+int ResultModel::count() const
+{
+    return static_cast<int>(static_cast<qsizetype>(rows_.size()) - first_);
 }
 
 int ResultModel::columnCount(const QModelIndex& parent) const
@@ -279,37 +284,75 @@ void ResultModel::append(const QDateTime& localTime, const QString& target, cons
         r.flags = IpText;
         r.ip = strings_->internIp(ipAddress);
     }
-    const int n = rowCount();
-    beginInsertRows({}, n, n);
     rows_.push_back(r);
-    endInsertRows();
+    changed();
+}
+
+void ResultModel::changed()
+{
+    if (!deferred_) {
+        publish();
+    } else if (!pendingSignalled_) {
+        pendingSignalled_ = true;
+        emit changesPending();
+    }
+}
+
+bool ResultModel::hasUnpublishedChanges() const
+{
+    return pubFirst_ != first_ || pubEnd_ != static_cast<qsizetype>(rows_.size());
+}
+
+void ResultModel::setDeferredUpdates(bool on)
+{
+    deferred_ = on;
+    if (!on)
+        publish();
+}
+
+void ResultModel::publish()
+{
+    pendingSignalled_ = false;
+    if (pubFirst_ < first_) {
+        // Trimmed rows: those the views know go from the top; rows trimmed
+        // before they were ever published are simply never shown.
+        const qsizetype gone = std::min(first_, pubEnd_) - pubFirst_;
+        if (gone > 0) {
+            beginRemoveRows({}, 0, static_cast<int>(gone - 1));
+            pubFirst_ += gone;
+            endRemoveRows();
+        }
+        if (pubFirst_ < first_)
+            pubFirst_ = pubEnd_ = first_;
+    }
+    const qsizetype end = static_cast<qsizetype>(rows_.size());
+    if (pubEnd_ < end) {
+        beginInsertRows({}, static_cast<int>(pubEnd_ - pubFirst_), static_cast<int>(end - pubFirst_ - 1));
+        pubEnd_ = end;
+        endInsertRows();
+    }
+    compact();
 }
 
 void ResultModel::removeFirst()
 {
-    if (rowCount() == 0)
-        return;
-    beginRemoveRows({}, 0, 0);
-    ++first_;
-    compact();
-    endRemoveRows();
+    removeOldest(1);
 }
 
 void ResultModel::removeOldest(int count)
 {
-    count = std::min(count, rowCount());
+    count = std::min(count, this->count());
     if (count <= 0)
         return;
     if (appendOrder_) {
-        beginRemoveRows({}, 0, count - 1);
         first_ += count;
-        compact();
-        endRemoveRows();
-        if (rowCount() == 0)
+        if (this->count() == 0)
             appendOrder_ = true;
+        changed();
         return;
     }
     // Sorted: the oldest rows are wherever the sort put them.
+    publish();
     const int n = rowCount();
     auto age = [this](int i) { return static_cast<quint32>(nextSeq_ - row(i).seq); };
     if (count == 1) {
@@ -319,6 +362,7 @@ void ResultModel::removeOldest(int count)
                 oldest = i;
         beginRemoveRows({}, oldest, oldest);
         rows_.erase(rows_.begin() + first_ + oldest);
+        pubEnd_ = static_cast<qsizetype>(rows_.size());
         endRemoveRows();
     } else {
         std::vector<quint32> ages(n);
@@ -333,7 +377,8 @@ void ResultModel::removeOldest(int count)
             if (age(i) < youngestRemoved)
                 kept.push_back(row(i));
         rows_ = std::move(kept);
-        first_ = 0;
+        first_ = pubFirst_ = 0;
+        pubEnd_ = static_cast<qsizetype>(rows_.size());
         endResetModel();
     }
     if (rowCount() == 0)
@@ -343,10 +388,14 @@ void ResultModel::removeOldest(int count)
 void ResultModel::compact()
 {
     // Drop the removed rows in one go once they make up half the storage:
-    // trimming the oldest row stays cheap however long the list is.
-    if (first_ >= 1024 && first_ * 2 >= static_cast<qsizetype>(rows_.size())) {
-        rows_.erase(rows_.begin(), rows_.begin() + first_);
-        first_ = 0;
+    // trimming the oldest row stays cheap however long the list is. Rows the
+    // views still know stay.
+    const qsizetype drop = std::min(first_, pubFirst_);
+    if (drop >= 1024 && drop * 2 >= static_cast<qsizetype>(rows_.size())) {
+        rows_.erase(rows_.begin(), rows_.begin() + drop);
+        first_ -= drop;
+        pubFirst_ -= drop;
+        pubEnd_ -= drop;
     }
 }
 
@@ -355,7 +404,8 @@ void ResultModel::clear()
     beginResetModel();
     rows_.clear();
     rows_.shrink_to_fit();
-    first_ = 0;
+    first_ = pubFirst_ = pubEnd_ = 0;
+    pendingSignalled_ = false;
     appendOrder_ = true;
     strings_ = std::make_unique<Strings>();
     endResetModel();
@@ -440,6 +490,7 @@ std::vector<qint64> ResultModel::sortKeys(int column) const
 
 void ResultModel::sort(int column, Qt::SortOrder order)
 {
+    publish();
     if (column < 0 || column >= ColumnCount || rowCount() < 2)
         return;
     const std::vector<qint64> keys = sortKeys(column);
@@ -452,7 +503,8 @@ void ResultModel::sort(int column, Qt::SortOrder order)
     for (int i = 0; i < n; ++i)
         sorted.push_back(row(perm[i]));
     rows_ = std::move(sorted);
-    first_ = 0;
+    first_ = pubFirst_ = 0;
+    pubEnd_ = n;
     appendOrder_ = false;
     const QModelIndexList persistent = persistentIndexList();
     if (!persistent.isEmpty()) {

@@ -9,6 +9,13 @@
 // Roles (see monitor/Statistics.h): ImageIndexRole on column 0 gives 1 (OK)
 // or 2 (NG); Qt::DecorationRole on column 0 gives imageProvider(that index)
 // when an image provider is set.
+//
+// Deferred updates (setDeferredUpdates): a window that shows the list turns
+// them on so that it repaints at display rate, not once per echo. Appends
+// and trims then change the list at once for the program (count(), and the
+// run's trimming) but reach the views only when publish() runs: rowCount(),
+// data(), text() and rowTexts() show the rows as last published. Sorting,
+// clearing and trimming a sorted list publish first.
 
 #include "monitor/Statistics.h"
 
@@ -61,6 +68,16 @@ public:
     // Room for `rows` rows in all (a hint).
     void reserve(qsizetype rows);
 
+    // Rows of the list, published or not (rowCount() is what views see).
+    int count() const;
+    // Holds change notifications back until publish(); off publishes.
+    void setDeferredUpdates(bool on);
+    bool deferredUpdates() const { return deferred_; }
+    // Tells the views every append and trim since the last publish, in
+    // order: the trimmed rows go, then the new rows come at the end.
+    void publish();
+    bool hasUnpublishedChanges() const;
+
     ResultRow rowTexts(int row) const;
     QString text(int row, int column) const;
 
@@ -68,6 +85,10 @@ public:
     qsizetype memoryBytes() const;
 
     void setImageProvider(std::function<QIcon(int)> provider);
+
+signals:
+    // The first change held back since the last publish() (deferred only).
+    void changesPending();
 
 private:
     struct Row;
@@ -77,9 +98,16 @@ private:
     QString statusText(const Row& r) const;
     std::vector<qint64> sortKeys(int column) const;
     void compact();
+    void changed();
 
     std::vector<Row> rows_;
-    qsizetype first_ = 0; // rows_[first_] is row 0; removeFirst() only advances it
+    qsizetype first_ = 0; // rows_[first_] is the oldest row of the list; trims only advance it
+    // The rows the views know: rows_[pubFirst_, pubEnd_). Equal to
+    // [first_, size) whenever nothing is held back.
+    qsizetype pubFirst_ = 0;
+    qsizetype pubEnd_ = 0;
+    bool deferred_ = false;
+    bool pendingSignalled_ = false;
     quint32 nextSeq_ = 0;  // append number of the next row (wraps; compared as an age)
     bool appendOrder_ = true; // not sorted since the list was last empty: row 0 is the oldest
     std::unique_ptr<Strings> strings_;

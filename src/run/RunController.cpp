@@ -87,7 +87,7 @@ void RunController::ExecutePingRun()
 {
     if (busy_ || engine_.Busy() || schedule_.isEmpty())
         return;
-    busy_ = true;
+    SetBusy(true);
     running_ = true;
     phase_ = Phase::Between;
     ++generation_;
@@ -305,7 +305,7 @@ void RunController::finishRun()
     }
     resultSortBlocked_ = false;
     statSortBlocked_ = false;
-    busy_ = false;
+    SetBusy(false);
     emit runFinished(broken);
 }
 

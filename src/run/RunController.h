@@ -107,7 +107,13 @@ public:
     // True between cycles of a periodic run.
     bool InWaitingPhase() const { return phase_ == Phase::WaitingPhase; }
     // Other kinds of runs (route traces) share the busy and break flags.
-    void SetBusy(bool busy) { busy_ = busy; }
+    void SetBusy(bool busy)
+    {
+        if (busy_ == busy)
+            return;
+        busy_ = busy;
+        emit busyChanged(busy);
+    }
     void SetBreakFlag(bool on) { break_ = on; }
 
     QString CurrentAddress() const { return currentAddress_; }
@@ -141,6 +147,9 @@ signals:
     void runError(const QString& message);
     // The break command was given (route traces listen to end themselves).
     void breakRequested();
+    // The busy flag was set or cleared (commands that are refused while busy
+    // follow it).
+    void busyChanged(bool busy);
 
 private:
     enum class Phase { Idle, Between, Sending, Stalled, WaitingPhase };

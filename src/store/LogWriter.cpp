@@ -163,7 +163,7 @@ void LogWriter::WriteLogLine(const QString& line)
 
 LogWriter::Attempt LogWriter::attempt(const Pending& p)
 {
-    const QByteArray header = text::encodeCp932(headerText() + QStringLiteral("\r\n")).bytes;
+    static const QByteArray header = text::encodeCp932(headerText() + QStringLiteral("\r\n")).bytes;
     return appendOrCreate(QFile::encodeName(p.path), header, p.bytes) ? Attempt::Written : Attempt::OpenFailed;
 }
 

@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
 #include "run/TraceRunController.h"
+#include "ui/DisplayPacer.h"
 #include "ui/Images.h"
 #include "ui/ReportCommands.h"
 #include "ui/SelectionCommands.h"
@@ -174,6 +175,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createPages();
     createStatusBar();
     createPopupMenus();
+    createEditCommands();
     bindRunController();
     bindTraceRun();
     createAlertsAndClock();
@@ -681,6 +683,9 @@ void TTarvokMain::bindRunController()
     connect(ListView2->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int section) { run_->ListView2ColumnClick(section); });
 
+    pacer_ = new DisplayPacer(clock_, results, stats, Bar1Panels[0], ListView1, this);
+    connect(run_.get(), &RunController::runFinished, pacer_, &DisplayPacer::catchUp);
+
     connect(run_.get(), &RunController::commandModeCleared, this, [this] { startup.commandMode = false; });
     connect(run_.get(), &RunController::runError, this, &TTarvokMain::reportRunError);
 }
@@ -710,12 +715,12 @@ bool TTarvokMain::resolveHostName() const { return chkResolveHostName->isChecked
 
 void TTarvokMain::setStatusText(const QString& text)
 {
-    Bar1Panels[0]->setText(text);
+    pacer_->setStatusText(text);
 }
 
 QString TTarvokMain::statusText() const
 {
-    return Bar1Panels[0]->text();
+    return pacer_->statusText();
 }
 
 void TTarvokMain::showTab(MainTab tab)
@@ -736,7 +741,7 @@ void TTarvokMain::setBusyCursor(bool busy)
 
 void TTarvokMain::resultAppended()
 {
-    ListView1->scrollToBottom();
+    pacer_->rowAppended();
 }
 
 std::vector<int> TTarvokMain::selectedTargets() const
@@ -777,7 +782,7 @@ void TTarvokMain::SetIdleControls(bool idle)
 
     if (idle) {
         Memo1->setReadOnly(false);
-        const bool results = run_->resultModel().rowCount() > 0;
+        const bool results = run_->resultModel().count() > 0;
         mnuPingKekka->setEnabled(results);
         btnPingKekka->setEnabled(results);
         mnuSaveToukei->setEnabled(run_->statModel().rowCount() > 0);
@@ -849,19 +854,7 @@ void TTarvokMain::mnuExitClick()
     close();
 }
 
-// ---------------------------------------------------------------------------
-// 編集: editor commands
-// ---------------------------------------------------------------------------
-
-void TTarvokMain::Edit1Click() {}
-void TTarvokMain::mnuUndoClick() {}
-void TTarvokMain::mnuCutClick() {}
-void TTarvokMain::mnuCopyClick() {}
-void TTarvokMain::mnuPasteClick() {}
-void TTarvokMain::mnuDeleteClick() {}
-void TTarvokMain::mnuFindClick() {}
-void TTarvokMain::mnuReplaceClick() {}
-void TTarvokMain::mnuSelectAllClick() {}
+// 編集: editor commands are in EditCommands.cpp.
 
 // ---------------------------------------------------------------------------
 // 機能: runs
@@ -951,8 +944,7 @@ void TTarvokMain::acTOUKEI_TracerouteExecuteExecute() { selection_->acTOUKEI_Tra
 // オプション, ヘルプ and the tray icon
 // ---------------------------------------------------------------------------
 
-void TTarvokMain::W1Click() {}
-void TTarvokMain::mnuVersionClick() {}
+// W1Click and mnuVersionClick: HelpCommands.cpp.
 
 // ---------------------------------------------------------------------------
 // Errors and the close sequence

@@ -17,6 +17,7 @@
 #include "store/StartupOptions.h"
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -43,10 +44,13 @@ class AlertCenter;
 class ClockTicker;
 class ReportCommands;
 class Clock;
+class DisplayPacer;
 class TKtICMP;
 class SelectionCommands;
 class TraceRunController;
 class TSpinEdit;
+class TFindDialog;
+class TReplaceDialog;
 
 class TTarvokMain : public QMainWindow, public RunView, public RunHooks {
     Q_OBJECT
@@ -182,6 +186,26 @@ public:
     QAction* Tarvok1 = nullptr;
     QMenu* PopupMenu3 = nullptr; // ListView2
 
+    // Editor commands (EditCommands.cpp): Memo1's context menu, and the
+    // find and replace dialogs, created when first opened.
+    QMenu* PopupMenu2 = nullptr;
+    QAction* pmnUndo = nullptr;
+    QAction* pmnCut = nullptr;
+    QAction* pmnCopy = nullptr;
+    QAction* pmnPaste = nullptr;
+    QAction* pmnDelete = nullptr;
+    QAction* pmnFind = nullptr;
+    QAction* pmnReplace = nullptr;
+    QAction* pmnSelectAll = nullptr;
+    TFindDialog* Find1 = nullptr;
+    TReplaceDialog* Replace1 = nullptr;
+    // Opens a document or address by the desktop's default action
+    // (HelpCommands.cpp; tests replace it).
+    std::function<void(const QString&)> openDocument;
+    // Searches Memo1 forwards from the end of its selection; selects the
+    // occurrence and focuses Memo1 when found. No wrap, no message.
+    bool FindNext(const QString& text, bool matchCase);
+
     // --- RunView ------------------------------------------------------------
     QStringList targetLines() const override;
     int pingCount() const override;
@@ -237,6 +261,9 @@ public slots:
     void mnuFindClick();
     void mnuReplaceClick();
     void mnuSelectAllClick();
+    void Find1Find();
+    void Replace1Find();
+    void Replace1Replace(bool all);
 
     // --- 機能 ---------------------------------------------------------------
     void mnuPingClick();
@@ -281,12 +308,14 @@ private:
     void showListContextMenu(const QPoint& pos);
     void reportRunError(const QString& message);
     void createAlertsAndClock(); // MainWindowAlerts.cpp
+    void createEditCommands();   // EditCommands.cpp
     void bindTraceRun();         // TraceCommands.cpp
 
     Clock& clock_;
     std::unique_ptr<RunController> run_;
     std::unique_ptr<TraceRunController> trace_;
     AlertCenter* alerts_ = nullptr;
+    DisplayPacer* pacer_ = nullptr; // the screen catches up at display rate
     ReportCommands* reports_ = nullptr;
     SelectionCommands* selection_ = nullptr;
     int busyCursorDepth_ = 0;

@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "ui/AboutBox.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,8 @@ TEST(CommandLine, HelpAndVersionEndBeforeAnyWindow)
     EXPECT_TRUE(usage.contains(QStringLiteral("使い方")));
     EXPECT_TRUE(usage.endsWith(u'\n'));
     EXPECT_TRUE(versionText().startsWith(QStringLiteral("Tarvok Version ")));
+    // --version and the version box agree.
+    EXPECT_EQ(versionText(), TAboutBox::ProductText() + QLatin1Char('\n'));
 }
 
 TEST(CommandLine, OffscreenOnlyWithoutAnyDisplay)

@@ -1,7 +1,9 @@
 // The result list model: texts, images, trimming and header-click sorting.
 
+#include "monitor/StatisticsModel.h"
 #include "run/ResultModel.h"
 
+#include <QAbstractItemModelTester>
 #include <QPersistentModelIndex>
 #include <gtest/gtest.h>
 
@@ -126,4 +128,117 @@ TEST(ResultModel, TextColumnsSortInTheLocaleOrder)
     QStringList reversed = column(m, ResultModel::ColTarget);
     std::reverse(reversed.begin(), reversed.end());
     EXPECT_EQ(reversed, asc);
+}
+
+namespace {
+// What a view knows of a model: kept up to date from the model's signals
+// alone, as a view keeps itself.
+class Mirror : public QObject {
+public:
+    explicit Mirror(QAbstractItemModel& m) : m_(m)
+    {
+        connect(&m, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+            for (int r = first; r <= last; ++r)
+                rows.insert(r, text(r));
+        });
+        connect(&m, &QAbstractItemModel::rowsRemoved, this,
+                [this](const QModelIndex&, int first, int last) { rows.remove(first, last - first + 1); });
+        connect(&m, &QAbstractItemModel::modelReset, this, [this] { reread(); });
+        connect(&m, &QAbstractItemModel::layoutChanged, this, [this] { reread(); });
+        connect(&m, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& a, const QModelIndex& b) { changed.append({a.row(), b.row()}); });
+        reread();
+    }
+    QString text(int r) const { return m_.index(r, ResultModel::ColStatus).data().toString(); }
+    void reread()
+    {
+        rows.clear();
+        for (int r = 0; r < m_.rowCount(); ++r)
+            rows.append(text(r));
+    }
+    QStringList rows;
+    QList<std::pair<int, int>> changed;
+
+private:
+    QAbstractItemModel& m_;
+};
+} // namespace
+
+TEST(ResultModel, DeferredUpdatesReachTheViewsWholeAndInOrder)
+{
+    // Batches of appends and trims of the oldest rows, published now and
+    // then: after each publish a view knows exactly the list's rows, in order,
+    // and every append of the batch is among them unless trimmed since.
+    struct Step {
+        int appends;
+        int keepAtMost; // trim to this many rows (-1: no trim)
+        bool publish;
+    };
+    const Step steps[] = {{1, -1, false}, {3, -1, true},  {5, 4, false},  {2, 4, true},   {0, 2, true},
+                          {7, 3, false},  {6, 3, true},   {1, 0, false},  {0, -1, true},  {1, -1, true},
+                          {2000, 1500, false}, {10, 1500, true}, {3000, 10, true}};
+    ResultModel m;
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    Mirror view(m);
+    m.setDeferredUpdates(true);
+    int pendingSignals = 0;
+    QObject::connect(&m, &ResultModel::changesPending, [&] { ++pendingSignals; });
+    QStringList expected;
+    quint32 next = 0;
+    for (const Step& s : steps) {
+        const QStringList before = view.rows;
+        for (int i = 0; i < s.appends; ++i) {
+            m.append(at(10, 0, 0), "h", "", 0, "10.0.0.1", next);
+            expected.append(QStringLiteral("Time:%1ms").arg(next, 6));
+            ++next;
+            if (s.keepAtMost >= 0 && m.count() > s.keepAtMost)
+                m.removeOldest(m.count() - s.keepAtMost);
+            while (s.keepAtMost >= 0 && expected.size() > s.keepAtMost)
+                expected.removeFirst();
+        }
+        if (s.appends == 0 && s.keepAtMost >= 0) {
+            m.removeOldest(m.count() - s.keepAtMost);
+            while (expected.size() > s.keepAtMost)
+                expected.removeFirst();
+        }
+        EXPECT_EQ(m.count(), expected.size());
+        EXPECT_EQ(view.rows, before) << "nothing reaches the views before publish()";
+        if (s.publish) {
+            m.publish();
+            EXPECT_EQ(view.rows, expected);
+            EXPECT_EQ(m.rowCount(), expected.size());
+            EXPECT_FALSE(m.hasUnpublishedChanges());
+        }
+    }
+    EXPECT_GT(pendingSignals, 0);
+    EXPECT_LE(pendingSignals, 13); // once per batch, not per row
+
+    // Sorting and clearing publish first; turning deferral off publishes.
+    m.append(at(10, 0, 0), "h", "", 0, "10.0.0.1", 1);
+    m.sort(ResultModel::ColStatus, Qt::AscendingOrder);
+    EXPECT_EQ(view.rows.size(), m.count());
+    EXPECT_EQ(view.rows.first(), QStringLiteral("Time:     1ms"));
+    m.append(at(10, 0, 0), "h", "", 0, "10.0.0.1", 2);
+    m.setDeferredUpdates(false);
+    EXPECT_EQ(view.rows.size(), m.count());
+    EXPECT_EQ(view.rows.last(), QStringLiteral("Time:     2ms"));
+}
+
+TEST(StatModel, DeferredRefreshesArriveAsOneChange)
+{
+    StatModel m;
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    m.rebuild({"a", "b", "c", "d", "e"}, {"", "", "", "", ""});
+    Mirror view(m);
+    m.setDeferredUpdates(true);
+    StatCounters c;
+    c.Attempts = 1;
+    m.refresh(3, c);
+    m.refresh(1, c);
+    EXPECT_TRUE(view.changed.isEmpty());
+    EXPECT_EQ(m.index(3, StatModel::ColAttempts).data().toString(), QStringLiteral("     1回")); // data is current
+    m.publish();
+    EXPECT_EQ(view.changed, (QList<std::pair<int, int>>{{1, 3}}));
+    m.publish();
+    EXPECT_EQ(view.changed.size(), 1); // nothing more to tell
 }

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# Times the tarvok executable over loopback targets. Every single run of every
+# case goes into a fresh network namespace of its own (only loopback, up), so
+# no echo can leave the machine; window cases start their own Xvfb and
+# openbox inside it.
+#
+#   bench/run_program.sh [-t tarvok] [-n targets] [-r runs] [-d display] [case...]
+#
+# Cases (default: command window startup):
+#   command   tarvok -H -C -R -O out.txt list.txt, N single-echo targets
+#             127.1.x.y with PingWait 1 ms, on Qt's offscreen platform
+#   window    tarvok -R -C -O out.txt list.txt, the same list, the window
+#             shown under Xvfb with a window manager
+#   startup   exec to the main window mapped (Xvfb), and a whole one-echo
+#             command-mode run
+#
+# Prints "name value" lines, medians over the runs (default 3):
+#   floor_ms                  N x PingWait, the pauses alone
+#   command_wall_ms / command_cpu_ms (processor time of tarvok, user + system)
+#   window_wall_ms / window_cpu_ms / window_xserver_cpu_ms (of Xvfb)
+#   startup_window_ms / startup_command_ms
+# and checks that every run logged one line per echo.
+set -euo pipefail
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+if [ "${1:-}" = --inside ]; then
+  # One run of one case, inside its namespace: run_case <case> <tarvok> <targets> <display>
+  shift
+  CASE=$1 TARVOK=$2 TARGETS=$3 DISPLAY_NO=$4
+  ip link set lo up
+  sysctl -q -w net.ipv4.ping_group_range="0 2147483647" >/dev/null 2>&1 || true
+  WORK=$(mktemp -d /tmp/tarvok-bench.XXXXXX)
+  XPIDS=()
+  cleanup() {
+    for p in "${XPIDS[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$WORK"
+  }
+  trap cleanup EXIT
+  cd "$WORK"
+  export TARVOK_HOME="$WORK/home"
+  mkdir -p "$TARVOK_HOME"
+  unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+  # list.txt with its parameter file: one echo per target, 1 ms pause.
+  make_list() {
+    awk -v n="$1" 'BEGIN { for (i = 0; i < n; i++) printf "127.1.%d.%d\r\n", int(i / 250), i % 250 + 1 }' > list.txt
+    printf 'PingCount=1\r\nPingWait=1\r\nTimeOut=1000\r\nSorted=0\r\n' > list.txt.#CONFIG#
+  }
+  now_ms() { local t=$EPOCHREALTIME; echo $(( ${t/./} / 1000 )); }
+  # Processor time of a finished child run under `time`: "wall user sys" in s.
+  TIMEFORMAT='%3R %3U %3S'
+  report_run() { # report_run <prefix> <times> <echoes>
+    read -r real user sys <<<"$2"
+    awk -v p="$1" -v r="$real" -v u="$user" -v s="$sys" \
+      'BEGIN { printf "%s_wall_ms %d\n%s_cpu_ms %d\n", p, r * 1000, p, (u + s) * 1000 }'
+    local lines=0
+    [ -f out.txt ] && lines=$(( $(tr -cd '\n' < out.txt | wc -c) - 1 ))
+    if [ "$lines" -ne "$3" ]; then echo "run_program: $1 logged $lines of $3 echoes" >&2; exit 1; fi
+  }
+  start_x() {
+    export DISPLAY=":$DISPLAY_NO"
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XPIDS+=($!)
+    XVFB_PID=$!
+    for _ in $(seq 1 100); do xprop -root >/dev/null 2>&1 && break; sleep 0.05; done
+    openbox >/dev/null 2>&1 &
+    XPIDS+=($!)
+    for _ in $(seq 1 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.05; done
+  }
+  xserver_cpu_ms() { awk '{ print ($14 + $15) * 1000 / '"$(getconf CLK_TCK)"' }' "/proc/$XVFB_PID/stat"; }
+
+  case "$CASE" in
+  command)
+    make_list "$TARGETS"
+    unset DISPLAY
+    times=$( { time "$TARVOK" -H -C -R -O out.txt list.txt >/dev/null 2>&1; } 2>&1 )
+    report_run command "$times" "$TARGETS"
+    ;;
+  window)
+    make_list "$TARGETS"
+    start_x
+    x0=$(xserver_cpu_ms)
+    times=$( { time "$TARVOK" -R -C -O out.txt list.txt >/dev/null 2>&1; } 2>&1 )
+    x1=$(xserver_cpu_ms)
+    report_run window "$times" "$TARGETS"
+    echo "window_xserver_cpu_ms $(( ${x1%.*} - ${x0%.*} ))"
+    ;;
+  startup)
+    make_list 1
+    start_x
+    # The window manager lists a client as soon as it manages (maps) it.
+    : > clients.txt
+    xprop -root -spy _NET_CLIENT_LIST > clients.txt 2>/dev/null &
+    XPIDS+=($!)
+    sleep 0.2
+    before=$(wc -l < clients.txt)
+    # Target text without a run: the window stays until it is closed.
+    printf '127.0.0.1\r\n' > one.txt
+    t0=$(now_ms)
+    "$TARVOK" one.txt >/dev/null 2>&1 &
+    APP=$!
+    XPIDS+=($APP)
+    mapped=""
+    for _ in $(seq 1 20000); do
+      if [ "$(wc -l < clients.txt)" -gt "$before" ] && grep -q '0x' <(tail -n 1 clients.txt); then mapped=$(now_ms); break; fi
+      sleep 0.001
+    done
+    kill "$APP" 2>/dev/null || true
+    wait "$APP" 2>/dev/null || true
+    [ -n "$mapped" ] || { echo "run_program: the window never appeared" >&2; exit 1; }
+    echo "startup_window_ms $(( mapped - t0 ))"
+    unset DISPLAY
+    rm -f out.txt
+    t0=$(now_ms)
+    "$TARVOK" -H -C -R -O out.txt list.txt >/dev/null 2>&1
+    echo "startup_command_ms $(( $(now_ms) - t0 ))"
+    ;;
+  *)
+    echo "run_program: unknown case $CASE" >&2
+    exit 2
+    ;;
+  esac
+  exit 0
+fi
+
+TARVOK=""
+TARGETS=10000
+RUNS=3
+DISPLAY_NO=$(( 100 + $$ % 400 ))
+while getopts "t:n:r:d:" opt; do
+  case "$opt" in
+  t) TARVOK=$OPTARG ;;
+  n) TARGETS=$OPTARG ;;
+  r) RUNS=$OPTARG ;;
+  d) DISPLAY_NO=$OPTARG ;;
+  *) exit 2 ;;
+  esac
+done
+shift $((OPTIND - 1))
+CASES=("$@")
+[ ${#CASES[@]} -gt 0 ] || CASES=(command window startup)
+if [ -z "$TARVOK" ]; then
+  for candidate in "$HERE"/../build*/src/app/tarvok; do
+    if [ -x "$candidate" ]; then TARVOK=$candidate; break; fi
+  done
+fi
+[ -n "$TARVOK" ] && [ -x "$TARVOK" ] || { echo "run_program: tarvok not found; pass -t" >&2; exit 2; }
+TARVOK=$(readlink -f "$TARVOK")
+UNSHARE=(unshare -n)
+[ "$(id -u)" -eq 0 ] || UNSHARE=(unshare -r -n)
+
+RESULTS=$(mktemp)
+trap 'rm -f "$RESULTS"' EXIT
+for case_ in "${CASES[@]}"; do
+  for ((run = 1; run <= RUNS; run++)); do
+    "${UNSHARE[@]}" "$0" --inside "$case_" "$TARVOK" "$TARGETS" "$DISPLAY_NO" | tee -a "$RESULTS" | sed "s/^/# $case_ run $run: /" >&2
+  done
+done
+echo "floor_ms $TARGETS"
+# Medians per name.
+sort -k1,1 -k2,2n "$RESULTS" | awk '
+  { v[$1, ++n[$1]] = $2; if (!($1 in seen)) { seen[$1] = 1; order[++k] = $1 } }
+  END { for (i = 1; i <= k; i++) { name = order[i]; c = n[name]; m = (c % 2) ? v[name, (c + 1) / 2] : (v[name, c / 2] + v[name, c / 2 + 1]) / 2; print name, m } }'

@@ -1,0 +1,291 @@
+// The editor commands of the 編集 menu and of Memo1's context menu, and
+// find and replace. Every command acts on Memo1, whichever control has the
+// focus. While a run is in progress the 編集 menu is disabled and the editor
+// is read-only: the context menu and its shortcuts still reach the commands,
+// and the ones that would change the text do nothing.
+
+#include "ui/FindDialog.h"
+#include "ui/MainWindow.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace tarvok {
+
+namespace {
+
+QKeySequence sequenceOf(const QKeyEvent* e)
+{
+    return QKeySequence(QKeyCombination(e->modifiers() & ~Qt::KeypadModifier, Qt::Key(e->key())));
+}
+
+// Memo1's context menu replaces the editor's own, and its shortcuts are
+// looked up before the menu bar's while the editor has the focus: the
+// editor claims those keys and hands them to the menu's items.
+class EditorMenuFilter : public QObject {
+public:
+    EditorMenuFilter(QPlainTextEdit* editor, QMenu* menu) : QObject(editor), editor_(editor), menu_(menu) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != editor_)
+            return false;
+        switch (event->type()) {
+        case QEvent::ShortcutOverride:
+            if (itemFor(static_cast<QKeyEvent*>(event))) {
+                event->accept();
+                return true;
+            }
+            return false;
+        case QEvent::KeyPress:
+            if (QAction* a = itemFor(static_cast<QKeyEvent*>(event))) {
+                a->trigger();
+                return true;
+            }
+            return false;
+        case QEvent::ContextMenu:
+            menu_->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QAction* itemFor(const QKeyEvent* e) const
+    {
+        const QKeySequence key = sequenceOf(e);
+        for (QAction* a : menu_->actions())
+            if (!a->isSeparator() && a->isEnabled() && !a->shortcut().isEmpty() && a->shortcut() == key)
+                return a;
+        return nullptr;
+    }
+
+    QPlainTextEdit* editor_;
+    QMenu* menu_;
+};
+
+// The selected text with its line ends as "\n".
+QString selectedPlainText(const QTextCursor& c)
+{
+    QString s = c.selectedText();
+    s.replace(QChar::ParagraphSeparator, u'\n');
+    s.replace(QChar::LineSeparator, u'\n');
+    return s;
+}
+
+} // namespace
+
+void TTarvokMain::createEditCommands()
+{
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    // Each item copies the caption and shortcut of its 編集 menu item and
+    // runs the same handler.
+    auto item = [this](const char* name, QAction* like, void (TTarvokMain::*slot)()) {
+        auto* a = new QAction(like->text(), PopupMenu2);
+        a->setObjectName(QLatin1String(name));
+        a->setShortcut(like->shortcut());
+        a->setShortcutContext(Qt::WidgetShortcut);
+        connect(a, &QAction::triggered, this, slot);
+        PopupMenu2->addAction(a);
+        return a;
+    };
+    auto separator = [this](const char* name) { PopupMenu2->addSeparator()->setObjectName(QLatin1String(name)); };
+    pmnUndo = item("pmnUndo", mnuUndo, &TTarvokMain::mnuUndoClick);
+    separator("N10");
+    pmnCut = item("pmnCut", mnuCut, &TTarvokMain::mnuCutClick);
+    pmnCopy = item("pmnCopy", mnuCopy, &TTarvokMain::mnuCopyClick);
+    pmnPaste = item("pmnPaste", mnuPaste, &TTarvokMain::mnuPasteClick);
+    pmnDelete = item("pmnDelete", mnuDelete, &TTarvokMain::mnuDeleteClick);
+    separator("N11");
+    pmnFind = item("pmnFind", mnuFind, &TTarvokMain::mnuFindClick);
+    pmnReplace = item("pmnReplace", mnuReplace, &TTarvokMain::mnuReplaceClick);
+    separator("N12");
+    pmnSelectAll = item("pmnSelectAll", mnuSelectAll, &TTarvokMain::mnuSelectAllClick);
+
+    Memo1->setContextMenuPolicy(Qt::DefaultContextMenu);
+    Memo1->installEventFilter(new EditorMenuFilter(Memo1, PopupMenu2));
+
+    // The 編集 menu follows the busy flag, so that its shortcuts are refused
+    // during a run even though they never open the menu.
+    connect(&run(), &RunController::busyChanged, this, &TTarvokMain::Edit1Click);
+    Edit1Click();
+}
+
+void TTarvokMain::Edit1Click()
+{
+    const bool idle = !run().Busy();
+    for (QAction* a : Edit1->actions())
+        if (!a->isSeparator())
+            a->setEnabled(idle);
+}
+
+void TTarvokMain::mnuUndoClick()
+{
+    if (!Memo1->isReadOnly())
+        Memo1->undo();
+}
+
+void TTarvokMain::mnuCutClick()
+{
+    if (!Memo1->isReadOnly())
+        Memo1->cut();
+}
+
+void TTarvokMain::mnuCopyClick()
+{
+    Memo1->copy();
+}
+
+void TTarvokMain::mnuPasteClick()
+{
+    if (!Memo1->isReadOnly())
+        Memo1->paste();
+}
+
+void TTarvokMain::mnuDeleteClick()
+{
+    QTextCursor c = Memo1->textCursor();
+    if (Memo1->isReadOnly() || !c.hasSelection())
+        return;
+    c.removeSelectedText();
+    Memo1->setTextCursor(c);
+}
+
+void TTarvokMain::mnuSelectAllClick()
+{
+    Memo1->selectAll();
+    if (Page1->currentWidget() == tabMemo)
+        Memo1->setFocus();
+}
+
+void TTarvokMain::mnuFindClick()
+{
+    Page1->setCurrentWidget(tabMemo);
+    if (!Find1) {
+        Find1 = new TFindDialog(this);
+        connect(Find1, &TFindDialog::Find, this, &TTarvokMain::Find1Find);
+    }
+    Find1->show();
+    Find1->raise();
+    Find1->activateWindow();
+    Find1->edtFindText->setFocus();
+    Find1->edtFindText->selectAll();
+}
+
+void TTarvokMain::mnuReplaceClick()
+{
+    Page1->setCurrentWidget(tabMemo);
+    if (!Replace1) {
+        Replace1 = new TReplaceDialog(this);
+        connect(Replace1, &TReplaceDialog::Find, this, &TTarvokMain::Replace1Find);
+        connect(Replace1, &TReplaceDialog::Replace, this, &TTarvokMain::Replace1Replace);
+    }
+    Replace1->show();
+    Replace1->raise();
+    Replace1->activateWindow();
+    Replace1->edtFindText->setFocus();
+    Replace1->edtFindText->selectAll();
+}
+
+bool TTarvokMain::FindNext(const QString& text, bool matchCase)
+{
+    // An empty text would be "found" where the search starts, every time.
+    if (text.isEmpty())
+        return false;
+    QTextCursor c = Memo1->textCursor();
+    const int start = c.selectionEnd();
+    // Positions in the plain text are those of the document: each line end
+    // counts one character in both.
+    const qsizetype at =
+        Memo1->toPlainText().indexOf(text, start, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+    if (at < 0)
+        return false;
+    Memo1->setFocus();
+    c.setPosition(int(at));
+    c.setPosition(int(at + text.size()), QTextCursor::KeepAnchor);
+    Memo1->setTextCursor(c);
+    return true;
+}
+
+void TTarvokMain::Find1Find()
+{
+    FindNext(Find1->FindText(), Find1->MatchCase());
+    Find1->activateWindow();
+}
+
+void TTarvokMain::Replace1Find()
+{
+    FindNext(Replace1->FindText(), Replace1->MatchCase());
+    Replace1->activateWindow();
+}
+
+void TTarvokMain::Replace1Replace(bool all)
+{
+    Memo1->setUpdatesEnabled(false);
+    const bool matchCase = Replace1->MatchCase();
+    const Qt::CaseSensitivity cs = matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    const QString findText = Replace1->FindText();
+    const QString replacement = Replace1->ReplaceText();
+    const bool editable = !Memo1->isReadOnly() && !findText.isEmpty();
+
+    // One undo step for the whole command.
+    QTextCursor edit = Memo1->textCursor();
+    edit.beginEditBlock();
+
+    // A selection that is the search text is replaced first (case-blind
+    // unless the match-case box is checked, like the search itself).
+    if (editable && edit.hasSelection() && selectedPlainText(edit).compare(findText, cs) == 0) {
+        edit.insertText(replacement);
+        Memo1->setTextCursor(edit);
+    }
+
+    if (all) {
+        if (editable) {
+            // Every occurrence after the caret, each search going on behind
+            // the text just inserted, so that a replacement holding the
+            // search text is never replaced again. The document changes once,
+            // from the first occurrence to the end of the last.
+            const QString text = Memo1->toPlainText();
+            const qsizetype start = Memo1->textCursor().selectionEnd();
+            qsizetype from = start, first = -1;
+            QString replaced;
+            for (;;) {
+                const qsizetype at = text.indexOf(findText, from, cs);
+                if (at < 0)
+                    break;
+                if (first < 0)
+                    first = at;
+                else
+                    replaced += QStringView(text).mid(from, at - from);
+                replaced += replacement;
+                from = at + findText.size();
+            }
+            if (first >= 0) {
+                QTextCursor c(Memo1->document());
+                c.setPosition(int(first));
+                c.setPosition(int(from), QTextCursor::KeepAnchor);
+                c.insertText(replaced);
+                Memo1->setFocus();
+                Memo1->setTextCursor(c);
+            }
+        }
+    } else {
+        FindNext(findText, matchCase);
+    }
+
+    edit.endEditBlock();
+    Replace1->activateWindow();
+    Memo1->setUpdatesEnabled(true);
+}
+
+} // namespace tarvok

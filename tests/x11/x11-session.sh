@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# The tarvok executable in a real X server with a window manager, driven by
+# xdotool: x11-session.sh <tarvok> <case>, case one of
+#   title    the main window's title as the window manager shows it
+#   version  the version box opens once; its toolbar button is disabled
+#            while it is open and enabled again after it closed
+#   find     Ctrl+F opens the find dialog
+# Starts its own Xvfb (on a free display it picks itself) and openbox. Exit
+# 77 (skipped) when Xvfb, openbox, xdotool or ImageMagick are missing, or
+# when no network namespace can be made for the program's ICMP socket.
+set -u
+TARVOK=$(readlink -f "$1")
+CASE=$2
+export LC_ALL=C.UTF-8
+for tool in Xvfb openbox xdotool xprop import; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "x11: $tool is not installed; skipped" >&2
+    exit 77
+  fi
+done
+# The program opens its ICMP socket at start: it runs in a network namespace
+# of its own, where nothing it could send leaves the machine.
+if [ "$(id -u)" -eq 0 ]; then NETNS=(unshare -n)
+elif unshare -rn true 2>/dev/null; then NETNS=(unshare -rn)
+else
+  echo "x11: no network namespace for the program; skipped" >&2
+  exit 77
+fi
+
+WORK=$(mktemp -d /tmp/tarvok-x11.XXXXXX)
+PIDS=()
+cleanup() {
+  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; wait "${PIDS[i]}" 2>/dev/null; done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# Xvfb writes the display number it chose to the descriptor given.
+exec 3> "$WORK/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > "$WORK/xvfb.log" 2>&1 &
+PIDS+=($!)
+exec 3>&-
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+if [ ! -s "$WORK/display" ]; then
+  echo "x11: Xvfb did not start; skipped" >&2
+  cat "$WORK/xvfb.log" >&2
+  exit 77
+fi
+export DISPLAY=":$(head -n1 "$WORK/display")"
+openbox > "$WORK/openbox.log" 2>&1 &
+PIDS+=($!)
+for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+
+env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TARVOK_HOME="$WORK" "${NETNS[@]}" "$TARVOK" > "$WORK/tarvok.log" 2>&1 &
+PIDS+=($!)
+
+status=0
+fail() { echo "FAIL - $*"; status=1; }
+ok() { echo "ok   - $*"; }
+
+# Windows of the program whose _NET_WM_NAME is exactly $1.
+windows_named() {
+  local w
+  for w in $(xdotool search --onlyvisible --pid "${PIDS[2]}" 2>/dev/null); do
+    [ "$(xprop -id "$w" -notype _NET_WM_NAME 2>/dev/null | sed -n 's/^_NET_WM_NAME = "\(.*\)"$/\1/p')" = "$1" ] && echo "$w"
+  done
+}
+wait_count() { # name count
+  for _ in $(seq 100); do [ "$(windows_named "$1" | wc -l)" -eq "$2" ] && return 0; sleep 0.1; done
+  return 1
+}
+# Whether the magenta of the tulip shows in the main window's toolbar, i.e.
+# whether btnVersion is drawn enabled.
+tulip_in_toolbar() {
+  local geo x y
+  geo=$(xdotool getwindowgeometry --shell "$MAIN")
+  x=$(echo "$geo" | sed -n 's/^X=//p'); y=$(echo "$geo" | sed -n 's/^Y=//p')
+  import -window root -crop "532x80+$x+$y" -depth 8 txt:- 2>/dev/null | grep -qi '#E628C8'
+}
+
+if ! wait_count "Tarvok - Tarvok.def" 1; then
+  fail "no main window titled \"Tarvok - Tarvok.def\"; windows:"
+  for w in $(xdotool search --pid "${PIDS[2]}" 2>/dev/null); do xprop -id "$w" _NET_WM_NAME; done
+  cat "$WORK/tarvok.log"
+  exit 1
+fi
+MAIN=$(windows_named "Tarvok - Tarvok.def")
+xdotool windowactivate --sync "$MAIN" 2>/dev/null
+sleep 0.5
+
+case "$CASE" in
+title)
+  ok "main window titled \"Tarvok - Tarvok.def\" by the window manager"
+  [ "$(xprop -id "$MAIN" -notype WM_ICON_NAME _NET_WM_ICON 2>/dev/null | grep -c '_NET_WM_ICON')" -ge 1 ] &&
+    ok "main window has an icon" || fail "main window has no icon"
+  ;;
+version)
+  box="Tarvok のバージョン情報"
+  tulip_in_toolbar && ok "version button enabled before" || fail "version button not drawn enabled before"
+  xdotool key --window "$MAIN" alt+h && sleep 0.3 && xdotool key v
+  wait_count "$box" 1 && ok "ヘルプ > バージョン情報 opens the version box" || fail "no version box"
+  sleep 0.5
+  ! tulip_in_toolbar && ok "version button disabled while the box is open" || fail "version button still enabled"
+  # A second request, by the menu and by a click on the button, opens nothing.
+  xdotool windowactivate --sync "$MAIN" 2>/dev/null
+  xdotool key --window "$MAIN" alt+h && sleep 0.3 && xdotool key v Escape
+  sleep 0.5
+  [ "$(windows_named "$box" | wc -l)" -eq 1 ] && ok "a second request opens no second box" ||
+    fail "$(windows_named "$box" | wc -l) version boxes"
+  xdotool windowactivate --sync "$(windows_named "$box")" 2>/dev/null
+  xdotool key Escape
+  wait_count "$box" 0 && ok "Escape closes the box" || fail "the box stays after Escape"
+  sleep 0.5
+  tulip_in_toolbar && ok "version button enabled again" || fail "version button still disabled after closing"
+  ;;
+find)
+  xdotool key --window "$MAIN" ctrl+f
+  wait_count "検索" 1 && ok "Ctrl+F opens the find dialog" || fail "no find dialog after Ctrl+F"
+  ;;
+*)
+  echo "unknown case $CASE" >&2
+  exit 2
+  ;;
+esac
+exit "$status"
