@@ -142,6 +142,7 @@ void RunController::mnuClearClick()
         return;
     results_.clear();
     stats_.clear();
+    history_.clear();
 }
 
 void RunController::ListView1ColumnClick(int column)
@@ -349,6 +350,7 @@ void RunController::KtICMP1Reply(int Status, const QString& IPAddress, quint32 R
         results_.append(now, currentAddress_, currentComment_, Status, IPAddress, RTT);
         hooks_->ApplyAlertRules(state, dateTime, currentAddress_, currentComment_, j.message, j.isNG);
         RecordJudgement(state, j, RTT, prefs_);
+        history_.record(currentIndex_, clock_.monotonicMs(), Status == 0, RTT);
         view_.resultAppended();
         hooks_->WriteLogLine(BuildLogLine(j.result, dateTime, currentAddress_, j.ipAddress, j.statusInfo,
                                           currentComment_));
@@ -373,6 +375,7 @@ void RunController::RebuildStatistics()
 {
     states_.assign(static_cast<size_t>(targets_.count()), TargetState{});
     stats_.rebuild(targets_.addresses(), targets_.comments());
+    history_.reset(targets_.addresses(), targets_.comments(), clock_.localNow(), clock_.monotonicMs());
 }
 
 void RunController::RefreshStatRow(int targetIndex)

@@ -31,6 +31,7 @@
 // ("定期実行待機中。", the resets, Interval minutes) and the next cycle.
 
 #include "icmp/KtIcmp.h"
+#include "monitor/LatencyHistory.h"
 #include "monitor/Statistics.h"
 #include "monitor/StatisticsModel.h"
 #include "monitor/TargetState.h"
@@ -131,6 +132,9 @@ public:
     std::vector<TargetState>& targetStates() { return states_; }
     ResultModel& resultModel() { return results_; }
     StatModel& statModel() { return stats_; }
+    // Every judged echo of the current run, for the latency graph: begun
+    // afresh with the statistics, emptied by mnuClearClick().
+    const LatencyHistory& latencyHistory() const { return history_; }
     const ListSortMemory& resultSortMemory() const { return resultSort_; }
     const ListSortMemory& statSortMemory() const { return statSort_; }
 
@@ -181,6 +185,7 @@ private:
     std::vector<TargetState> states_;
     ResultModel results_;
     StatModel stats_;
+    LatencyHistory history_;
     ListSortMemory resultSort_;
     ListSortMemory statSort_;
 

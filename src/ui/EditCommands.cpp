@@ -8,7 +8,6 @@
 #include "ui/MainWindow.h"
 
 #include <QAction>
-#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,9 +25,9 @@ QKeySequence sequenceOf(const QKeyEvent* e)
     return QKeySequence(QKeyCombination(e->modifiers() & ~Qt::KeypadModifier, Qt::Key(e->key())));
 }
 
-// Memo1's context menu replaces the editor's own, and its shortcuts are
-// looked up before the menu bar's while the editor has the focus: the
-// editor claims those keys and hands them to the menu's items.
+// The shortcuts of Memo1's context menu are looked up before the menu
+// bar's while the editor has the focus: the editor claims those keys and
+// hands them to the menu's items.
 class EditorMenuFilter : public QObject {
 public:
     EditorMenuFilter(QPlainTextEdit* editor, QMenu* menu) : QObject(editor), editor_(editor), menu_(menu) {}
@@ -51,9 +50,6 @@ protected:
                 return true;
             }
             return false;
-        case QEvent::ContextMenu:
-            menu_->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
-            return true;
         default:
             return false;
         }
@@ -112,7 +108,11 @@ void TTarvokMain::createEditCommands()
     separator("N12");
     pmnSelectAll = item("pmnSelectAll", mnuSelectAll, &TTarvokMain::mnuSelectAllClick);
 
-    Memo1->setContextMenuPolicy(Qt::DefaultContextMenu);
+    // PopupMenu2 instead of the editor's own menu (the position is in the
+    // coordinates of the editor's viewport).
+    Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Memo1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { PopupMenu2->popup(Memo1->viewport()->mapToGlobal(pos)); });
     Memo1->installEventFilter(new EditorMenuFilter(Memo1, PopupMenu2));
 
     // The 編集 menu follows the busy flag, so that its shortcuts are refused

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -194,8 +195,9 @@ TEST(EditCommands, EditorCommandsActOnTheEditorWhateverHasTheFocus)
     EXPECT_TRUE(r.w->Find1->isVisible());
 
     // The editor's context menu is PopupMenu2, not the editor's own.
-    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), r.w->Memo1->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(r.w->Memo1, &menuEvent);
+    QWidget* viewport = r.w->Memo1->viewport();
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), viewport->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(viewport, &menuEvent);
     EXPECT_TRUE(r.w->PopupMenu2->isVisible());
     r.w->PopupMenu2->close();
 }
