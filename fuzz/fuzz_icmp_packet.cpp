@@ -1,35 +1,95 @@
-// Feeds arbitrary bytes to every parser of received ICMP data. The first
-// bytes choose the probe in flight and the error-queue fields, the rest is
-// the packet. An answer must always be about that probe.
+// Every parser of received ICMP data, over arbitrary bytes. The first bytes
+// choose the probe in flight and the socket's side information, the rest is
+// the packet. Whatever is accepted must be the answer to that probe: its
+// identifier and sequence, from the host pinged (echo replies) or quoting a
+// request to it (errors), with a status of the table.
 
+#include "FuzzSupport.h"
 #include "icmp/IcmpPacket.h"
-
-#include <cstdlib>
 
 using namespace tarvok::icmp;
 
+namespace {
+
+quint16 be16(const uint8_t* p) { return static_cast<quint16>(p[0] << 8 | p[1]); }
+quint32 addressAt(const uint8_t* p)
+{
+    quint32 a;
+    std::memcpy(&a, p, 4);
+    return a;
+}
+bool multicast(quint32 netOrder) { return (reinterpret_cast<const uint8_t*>(&netOrder)[0] & 0xf0) == 0xe0; }
+bool fromDest(quint32 from, const ProbeKey& k) { return k.dest == 0 || multicast(k.dest) || from == k.dest; }
+bool errorStatus(int s) { return s >= 11001 && s <= 11255; }
+
+// An echo request header carrying the probe's identifier and sequence.
+bool isProbe(std::span<const uint8_t> b, size_t at, const ProbeKey& k)
+{
+    return at + 8 <= b.size() && b[at] == 8 && b[at + 1] == 0 && be16(&b[at + 4]) == k.identifier
+           && be16(&b[at + 6]) == k.sequence;
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 12)
-        return 0;
+    fuzz::Input in(data, size);
     ProbeKey probe;
-    probe.identifier = static_cast<quint16>(data[0] << 8 | data[1]);
-    probe.sequence = static_cast<quint16>(data[2] << 8 | data[3]);
-    probe.dest = (data[4] & 1) ? static_cast<quint32>(data[5]) << 24 | 0x0a : 0;
+    probe.identifier = in.u16();
+    probe.sequence = in.u16();
+    const quint32 dest = in.u32();
+    const uint8_t flags = in.byte();
+    std::memcpy(&probe.dest, &dest, 4);
+    if (flags & 1)
+        probe.dest = 0; // destination unknown: not checked
     QueuedError error;
-    error.errnoValue = data[6];
-    error.origin = data[7] & 3;
-    error.type = data[8];
-    error.code = data[9];
-    error.offender = data[10];
-    const std::span<const uint8_t> packet(data + 12, size - 12);
+    error.errnoValue = in.byte();
+    error.origin = in.byte() & 3;
+    error.type = in.byte();
+    error.code = in.byte();
+    error.offender = in.u32();
+    error.dest = (flags & 2) ? 0 : in.u32();
+    const quint32 from = (flags & 4) ? probe.dest : in.u32();
+    const quint8 ttl = in.byte();
+    const QByteArray rest = in.rest();
+    const std::span<const uint8_t> p(reinterpret_cast<const uint8_t*>(rest.constData()), rest.size());
 
-    auto check = [&](const std::optional<tarvok::ProbeAnswer>& a) {
-        if (a && a->status != 0 && (a->status < 11001 || a->status > 11255))
-            std::abort();
-    };
-    check(parseRawPacket(packet, probe));
-    check(parseDatagramPacket(packet, 1, data[11], probe));
-    check(parseQueuedError(error, packet, probe));
+    if (auto a = parseRawPacket(p, probe)) {
+        FUZZ_CHECK(p.size() >= 28);
+        const size_t ihl = (p[0] & 0x0f) * 4u;
+        FUZZ_CHECK((p[0] >> 4) == 4 && ihl >= 20 && p[9] == 1);
+        FUZZ_CHECK(a->from == addressAt(&p[12]) && a->ttl == p[8]);
+        const size_t total = be16(&p[2]);
+        FUZZ_CHECK(total <= p.size() && total >= ihl + 8);
+        if (a->status == 0) {
+            FUZZ_CHECK(p[ihl] == 0 && p[ihl + 1] == 0);
+            FUZZ_CHECK(be16(&p[ihl + 4]) == probe.identifier && be16(&p[ihl + 6]) == probe.sequence);
+            FUZZ_CHECK(fromDest(a->from, probe));
+        } else {
+            FUZZ_CHECK(errorStatus(a->status));
+            // The quoted request: an IPv4 header to the destination, then our echo request.
+            const size_t inner = ihl + 8;
+            FUZZ_CHECK(inner + 20 <= total);
+            const size_t innerIhl = (p[inner] & 0x0f) * 4u;
+            FUZZ_CHECK(innerIhl >= 20);
+            FUZZ_CHECK(probe.dest == 0 || addressAt(&p[inner + 16]) == probe.dest);
+            FUZZ_CHECK(isProbe(p.first(total), inner + innerIhl, probe));
+        }
+    }
+
+    if (auto a = parseDatagramPacket(p, from, ttl, probe)) {
+        FUZZ_CHECK(a->status == 0 && a->from == from && a->ttl == ttl);
+        FUZZ_CHECK(p.size() >= 8 && p[0] == 0 && p[1] == 0);
+        FUZZ_CHECK(be16(&p[4]) == probe.identifier && be16(&p[6]) == probe.sequence);
+        FUZZ_CHECK(fromDest(from, probe));
+    }
+
+    if (auto a = parseQueuedError(error, p, probe)) {
+        FUZZ_CHECK(errorStatus(a->status));
+        FUZZ_CHECK(isProbe(p, 0, probe));
+        FUZZ_CHECK(probe.dest == 0 || error.dest == 0 || error.dest == probe.dest);
+        FUZZ_CHECK(error.origin == 1 || error.origin == 2);
+        FUZZ_CHECK(a->from == (error.origin == 2 ? error.offender : 0));
+    }
     return 0;
 }

@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iputils-ping libcap2-bin procps
   fonts-ipafont-gothic qt6-translations-l10n
+  clang libclang-rt-14-dev
   # packaging, manual pages, user guide and its screenshots
   dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db groff-base
   cmark-gfm librsvg2-bin xvfb openbox xdotool imagemagick x11-utils

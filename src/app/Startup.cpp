@@ -4,7 +4,9 @@
 #include "app/SignalNotifier.h"
 #include "app/TarvokWindow.h"
 #include "base/Clock.h"
+#include "base/Privileges.h"
 #include "icmp/KtIcmp.h"
+#include "icmp/SocketTransport.h"
 #include "run/LocalAddress.h"
 #include "ui/Images.h"
 #include "ui/SelectionCommands.h"
@@ -352,6 +354,14 @@ int runTarvok(int argc, char** argv)
     if (early.action == CommandLine::ShowVersion) {
         printTo(stdout, versionText());
         return 0;
+    }
+
+    // The one privileged step comes first: the ICMP socket. Every privilege
+    // goes right after it, before any file is read or program started.
+    preopenIcmpSocket();
+    if (QString why; !dropPrivileges(&why)) {
+        printTo(stderr, QStringLiteral("Tarvok: 特権を手放せないため終了します (%1)\n").arg(why));
+        return 1;
     }
 
     selectPlatformForEnvironment();

@@ -64,9 +64,9 @@ int writeInPlace(const QByteArray& target, const QByteArray& data)
 
 } // namespace
 
-bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error)
+bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error, NewFileMode mode)
 {
-    AtomicFileWriter w(path);
+    AtomicFileWriter w(path, mode);
     if (w.open() && w.write(data) && w.commit())
         return true;
     if (error)
@@ -74,7 +74,7 @@ bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error
     return false;
 }
 
-AtomicFileWriter::AtomicFileWriter(const QString& path) : path_(path) {}
+AtomicFileWriter::AtomicFileWriter(const QString& path, NewFileMode mode) : path_(path), newMode_(mode) {}
 
 AtomicFileWriter::~AtomicFileWriter()
 {
@@ -187,7 +187,8 @@ bool AtomicFileWriter::commit()
             (void)::fchown(fd_, uid_t(-1), gid_t(oldGid_));
         ok = ::fchmod(fd_, mode_t(oldMode_)) == 0;
     } else {
-        ok = ::fchmod(fd_, newFileMode()) == 0;
+        const mode_t othersMayNotWrite = newMode_ == NewFileMode::NotWritableByOthers ? 022 : 0;
+        ok = ::fchmod(fd_, newFileMode() & ~othersMayNotWrite) == 0;
     }
     ok = ok && ::fsync(fd_) == 0;
     int err = errno;

@@ -15,8 +15,15 @@
 
 namespace tarvok {
 
+// Permissions of a file that does not exist yet (an existing file keeps its
+// own): read and write for everybody less the process's umask, or that with
+// group and others never allowed to write (a file that names programs to
+// start).
+enum class NewFileMode { FollowUmask, NotWritableByOthers };
+
 // Returns true on success; on failure *error (when given) holds a description.
-bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error = nullptr);
+bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error = nullptr,
+                     NewFileMode mode = NewFileMode::FollowUmask);
 
 // The same save for content that is produced piece by piece (a report of a
 // million rows): open(), write() the pieces in order, then commit(). Nothing
@@ -28,7 +35,7 @@ bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error
 // in place, the pieces are held until commit() instead.)
 class AtomicFileWriter {
 public:
-    explicit AtomicFileWriter(const QString& path);
+    explicit AtomicFileWriter(const QString& path, NewFileMode mode = NewFileMode::FollowUmask);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -46,6 +53,7 @@ private:
     void discard();
 
     QString path_;
+    NewFileMode newMode_;
     QByteArray target_;  // the file replaced (a link's target)
     QByteArray temp_;    // the temporary file, while there is one
     int fd_ = -1;

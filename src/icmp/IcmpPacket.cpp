@@ -55,6 +55,17 @@ bool isOurRequest(std::span<const uint8_t> icmpHeader, const ProbeKey& probe)
            && be16(&icmpHeader[4]) == probe.identifier && be16(&icmpHeader[6]) == probe.sequence;
 }
 
+// Did an echo reply from `from` come from the host the probe went to?
+bool fromProbeDestination(quint32 from, const ProbeKey& probe)
+{
+    if (probe.dest == 0)
+        return true;
+    const auto* d = reinterpret_cast<const uint8_t*>(&probe.dest);
+    if ((d[0] & 0xf0) == 0xe0)
+        return true; // 224.0.0.0/4
+    return from == probe.dest;
+}
+
 } // namespace
 
 quint16 internetChecksum(std::span<const uint8_t> bytes)
@@ -138,7 +149,8 @@ std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const
     answer.ttl = packet[8];
     const int type = icmp[0];
     if (type == kEchoReply) {
-        if (icmp[1] != 0 || be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence)
+        if (icmp[1] != 0 || be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence
+            || !fromProbeDestination(answer.from, probe))
             return std::nullopt;
         answer.status = kSuccess;
         return answer;
@@ -165,7 +177,7 @@ std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, qu
 {
     if (icmp.size() < kIcmpHeader || icmp[0] != kEchoReply || icmp[1] != 0)
         return std::nullopt;
-    if (be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence)
+    if (be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence || !fromProbeDestination(from, probe))
         return std::nullopt;
     ProbeAnswer answer;
     answer.status = kSuccess;
@@ -180,6 +192,8 @@ std::optional<ProbeAnswer> parseQueuedError(const QueuedError& error, std::span<
     // Only an entry that carries our request is ours: local entries of a
     // failed send carry none (the send itself reported that failure).
     if (!isOurRequest(original.first(std::min(original.size(), kIcmpHeader)), probe))
+        return std::nullopt;
+    if (probe.dest != 0 && error.dest != 0 && error.dest != probe.dest)
         return std::nullopt;
     ProbeAnswer answer;
     answer.from = error.offender;

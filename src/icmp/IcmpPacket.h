@@ -54,6 +54,12 @@ std::optional<int> statusOfIcmpError(int type, int code);
 // IP status of a failed send (errno of sendto).
 int statusOfSendErrno(int err);
 
+// An answer is ours only when it is about the probe in flight: its
+// identifier and sequence, and, when the probe's destination is known, an
+// echo reply must come from that destination (a multicast group excepted,
+// whose members answer from their own addresses) and an error must quote a
+// request to it.
+//
 // A packet as a raw ICMP socket delivers it: IPv4 header first. Accepts the
 // echo reply with our identifier and sequence (from = its source, ttl = its
 // IP header's TTL), and ICMP errors that embed our echo request (from = the
@@ -74,6 +80,8 @@ struct QueuedError {
     int type = 0;
     int code = 0;
     quint32 offender = 0;   // SO_EE_OFFENDER, network byte order; 0 = none
+    quint32 dest = 0;       // destination of the failed request (the entry's
+                            // address), network byte order; 0 = unknown
 };
 std::optional<ProbeAnswer> parseQueuedError(const QueuedError& error, std::span<const uint8_t> original,
                                             const ProbeKey& probe);

@@ -11,7 +11,9 @@
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace tarvok {
@@ -54,9 +56,67 @@ QString cannotOpenMessage(IcmpSocketKind kind, int err)
     return m;
 }
 
+struct OpenedSocket {
+    int fd = -1;
+    IcmpSocketKind kind = IcmpSocketKind::Datagram;
+    int err = 0;
+};
+
+// A datagram socket, a raw one, or (Auto) a datagram socket and else a raw one.
+OpenedSocket openIcmpSocket(IcmpSocketKind kind)
+{
+    OpenedSocket o;
+    if (kind != IcmpSocketKind::Raw) {
+        o.fd = openDatagram();
+        o.err = errno;
+        o.kind = IcmpSocketKind::Datagram;
+    }
+    if (o.fd < 0 && kind != IcmpSocketKind::Datagram) {
+        o.fd = openRaw();
+        o.err = errno;
+        o.kind = IcmpSocketKind::Raw;
+    }
+    return o;
+}
+
+// The socket opened by preopenIcmpSocket, waiting for its transport.
+struct Preopened {
+    IcmpSocketKind requested = IcmpSocketKind::Auto;
+    OpenedSocket socket;
+};
+std::optional<Preopened>& preopened()
+{
+    static std::optional<Preopened> p;
+    return p;
+}
+
 void setInt(int fd, int level, int name, int value)
 {
     (void)::setsockopt(fd, level, name, &value, sizeof value);
+}
+
+qint64 nanoseconds(const timespec& t)
+{
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+qint64 now(clockid_t clock)
+{
+    timespec t {};
+    clock_gettime(clock, &t);
+    return nanoseconds(t);
+}
+
+// The kernel's receive time stamp of a message (SO_TIMESTAMPNS), if any.
+bool receiveTime(msghdr& msg, timespec* out)
+{
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            std::memcpy(out, CMSG_DATA(c), sizeof *out);
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -65,19 +125,17 @@ IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) :
 {
     if (kind == IcmpSocketKind::Auto)
         kind = kindFromEnvironment();
-    int err = 0;
-    if (kind != IcmpSocketKind::Raw) {
-        fd_ = openDatagram();
-        err = errno;
-        kind_ = IcmpSocketKind::Datagram;
+    OpenedSocket opened;
+    if (auto& pre = preopened(); pre && pre->requested == kind) {
+        opened = pre->socket;
+        pre.reset();
+    } else {
+        opened = openIcmpSocket(kind);
     }
-    if (fd_ < 0 && kind != IcmpSocketKind::Datagram) {
-        fd_ = openRaw();
-        err = errno;
-        kind_ = IcmpSocketKind::Raw;
-    }
+    fd_ = opened.fd;
+    kind_ = opened.kind;
     if (fd_ < 0)
-        throw EICMPError(cannotOpenMessage(kind, err));
+        throw EICMPError(cannotOpenMessage(kind, opened.err));
 
     if (kind_ == IcmpSocketKind::Datagram) {
         // The kernel gives the socket its echo identifier when it is bound.
@@ -101,6 +159,9 @@ IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) :
                         | (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
         (void)::setsockopt(fd_, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
     }
+    // Every message carries the time the kernel received it: round trips are
+    // measured to that, not to when the event loop got round to reading.
+    setInt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, 1);
     buffer_.resize(65536 + 512);
     notifier_ = new QSocketNotifier(static_cast<qintptr>(fd_), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { onReadable(); });
@@ -140,6 +201,8 @@ int IcmpSocketTransport::send(const Probe& probe)
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = probe.dest;
     ssize_t n;
+    sentMonoNs_ = now(CLOCK_MONOTONIC);
+    sentRealNs_ = now(CLOCK_REALTIME);
     do {
         n = ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     } while (n < 0 && errno == EINTR);
@@ -154,6 +217,27 @@ int IcmpSocketTransport::send(const Probe& probe)
 void IcmpSocketTransport::abandon()
 {
     inFlight_ = false;
+}
+
+std::optional<ProbeAnswer> IcmpSocketTransport::pollAnswer()
+{
+    ProbeAnswer answer;
+    if (inFlight_ && drain(&answer))
+        return answer;
+    return std::nullopt;
+}
+
+qint64 IcmpSocketTransport::elapsedSinceSend(const timespec* arrival) const
+{
+    const qint64 untilNow = std::max<qint64>(0, now(CLOCK_MONOTONIC) - sentMonoNs_);
+    if (arrival) {
+        // The receive time is wall-clock time: trust it only within what the
+        // monotonic clock allows (the wall clock may have been set meanwhile).
+        const qint64 kernel = nanoseconds(*arrival) - sentRealNs_;
+        if (kernel >= 0 && kernel <= untilNow + 1'000'000)
+            return kernel / 1000;
+    }
+    return untilNow / 1000;
 }
 
 void IcmpSocketTransport::onReadable()
@@ -223,11 +307,15 @@ bool IcmpSocketTransport::readError(ProbeAnswer* answer, bool* matched)
             if (offender.sin_family == AF_INET)
                 qe.offender = offender.sin_addr.s_addr;
         }
+        if (msg.msg_namelen >= sizeof from && from.sin_family == AF_INET)
+            qe.dest = from.sin_addr.s_addr;
         const size_t len = std::min(static_cast<size_t>(n), buffer_.size());
         const icmp::ProbeKey key { identifier_, sequence_, dest_ };
         if (auto a = icmp::parseQueuedError(qe, std::span(buffer_.data(), len), key)) {
             *answer = *a;
             answer->sequence = sequence_;
+            timespec arrival {};
+            answer->elapsedUs = elapsedSinceSend(receiveTime(msg, &arrival) ? &arrival : nullptr);
             *matched = true;
         }
         break;
@@ -268,8 +356,25 @@ bool IcmpSocketTransport::readPacket(ProbeAnswer* answer, bool* matched)
     if (a) {
         *answer = *a;
         answer->sequence = sequence_;
+        timespec arrival {};
+        answer->elapsedUs = elapsedSinceSend(receiveTime(msg, &arrival) ? &arrival : nullptr);
         *matched = true;
     }
+    return true;
+}
+
+bool preopenIcmpSocket(IcmpSocketKind kind)
+{
+    if (kind == IcmpSocketKind::Auto)
+        kind = kindFromEnvironment();
+    auto& pre = preopened();
+    if (pre && pre->socket.fd >= 0)
+        ::close(pre->socket.fd);
+    pre.reset();
+    const OpenedSocket o = openIcmpSocket(kind);
+    if (o.fd < 0)
+        return false;
+    pre = Preopened { kind, o };
     return true;
 }
 

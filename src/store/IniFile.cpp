@@ -182,7 +182,7 @@ QByteArray IniFile::toBytes() const
 bool IniFile::save(QString* error) const
 {
     QString why;
-    if (path_.isEmpty() || !writeFileAtomic(path_, toBytes(), &why)) {
+    if (path_.isEmpty() || !writeFileAtomic(path_, toBytes(), &why, NewFileMode::NotWritableByOthers)) {
         if (error)
             *error = cannotWriteMessage(path_);
         return false;

@@ -13,7 +13,9 @@
 // the end of the file. Every other line (comments, blank lines, foreign
 // sections, lines that are not understood) is written back byte for byte.
 // save() writes the whole content to a temporary file and renames it over
-// the old one, so a failed save leaves the old file as it was.
+// the old one, so a failed save leaves the old file as it was. The file names
+// programs that alerts start, so a new one is never writable by group or
+// others, whatever the umask.
 
 #include <QByteArray>
 #include <QList>

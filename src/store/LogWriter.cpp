@@ -68,10 +68,20 @@ bool appendOrCreate(const QByteArray& path, const QByteArray& header, const QByt
     for (int round = 0; round < 8; ++round) {
         int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
         if (fd >= 0) {
-            // A failed write is not retried: part of the line may be on disk.
-            writeAll(fd, line);
+            // A full disk may take part of the line: the file is cut back to
+            // where it ended, unless another writer has appended meanwhile,
+            // and the line waits for its retries like one that found no file.
+            struct stat before {};
+            const bool sized = ::fstat(fd, &before) == 0;
+            const bool whole = writeAll(fd, line);
+            if (!whole && sized) {
+                struct stat after {};
+                if (::fstat(fd, &after) == 0 && after.st_size > before.st_size
+                    && after.st_size - before.st_size < line.size())
+                    (void)::ftruncate(fd, before.st_size);
+            }
             ::close(fd);
-            return true;
+            return whole;
         }
         if (errno != ENOENT)
             return false;
@@ -86,6 +96,8 @@ bool appendOrCreate(const QByteArray& path, const QByteArray& header, const QByt
             ::unlink(temp.constData());
             if (linked == 0)
                 return true;
+            if (!filled)
+                return false; // no room for the file (a full disk): retried later
             if (filled && err == EEXIST)
                 continue; // another writer created it: append to it
             if (filled && err != EPERM && err != EOPNOTSUPP && err != ENOSYS)
@@ -93,9 +105,11 @@ bool appendOrCreate(const QByteArray& path, const QByteArray& header, const QByt
         }
         fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            writeAll(fd, header + line);
+            const bool whole = writeAll(fd, header + line);
             ::close(fd);
-            return true;
+            if (!whole)
+                ::unlink(path.constData()); // no file without its whole header
+            return whole;
         }
         if (errno != EEXIST)
             return false;

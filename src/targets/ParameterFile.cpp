@@ -101,6 +101,12 @@ ParameterFileResult readParameterFile(const QString& path, RunParameters& p)
         r.message = QStringLiteral("ファイル %1 は開けません").arg(path);
         return r;
     }
+    return applyParameterBytes(bytes, p);
+}
+
+ParameterFileResult applyParameterBytes(const QByteArray& bytes, RunParameters& p)
+{
+    ParameterFileResult r;
     const text::Decoded decoded = text::decodeFileText(bytes);
     r.utf8 = decoded.utf8;
     const QStringList lines = text::splitLines(decoded.text);

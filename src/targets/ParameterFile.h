@@ -51,6 +51,8 @@ struct ParameterFileResult {
 // NotInteger, keys after it keep their values. Sorted and Parmanent are true
 // only for exactly "1"; ResolveHostName is false only for exactly "0".
 ParameterFileResult readParameterFile(const QString& path, RunParameters& inOut);
+// The same over the file's bytes, once they have been read.
+ParameterFileResult applyParameterBytes(const QByteArray& bytes, RunParameters& inOut);
 
 // Integer text as the parameter file accepts it: blanks around it, an
 // optional sign, then decimal digits, or hexadecimal after "$" or "0x"/"0X".

@@ -117,6 +117,25 @@ TEST(RawPacket, EchoReplyIsOursOnlyWithOurIdentifierAndSequence)
     EXPECT_FALSE(parseRawPacket(span(withIpHeader(buildEchoRequest(kId, kSeq, 8), "127.0.0.1", "127.0.0.1", 64)), kProbe));
 }
 
+TEST(EchoReply, FromAnotherHostIsNotOurs)
+{
+    // A reply with our identifier and sequence, but not from the host pinged.
+    const ProbeKey toDest { kId, kSeq, ip("10.0.0.99") };
+    EXPECT_TRUE(parseRawPacket(span(withIpHeader(echoReply(kId, kSeq), "10.0.0.99", "10.0.0.1", 62)), toDest));
+    EXPECT_FALSE(parseRawPacket(span(withIpHeader(echoReply(kId, kSeq), "10.0.0.98", "10.0.0.1", 62)), toDest));
+    EXPECT_TRUE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.99"), 60, toDest));
+    EXPECT_FALSE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.98"), 60, toDest));
+    // Members of a multicast group answer from their own addresses.
+    EXPECT_TRUE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.98"), 60, ProbeKey { kId, kSeq, ip("224.0.0.1") }));
+
+    // An error queue entry about a request to another destination.
+    const Bytes ours = buildEchoRequest(kId, kSeq, 56);
+    QueuedError other { EHOSTUNREACH, 2, 3, 1, ip("10.0.2.1"), ip("10.0.0.98") };
+    EXPECT_FALSE(parseQueuedError(other, span(ours), toDest));
+    other.dest = ip("10.0.0.99");
+    EXPECT_TRUE(parseQueuedError(other, span(ours), toDest));
+}
+
 TEST(RawPacket, MalformedPacketsAreRejected)
 {
     const Bytes ok = withIpHeader(echoReply(kId, kSeq), "10.0.0.99", "10.0.0.1", 62);

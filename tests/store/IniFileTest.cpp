@@ -1,6 +1,7 @@
 #include "support/TestFiles.h"
 #include "store/IniFile.h"
 
+#include "base/AtomicFile.h"
 #include "base/Cp932.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -36,6 +38,12 @@ IniFile parsed(const QByteArray& bytes)
 }
 
 
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
 
 QStringList entriesOf(const QString& dir)
 {
@@ -199,6 +207,41 @@ TEST(IniFile, SaveAndLoad)
     IniFile again;
     ASSERT_TRUE(again.load(path));
     EXPECT_EQ(again.readString("s", "k", ""), "v");
+}
+
+TEST(IniFile, NewFilesFollowTheUmaskButTheIniIsNeverWritableByOthers)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Case {
+        mode_t umask;
+        int iniMode;   // a new INI file
+        int plainMode; // any other new file
+    };
+    int n = 0;
+    for (const Case c : {Case {022, 0644, 0644}, Case {002, 0644, 0664}, Case {0, 0644, 0666}, Case {077, 0600, 0600}}) {
+        const QString ini = dir.filePath(QStringLiteral("t%1.ini").arg(n));
+        const QString plain = dir.filePath(QStringLiteral("t%1.txt").arg(n++));
+        const mode_t saved = ::umask(c.umask);
+        IniFile f;
+        f.setPath(ini);
+        f.writeString("S", "K", "v");
+        const bool iniSaved = f.save();
+        const bool plainSaved = writeFileAtomic(plain, "x");
+        ::umask(saved);
+        ASSERT_TRUE(iniSaved && plainSaved);
+        EXPECT_EQ(modeOf(ini), c.iniMode) << "umask " << c.umask;
+        EXPECT_EQ(modeOf(plain), c.plainMode) << "umask " << c.umask;
+    }
+    // An existing file keeps the mode its owner gave it.
+    const QString shared = dir.filePath("shared.ini");
+    writeBytes(shared, "[S]\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0664), 0);
+    IniFile f;
+    ASSERT_TRUE(f.load(shared));
+    f.writeString("S", "K", "v");
+    ASSERT_TRUE(f.save());
+    EXPECT_EQ(modeOf(shared), 0664);
 }
 
 TEST(IniFile, UnwritablePathGivesTheMessage)
