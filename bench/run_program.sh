@@ -59,10 +59,12 @@ if [ "${1:-}" = --inside ]; then
     if [ "$lines" -ne "$3" ]; then echo "run_program: $1 logged $lines of $3 echoes" >&2; exit 1; fi
   }
   start_x() {
-    export DISPLAY=":$DISPLAY_NO"
-    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # A display number of its own: Xvfb picks a free one and tells it.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
     XPIDS+=($!)
     XVFB_PID=$!
+    for _ in $(seq 1 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
+    export DISPLAY=":$(head -n 1 "$WORK/display")"
     for _ in $(seq 1 100); do xprop -root >/dev/null 2>&1 && break; sleep 0.05; done
     openbox >/dev/null 2>&1 &
     XPIDS+=($!)

@@ -9,13 +9,16 @@
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ "${1:-}" = --inside ]; then
-  BIN=$2 TARGETS=$3 ECHOES=$4 DISPLAY_NO=$5
+  BIN=$2 TARGETS=$3 ECHOES=$4
   ip link set lo up
   sysctl -q -w net.ipv4.ping_group_range="0 2147483647" >/dev/null 2>&1 || true
-  export DISPLAY=":$DISPLAY_NO" TARVOK_HOME
+  export TARVOK_HOME
   TARVOK_HOME=$(mktemp -d)
-  Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  # A display number of its own: Xvfb picks a free one and tells it.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$TARVOK_HOME/display" >/dev/null 2>&1 &
   XVFB=$!
+  for _ in $(seq 1 100); do [ -s "$TARVOK_HOME/display" ] && break; sleep 0.05; done
+  export DISPLAY=":$(head -n 1 "$TARVOK_HOME/display")"
   for _ in $(seq 1 100); do xprop -root >/dev/null 2>&1 && break; sleep 0.05; done
   openbox >/dev/null 2>&1 &
   WM=$!
@@ -37,5 +40,5 @@ BIN=$(readlink -f "$BIN")
 UNSHARE=(unshare -n)
 [ "$(id -u)" -eq 0 ] || UNSHARE=(unshare -r -n)
 for targets in 1000 65536; do
-  "${UNSHARE[@]}" "$0" --inside "$BIN" "$targets" "$ECHOES" $(( 500 + $$ % 300 ))
+  "${UNSHARE[@]}" "$0" --inside "$BIN" "$targets" "$ECHOES"
 done
