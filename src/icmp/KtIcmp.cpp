@@ -7,6 +7,7 @@
 
 #include <QPointer>
 #include <arpa/inet.h>
+#include <cstdio>
 #include <functional>
 
 // The engine is a state machine on the event loop. Each operation moves from
@@ -35,7 +36,9 @@ in_addr_t parseAddress(const QString& trimmed)
 QString dotted(quint32 addr)
 {
     const auto* b = reinterpret_cast<const unsigned char*>(&addr);
-    return QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
+    char text[16];
+    const int n = std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return QString::fromLatin1(text, n);
 }
 
 } // namespace
@@ -151,6 +154,12 @@ struct TKtICMP::Impl {
         timer = clock->singleShot(timeout, [this, t] {
             if (wait != Wait::Echo || token != t)
                 return;
+            // An answer that came in time may still be unread when this thread
+            // was busy: look once more before calling it a time-out.
+            if (const auto a = transport->pollAnswer(); a && a->sequence == sequence) {
+                onAnswered(*a);
+                return;
+            }
             transport->abandon();
             endEcho(icmp::kTimedOut, 0, 0, 0);
         });
@@ -160,9 +169,15 @@ struct TKtICMP::Impl {
     {
         if (wait != Wait::Echo || a.sequence != sequence)
             return; // late or foreign: the probe it belongs to is over
-        const qint64 rtt = std::max<qint64>(0, clock->monotonicMs() - sentAt);
+        const qint64 us =
+            a.elapsedUs >= 0 ? a.elapsedUs : std::max<qint64>(0, clock->monotonicMs() - sentAt) * 1000;
         transport->abandon();
-        endEcho(a.status, a.from, static_cast<quint32>(std::min<qint64>(rtt, 0xffffffff)), a.ttl);
+        if (us > qint64(timeout) * 1000) {
+            // It arrived after the time-out (read late by a busy thread).
+            endEcho(icmp::kTimedOut, 0, 0, 0);
+            return;
+        }
+        endEcho(a.status, a.from, static_cast<quint32>(std::min<qint64>(us / 1000, 0xffffffff)), a.ttl);
     }
 
     void endEcho(int status, quint32 from, quint32 rtt, quint8 replyTtl)
@@ -316,8 +331,8 @@ struct TKtICMP::Impl {
         }
         resolveTarget([this](bool ok, quint32 addr, const QString& official, bool byName) {
             if (!ok) {
-                reply(kUnknownHost, kNoAddress, 0, 0, QString());
                 pingPause();
+                reply(kUnknownHost, kNoAddress, 0, 0, QString());
                 return;
             }
             resolved = true;
@@ -345,11 +360,14 @@ struct TKtICMP::Impl {
         probe.payloadSize = payloadSize;
         probe.sequence = nextSequence++;
         sendProbe(probe, [this](int status, quint32 from, quint32 rtt, quint8 replyTtl) {
-            reply(status, from ? dotted(from) : kNoAddress, rtt, replyTtl, hostName);
             pingPause();
+            reply(status, from ? dotted(from) : kNoAddress, rtt, replyTtl, hostName);
         });
     }
 
+    // The pause after an echo starts when the echo has ended, before OnReply
+    // is fired: the time its handlers take is part of the pause rather than
+    // added to it (a handler that calls Cancel ends the pause).
     void pingPause()
     {
         ++round;

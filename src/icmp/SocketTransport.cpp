@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <optional>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace tarvok {
@@ -94,6 +95,30 @@ void setInt(int fd, int level, int name, int value)
     (void)::setsockopt(fd, level, name, &value, sizeof value);
 }
 
+qint64 nanoseconds(const timespec& t)
+{
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+qint64 now(clockid_t clock)
+{
+    timespec t {};
+    clock_gettime(clock, &t);
+    return nanoseconds(t);
+}
+
+// The kernel's receive time stamp of a message (SO_TIMESTAMPNS), if any.
+bool receiveTime(msghdr& msg, timespec* out)
+{
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            std::memcpy(out, CMSG_DATA(c), sizeof *out);
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) : IcmpTransport(parent)
@@ -134,6 +159,9 @@ IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) :
                         | (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
         (void)::setsockopt(fd_, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
     }
+    // Every message carries the time the kernel received it: round trips are
+    // measured to that, not to when the event loop got round to reading.
+    setInt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, 1);
     buffer_.resize(65536 + 512);
     notifier_ = new QSocketNotifier(static_cast<qintptr>(fd_), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { onReadable(); });
@@ -173,6 +201,8 @@ int IcmpSocketTransport::send(const Probe& probe)
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = probe.dest;
     ssize_t n;
+    sentMonoNs_ = now(CLOCK_MONOTONIC);
+    sentRealNs_ = now(CLOCK_REALTIME);
     do {
         n = ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     } while (n < 0 && errno == EINTR);
@@ -187,6 +217,27 @@ int IcmpSocketTransport::send(const Probe& probe)
 void IcmpSocketTransport::abandon()
 {
     inFlight_ = false;
+}
+
+std::optional<ProbeAnswer> IcmpSocketTransport::pollAnswer()
+{
+    ProbeAnswer answer;
+    if (inFlight_ && drain(&answer))
+        return answer;
+    return std::nullopt;
+}
+
+qint64 IcmpSocketTransport::elapsedSinceSend(const timespec* arrival) const
+{
+    const qint64 untilNow = std::max<qint64>(0, now(CLOCK_MONOTONIC) - sentMonoNs_);
+    if (arrival) {
+        // The receive time is wall-clock time: trust it only within what the
+        // monotonic clock allows (the wall clock may have been set meanwhile).
+        const qint64 kernel = nanoseconds(*arrival) - sentRealNs_;
+        if (kernel >= 0 && kernel <= untilNow + 1'000'000)
+            return kernel / 1000;
+    }
+    return untilNow / 1000;
 }
 
 void IcmpSocketTransport::onReadable()
@@ -263,6 +314,8 @@ bool IcmpSocketTransport::readError(ProbeAnswer* answer, bool* matched)
         if (auto a = icmp::parseQueuedError(qe, std::span(buffer_.data(), len), key)) {
             *answer = *a;
             answer->sequence = sequence_;
+            timespec arrival {};
+            answer->elapsedUs = elapsedSinceSend(receiveTime(msg, &arrival) ? &arrival : nullptr);
             *matched = true;
         }
         break;
@@ -303,6 +356,8 @@ bool IcmpSocketTransport::readPacket(ProbeAnswer* answer, bool* matched)
     if (a) {
         *answer = *a;
         answer->sequence = sequence_;
+        timespec arrival {};
+        answer->elapsedUs = elapsedSinceSend(receiveTime(msg, &arrival) ? &arrival : nullptr);
         *matched = true;
     }
     return true;

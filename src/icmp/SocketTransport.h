@@ -22,6 +22,7 @@ public:
 
     int send(const Probe& probe) override;
     void abandon() override;
+    std::optional<ProbeAnswer> pollAnswer() override;
 
     // The kind actually opened (Datagram or Raw).
     IcmpSocketKind kind() const { return kind_; }
@@ -35,6 +36,10 @@ private:
     bool drain(ProbeAnswer* answer);
     bool readError(ProbeAnswer* answer, bool* matched);
     bool readPacket(ProbeAnswer* answer, bool* matched);
+    // Microseconds from the send of the probe in flight to `arrival` (the
+    // kernel's receive time, may be null), or to now when there is no
+    // plausible arrival time.
+    qint64 elapsedSinceSend(const struct timespec* arrival) const;
 
     int fd_ = -1;
     IcmpSocketKind kind_ = IcmpSocketKind::Datagram;
@@ -43,6 +48,8 @@ private:
     bool inFlight_ = false;
     quint16 sequence_ = 0;
     quint32 dest_ = 0;
+    qint64 sentRealNs_ = 0; // wall-clock time of the send, the kernel's scale for receive times
+    qint64 sentMonoNs_ = 0; // monotonic time of the send
     int currentTtl_ = -1;
     int currentPmtu_ = -1;
     std::vector<unsigned char> buffer_;

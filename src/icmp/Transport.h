@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QtGlobal>
+#include <optional>
 
 namespace tarvok {
 
@@ -27,6 +28,11 @@ struct ProbeAnswer {
     quint32 from = 0;          // answering node, network byte order
     quint8 ttl = 0;            // TTL of the received IP packet
     quint16 sequence = 0;      // sequence of the probe it answers
+    // Microseconds from the send to the arrival of the answer, taken from the
+    // kernel's receive time stamp where there is one (so a busy thread does
+    // not stretch it); -1 when the transport does not know (the engine then
+    // measures with its clock).
+    qint64 elapsedUs = -1;
 };
 
 class IcmpTransport : public QObject {
@@ -40,6 +46,11 @@ public:
     virtual int send(const Probe& probe) = 0;
     // Stops watching: whatever still arrives for the last probe is dropped.
     virtual void abandon() = 0;
+    // Reads, without waiting, what has arrived for the probe in flight: its
+    // answer if it is there (answered() then does not report it). Asked once
+    // more before a time-out is declared, since a busy thread may not have
+    // read an answer that came in time.
+    virtual std::optional<ProbeAnswer> pollAnswer() { return std::nullopt; }
     // The transport never emits answered() from inside send(); the answer
     // comes later from the event loop (socket notifier, timer, queued call).
 

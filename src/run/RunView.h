@@ -12,7 +12,7 @@ namespace tarvok {
 struct TargetState;
 
 // Pages of the main window, in tab order.
-enum class MainTab { Memo = 0, Option = 1, PingReport = 2, Statistics = 3, TraceRoute = 4 };
+enum class MainTab { Memo = 0, Option = 1, PingReport = 2, Statistics = 3, TraceRoute = 4, Graph = 5 };
 
 class RunView {
 public:

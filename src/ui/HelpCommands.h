@@ -9,5 +9,9 @@ namespace tarvok {
 
 // A URL (a file: URL for the guide), or empty when there is nothing to open.
 QString HomePageAddress();
+// The same for a program in `programDir`: the guide installed beside it
+// (<prefix>/share/doc/tarvok/ for <prefix>/bin/) comes first, wherever the
+// package or "cmake --install" put the program.
+QString HomePageAddress(const QString& programDir);
 
 } // namespace tarvok

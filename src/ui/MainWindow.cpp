@@ -181,6 +181,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createAlertsAndClock();
     reports_ = new ReportCommands(*this, this);
     selection_ = new SelectionCommands(*this, this);
+    bindGraph();
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);

@@ -42,6 +42,7 @@ namespace tarvok {
 
 class AlertCenter;
 class ClockTicker;
+class LatencyGraphPage;
 class ReportCommands;
 class Clock;
 class DisplayPacer;
@@ -102,6 +103,7 @@ public:
     QTableView* ListView1 = nullptr;
     QTableView* ListView2 = nullptr;
     QTreeView* TreeView1 = nullptr; // over trace().treeModel()
+    LatencyGraphPage* tabGraph = nullptr; // グラフ, after TraceRoute (LatencyGraphPage.cpp)
     QStatusBar* Bar1 = nullptr;
     QLabel* Bar1Panels[3] = {nullptr, nullptr, nullptr};
 
@@ -310,6 +312,7 @@ private:
     void createAlertsAndClock(); // MainWindowAlerts.cpp
     void createEditCommands();   // EditCommands.cpp
     void bindTraceRun();         // TraceCommands.cpp
+    void bindGraph();            // LatencyGraphPage.cpp
 
     Clock& clock_;
     std::unique_ptr<RunController> run_;

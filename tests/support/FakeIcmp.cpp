@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <arpa/inet.h>
+#include <utility>
 
 namespace tarvok::test {
 
@@ -74,7 +75,14 @@ int FakeTransport::send(const Probe& probe)
     }
     if (o.kind == FakeOutcome::Kind::SendError)
         return o.status;
-    if (o.kind == FakeOutcome::Kind::Answer) {
+    if (o.kind == FakeOutcome::Kind::Answer && o.readLateMs >= 0) {
+        ProbeAnswer a { o.status, o.from, o.ttl, probe.sequence, o.afterMs * 1000 };
+        timers_.push_back(clock_.singleShot(o.afterMs, [this, a] { unread_ = a; }));
+        timers_.push_back(clock_.singleShot(o.afterMs + o.readLateMs, [this] {
+            if (auto a = std::exchange(unread_, std::nullopt))
+                emit answered(*a);
+        }));
+    } else if (o.kind == FakeOutcome::Kind::Answer) {
         ProbeAnswer a { o.status, o.from, o.ttl, probe.sequence };
         auto pending = pending_;
         ++*pending;
@@ -94,7 +102,13 @@ void FakeTransport::abandon()
     if (honourAbandon_) {
         timers_.clear();
         *pending_ = 0;
+        unread_.reset();
     }
+}
+
+std::optional<ProbeAnswer> FakeTransport::pollAnswer()
+{
+    return std::exchange(unread_, std::nullopt);
 }
 
 FakeResolver::FakeResolver(QObject* parent) : Resolver(parent) {}

@@ -47,6 +47,9 @@ struct FakeOutcome {
     quint32 from = 0;      // Answer: the answering node (network byte order)
     quint8 ttl = 0;        // Answer: TTL of the received packet
     qint64 afterMs = 0;    // Answer: clock time from send to answer
+    // Answer: the thread is busy when it arrives and reads it only this much
+    // later (-1: at once); it carries its arrival time as the kernel's stamp.
+    qint64 readLateMs = -1;
 
     // An echo reply from `from`.
     static FakeOutcome reply(const char* from, quint8 ttl = 64, qint64 afterMs = 1);
@@ -81,6 +84,7 @@ public:
 
     int send(const Probe& probe) override;
     void abandon() override;
+    std::optional<ProbeAnswer> pollAnswer() override;
 
 private:
     Clock& clock_;
@@ -91,6 +95,7 @@ private:
     int abandoned_ = 0;
     std::vector<std::unique_ptr<TimerHandle>> timers_;
     std::shared_ptr<int> pending_;
+    std::optional<ProbeAnswer> unread_; // arrived, not yet read (readLateMs)
 };
 
 class FakeResolver final : public Resolver {

@@ -1,0 +1,197 @@
+#include "ui/LatencyGraphPage.h"
+
+#include "base/AtomicFile.h"
+#include "monitor/LatencyHistory.h"
+#include "store/IniFile.h"
+#include "ui/LatencyGraphView.h"
+#include "ui/MainWindow.h"
+#include "ui/SelectionCommands.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace tarvok {
+
+namespace {
+const char* const kSection = "Graph";
+const char* const kTimeWindowKey = "TimeWindow";
+constexpr int kDefaultWindow = 1; // 30分
+} // namespace
+
+qint64 LatencyGraphPage::spanOf(int index)
+{
+    switch (index) {
+    case 0: return 5 * 60'000;
+    case 1: return 30 * 60'000;
+    case 2: return 2 * 3'600'000;
+    default: return 0;
+    }
+}
+
+LatencyGraphPage::LatencyGraphPage(const LatencyHistory& history, const Preferences& prefs, QWidget* parent)
+    : QWidget(parent)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(2, 2, 2, 0);
+    auto* label = new QLabel(QStringLiteral("表示範囲："), this);
+    cmbGraphSpan = new QComboBox(this);
+    cmbGraphSpan->setObjectName(QStringLiteral("cmbGraphSpan"));
+    cmbGraphSpan->addItems({QStringLiteral("5分"), QStringLiteral("30分"), QStringLiteral("2時間"), QStringLiteral("全体")});
+    cmbGraphSpan->setCurrentIndex(kDefaultWindow);
+    label->setBuddy(cmbGraphSpan);
+    bar->addWidget(label);
+    bar->addWidget(cmbGraphSpan);
+    bar->addStretch(1);
+    layout->addLayout(bar);
+
+    graph = new LatencyGraphView(history, prefs, this);
+    graph->setSpan(spanOf(kDefaultWindow));
+    graph->setContextMenuPolicy(Qt::CustomContextMenu);
+    layout->addWidget(graph, 1);
+
+    PopupMenuGraph = new QMenu(this);
+    PopupMenuGraph->setObjectName(QStringLiteral("PopupMenuGraph"));
+    pmnGraphSave = PopupMenuGraph->addAction(QStringLiteral("画像として保存..."), this, &LatencyGraphPage::pmnGraphSaveClick);
+    pmnGraphSave->setObjectName(QStringLiteral("pmnGraphSave"));
+    pmnGraphCopy = PopupMenuGraph->addAction(QStringLiteral("クリップボードにコピー"), this,
+                                             &LatencyGraphPage::pmnGraphCopyClick);
+    pmnGraphCopy->setObjectName(QStringLiteral("pmnGraphCopy"));
+    PopupMenuGraph->addSeparator();
+    pmnGraphNewest = PopupMenuGraph->addAction(QStringLiteral("最新を表示"), graph, &LatencyGraphView::followNewest);
+    pmnGraphNewest->setObjectName(QStringLiteral("pmnGraphNewest"));
+    connect(graph, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        pmnGraphNewest->setEnabled(!graph->following());
+        PopupMenuGraph->popup(graph->mapToGlobal(pos));
+    });
+
+    connect(cmbGraphSpan, &QComboBox::activated, this, &LatencyGraphPage::cmbGraphSpanActivated);
+
+    // Display rate: the graph repaints at most this often, only when shown
+    // and only when something changed.
+    refresh_ = new QTimer(this);
+    refresh_->setInterval(kRefreshMs);
+    connect(refresh_, &QTimer::timeout, this, [this] {
+        if (graph->isVisible())
+            graph->refresh();
+    });
+    refresh_->start();
+}
+
+void LatencyGraphPage::setChosenTargets(const std::vector<int>& targets)
+{
+    graph->setChosenTargets(targets);
+}
+
+void LatencyGraphPage::cmbGraphSpanActivated(int index)
+{
+    graph->setSpan(spanOf(index));
+    const QString path = iniPath_ ? iniPath_() : QString();
+    if (path.isEmpty())
+        return;
+    IniFile ini;
+    if (!ini.load(path))
+        return; // an unreadable settings file is reported by the start-up and shutdown
+    ini.writeInteger(QLatin1String(kSection), QLatin1String(kTimeWindowKey), index);
+    (void)ini.save(); // the choice is a convenience; the shutdown reports a settings file that cannot be written
+}
+
+void LatencyGraphPage::showEvent(QShowEvent* event)
+{
+    if (!loaded_)
+        loadTimeWindow();
+    QWidget::showEvent(event);
+}
+
+void LatencyGraphPage::loadTimeWindow()
+{
+    loaded_ = true;
+    const QString path = iniPath_ ? iniPath_() : QString();
+    if (path.isEmpty())
+        return;
+    IniFile ini;
+    if (!ini.load(path))
+        return;
+    const int index = ini.readInteger(QLatin1String(kSection), QLatin1String(kTimeWindowKey), kDefaultWindow);
+    if (index >= 0 && index < cmbGraphSpan->count()) {
+        cmbGraphSpan->setCurrentIndex(index);
+        graph->setSpan(spanOf(index));
+    }
+}
+
+bool LatencyGraphPage::saveImage(const QString& path, QString* error)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!graph->image().save(&buffer, "PNG")) {
+        if (error)
+            *error = IniFile::cannotWriteMessage(QDir::toNativeSeparators(path));
+        return false;
+    }
+    QString why;
+    if (!writeFileAtomic(path, png, &why)) {
+        if (error)
+            *error = IniFile::cannotWriteMessage(QDir::toNativeSeparators(path));
+        return false;
+    }
+    return true;
+}
+
+void LatencyGraphPage::pmnGraphSaveClick()
+{
+    QFileDialog dlg(window(), QStringLiteral("画像として保存"), QDir::homePath());
+    dlg.setObjectName(QStringLiteral("SaveGraph"));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setNameFilters({QStringLiteral("PNG 画像(*.png)")});
+    dlg.setDefaultSuffix(QStringLiteral("png"));
+    dlg.selectFile(QStringLiteral("Tarvok-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))
+                   + QStringLiteral(".png"));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return;
+    QString error;
+    if (!saveImage(dlg.selectedFiles().constFirst(), &error)) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Tarvok"), error, QMessageBox::Ok, window());
+        box.exec();
+    }
+}
+
+void LatencyGraphPage::pmnGraphCopyClick()
+{
+    QGuiApplication::clipboard()->setImage(graph->image());
+}
+
+// --- Binding to the main window ---------------------------------------------------
+
+void TTarvokMain::bindGraph()
+{
+    tabGraph = new LatencyGraphPage(run_->latencyHistory(), prefs);
+    tabGraph->setObjectName(QStringLiteral("tabGraph"));
+    tabGraph->setIniPathProvider([this] { return selection().iniPath(); });
+    Page1->addTab(tabGraph, QStringLiteral("グラフ"));
+
+    // The graph shows the targets selected in the statistics list.
+    auto follow = [this] { tabGraph->setChosenTargets(selectedTargets()); };
+    connect(ListView2->selectionModel(), &QItemSelectionModel::selectionChanged, tabGraph, follow);
+    connect(ListView2->model(), &QAbstractItemModel::modelReset, tabGraph, follow);
+    connect(ListView2->model(), &QAbstractItemModel::layoutChanged, tabGraph, follow);
+}
+
+} // namespace tarvok

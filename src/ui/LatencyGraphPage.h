@@ -1,0 +1,66 @@
+#pragma once
+// The tab "グラフ": the time-window choice above the latency graph, the
+// graph's context menu (save as PNG, copy, newest) and its refresh at display
+// rate while a run records echoes.
+//
+// The chosen time window is kept in the settings file under [Graph]
+// TimeWindow (0 = 5分, 1 = 30分, 2 = 2時間, 3 = 全体), written when the
+// operator changes it.
+
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QMenu;
+class QTimer;
+
+namespace tarvok {
+
+class LatencyGraphView;
+class LatencyHistory;
+struct Preferences;
+
+class LatencyGraphPage : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kRefreshMs = 250;
+
+    LatencyGraphPage(const LatencyHistory& history, const Preferences& prefs, QWidget* parent = nullptr);
+
+    // Where the time window is kept; asked when the page is first shown and
+    // when the choice changes (empty: not kept).
+    void setIniPathProvider(std::function<QString()> provider) { iniPath_ = std::move(provider); }
+    // Span of each entry of cmbGraphSpan, in ms (0: the whole run).
+    static qint64 spanOf(int index);
+
+    // Writes the graph as a PNG file (atomically). On failure *error holds
+    // the message for the operator.
+    bool saveImage(const QString& path, QString* error = nullptr);
+
+    LatencyGraphView* graph = nullptr;
+    QComboBox* cmbGraphSpan = nullptr;
+    QMenu* PopupMenuGraph = nullptr;
+    QAction* pmnGraphSave = nullptr;
+    QAction* pmnGraphCopy = nullptr;
+    QAction* pmnGraphNewest = nullptr;
+
+public slots:
+    void setChosenTargets(const std::vector<int>& targets);
+    void pmnGraphSaveClick();
+    void pmnGraphCopyClick();
+    void cmbGraphSpanActivated(int index);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void loadTimeWindow();
+
+    std::function<QString()> iniPath_;
+    bool loaded_ = false;
+    QTimer* refresh_ = nullptr;
+};
+
+} // namespace tarvok
