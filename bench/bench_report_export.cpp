@@ -4,6 +4,7 @@
 // on stderr the processor time of each save and the peak with the filled
 // list alone, for comparison.
 
+#include "BenchRows.h"
 #include "run/ResultModel.h"
 #include "store/ReportWriter.h"
 
@@ -14,7 +15,6 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
-#include <random>
 #include <sys/resource.h>
 
 using namespace tarvok;
@@ -57,31 +57,14 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const int rows = argc > 1 ? std::atoi(argv[1]) : 1'000'000;
 
-    // 200 targets with comments, a mix of answers, time-outs and router errors.
-    QStringList targets, comments, addresses;
-    for (int i = 0; i < 200; ++i) {
-        targets.append(i % 3 == 0 ? QStringLiteral("host%1.example.jp").arg(i) : QStringLiteral("10.1.%1.%2").arg(i / 50).arg(i));
-        comments.append(i % 4 == 0 ? QString() : QStringLiteral("拠点 %1 の回線").arg(i));
-        addresses.append(QStringLiteral("10.1.%1.%2").arg(i / 50).arg(i));
-    }
-    std::mt19937 rng(42);
-    std::uniform_int_distribution<int> pick(0, 199), rtt(0, 2000), kind(0, 99);
-    const QDateTime start(QDate(2026, 12, 7), QTime(9, 30, 0));
+    BenchRows fill;
+    const QDateTime start = BenchRows::start();
 
     // The run reserves room for its rows before the first echo.
     ResultModel model;
     model.reserve(rows);
-    for (int i = 0; i < rows; ++i) {
-        const int t = pick(rng);
-        const int k = kind(rng);
-        const QDateTime when = start.addSecs(i / 3);
-        if (k < 85)
-            model.append(when, targets[t], comments[t], 0, addresses[t], static_cast<quint32>(rtt(rng)));
-        else if (k < 97)
-            model.append(when, targets[t], comments[t], 11010, QStringLiteral("0.0.0.0"), 0);
-        else
-            model.append(when, targets[t], comments[t], 11003, QStringLiteral("198.18.0.254"), 0);
-    }
+    for (int i = 0; i < rows; ++i)
+        fill.append(model, start.addSecs(i / 3));
     const double modelPeak = peakRssMb();
 
     QTemporaryDir dir;

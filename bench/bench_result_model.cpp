@@ -2,6 +2,7 @@
 // columns. Prints "name value" lines: append_ns (per row), bytes_per_row
 // (resident memory growth per row), sort_datetime_ms, sort_status_ms.
 
+#include "BenchRows.h"
 #include "run/ResultModel.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <chrono>
 #include <cstdio>
-#include <random>
 #include <unistd.h>
 
 using namespace tarvok;
@@ -38,16 +38,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const int rows = argc > 1 ? std::atoi(argv[1]) : 1'000'000;
 
-    // 200 targets with comments, a mix of answers, time-outs and router errors.
-    QStringList targets, comments, addresses;
-    for (int i = 0; i < 200; ++i) {
-        targets.append(i % 3 == 0 ? QStringLiteral("host%1.example.jp").arg(i) : QStringLiteral("10.1.%1.%2").arg(i / 50).arg(i));
-        comments.append(i % 4 == 0 ? QString() : QStringLiteral("拠点 %1 の回線").arg(i));
-        addresses.append(QStringLiteral("10.1.%1.%2").arg(i / 50).arg(i));
-    }
-    std::mt19937 rng(42);
-    std::uniform_int_distribution<int> pick(0, 199), rtt(0, 2000), kind(0, 99);
-    const QDateTime start(QDate(2026, 12, 7), QTime(9, 30, 0));
+    BenchRows fill;
+    const QDateTime start = BenchRows::start();
 
     // The reply times, taken as the run takes them: one local time per echo.
     std::vector<QDateTime> times;
@@ -61,17 +53,8 @@ int main(int argc, char** argv)
     ResultModel model;
     const qint64 before = residentBytes();
     const double appendMs = elapsedMs([&] {
-        for (int i = 0; i < rows; ++i) {
-            const int t = pick(rng);
-            const int k = kind(rng);
-            const QDateTime& when = times[static_cast<size_t>(i)];
-            if (k < 85)
-                model.append(when, targets[t], comments[t], 0, addresses[t], static_cast<quint32>(rtt(rng)));
-            else if (k < 97)
-                model.append(when, targets[t], comments[t], 11010, QStringLiteral("0.0.0.0"), 0);
-            else
-                model.append(when, targets[t], comments[t], 11003, QStringLiteral("198.18.0.254"), 0);
-        }
+        for (int i = 0; i < rows; ++i)
+            fill.append(model, times[static_cast<size_t>(i)]);
     });
     const qint64 after = residentBytes();
     times = {};

@@ -11,7 +11,7 @@
 #   alert.png       the NG popup over the main window
 #   results.png     the Ping 結果 tab      statistics.png  the Ping 統計 tab
 #   targets.png     the 対象 tab           parameters.png  the 環境 tab
-#   traceroute.png  the TraceRoute tab after a trace run
+#   graph.png       the グラフ tab         traceroute.png  the TraceRoute tab after a trace run
 #   options.png     the options dialog     options-ng.png  its NG時処理 tab
 #
 # into the output folder (default: docs/images beside this script).
@@ -46,12 +46,12 @@ if [ -z "${LAB_HOST_NS:-}" ]; then
         echo "the lab needs root: skipped"
         exit 77
     fi
-    # The slow host answers after 300 ms: slow enough to count as NG with
+    # The slow host answers after 340 ms: slow enough to count as NG with
     # the 200 ms threshold below, quick enough to keep the run short.
     args=()
     [ $CHECK -eq 1 ] && args+=(--check)
     [ -n "$DISPLAY_ARG" ] && args+=(--display "$DISPLAY_ARG")
-    LAB_SLOW_DELAY_MS=300 exec "$HERE/../tests/lab/with-lab.sh" "$0" "${args[@]}" "$TARVOK" "$OUT"
+    LAB_SLOW_DELAY_MS=340 exec "$HERE/../tests/lab/with-lab.sh" "$0" "${args[@]}" "$TARVOK" "$OUT"
 fi
 
 WORK=$(mktemp -d /tmp/tarvok-shots.XXXXXX)
@@ -117,6 +117,8 @@ CheckRTTValue=200
 NGCommandExec=1
 NGCommand=/usr/local/bin/tarvok-alert.sh
 NGCommandOption=NG "%n" "%d" "%s" "%e"
+[Graph]
+TimeWindow=3
 EOF
 to_cp932 > list.txt <<EOF
 ; 拠点ネットワーク (試験用)
@@ -128,10 +130,14 @@ $LAB_SLOW 低速回線の端末
 $LAB_SILENT 停止中の端末
 $LAB_UNREACHABLE 到達不能な拠点
 EOF
+# Echoes per target: enough for the graph to show a course over time; a
+# check needs fewer.
+count=25
+[ $CHECK -eq 1 ] && count=4
 to_cp932 > list.txt.#CONFIG# <<EOF
-PingCount=3
-PingWait=200
-Sorted=1
+PingCount=$count
+PingWait=100
+Sorted=0
 TimeOut=800
 BlockSize=64
 TimeToLive=64
@@ -140,7 +146,7 @@ Interval=5
 MaxHops=4
 ResolveHostName=1
 EOF
-echoes=18
+echoes=$((count * 6))
 
 "$TARVOK" -R list.txt >"$WORK/tarvok.log" 2>&1 &
 TARVOK_PID=$!
@@ -189,7 +195,7 @@ key() { # key <window> <keys...>: activates the window, then types
 MAIN=$(wait_window '^Tarvok - list.txt' 20) || die "the main window did not appear: $(cat "$WORK/tarvok.log")"
 
 # The ping run: wait for every echo in the log (its header plus one line each).
-for _ in $(seq 600); do
+for _ in $(seq 1800); do
     [ -f run.log ] && [ "$(tr -cd '\n' < run.log | wc -c)" -ge $((echoes + 1)) ] && break
     sleep 0.1
 done
@@ -205,6 +211,8 @@ shot "$MAIN" results
 key "$MAIN" ctrl+Tab
 shot "$MAIN" statistics
 key "$MAIN" ctrl+Tab ctrl+Tab
+shot "$MAIN" graph
+key "$MAIN" ctrl+Tab
 shot "$MAIN" targets
 key "$MAIN" ctrl+Tab
 shot "$MAIN" parameters
@@ -227,7 +235,7 @@ key "$OPTIONS" Escape
 kill -TERM "$TARVOK_PID"
 for _ in $(seq 50); do kill -0 "$TARVOK_PID" 2>/dev/null || break; sleep 0.1; done
 
-names=(alert results statistics targets parameters traceroute options options-ng)
+names=(alert results statistics graph targets parameters traceroute options options-ng)
 if [ $CHECK -eq 1 ]; then
     failures=0
     for n in "${names[@]}"; do

@@ -18,34 +18,6 @@ QString describe(int err)
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-bool writeAll(int fd, const char* p, qsizetype left)
-{
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// Permission bits of a newly created file: 0666 less the process's umask
-// (read without changing it, which umask() cannot do).
-mode_t newFileMode()
-{
-    mode_t mask = 022;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray& l : status.readAll().split('\n'))
-            if (l.startsWith("Umask:"))
-                mask = mode_t(l.mid(6).trimmed().toUInt(nullptr, 8));
-    return mode_t(0666 & ~mask);
-}
-
 // The folder refuses new files, but the file itself may be written: its
 // content is replaced where it is. Mode and owner stay as they are; a failure
 // half way leaves the file damaged, which the caller reports.
@@ -63,6 +35,33 @@ int writeInPlace(const QByteArray& target, const QByteArray& data)
 }
 
 } // namespace
+
+bool writeAll(int fd, const char* p, qsizetype left)
+{
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+unsigned newFileMode()
+{
+    // umask() cannot read the mask without changing it; the kernel shows it.
+    unsigned mask = 022;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray& l : status.readAll().split('\n'))
+            if (l.startsWith("Umask:"))
+                mask = l.mid(6).trimmed().toUInt(nullptr, 8);
+    return 0666u & ~mask;
+}
 
 bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error, NewFileMode mode)
 {
@@ -188,7 +187,7 @@ bool AtomicFileWriter::commit()
         ok = ::fchmod(fd_, mode_t(oldMode_)) == 0;
     } else {
         const mode_t othersMayNotWrite = newMode_ == NewFileMode::NotWritableByOthers ? 022 : 0;
-        ok = ::fchmod(fd_, newFileMode() & ~othersMayNotWrite) == 0;
+        ok = ::fchmod(fd_, mode_t(newFileMode()) & ~othersMayNotWrite) == 0;
     }
     ok = ok && ::fsync(fd_) == 0;
     int err = errno;

@@ -15,6 +15,13 @@
 
 namespace tarvok {
 
+// Writes all `size` bytes to the descriptor, going on after a short write or
+// an interrupted call. False on an error (errno tells which).
+bool writeAll(int fd, const char* data, qsizetype size);
+inline bool writeAll(int fd, const QByteArray& data) { return writeAll(fd, data.constData(), data.size()); }
+// Permission bits for a file this process creates: 0666 less its umask.
+unsigned newFileMode();
+
 // Permissions of a file that does not exist yet (an existing file keeps its
 // own): read and write for everybody less the process's umask, or that with
 // group and others never allowed to write (a file that names programs to

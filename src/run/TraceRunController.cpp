@@ -120,7 +120,6 @@ void TraceRunController::RunTraceRoute()
     phase_ = Phase::Between;
     addresses_ = addresses;
     traceIndex_ = -1;
-    waiting_ = false;
     ++generation_;
     try {
         view_.setIdleControls(false);
@@ -131,7 +130,6 @@ void TraceRunController::RunTraceRoute()
         engine_.DontFlagment = prefs_.DontFlagment;
         engine_.RoutePause = PaceMs;
         view_.showTab(MainTab::TraceRoute);
-        emit runStarted();
         nextTarget();
     } catch (const std::exception& e) {
         failRun(QString::fromUtf8(e.what()));
@@ -161,7 +159,6 @@ void TraceRunController::nextTarget()
     const QString& address = addresses_.at(next);
     engine_.Address = address;
     traceIndex_ = next;
-    waiting_ = true;
     view_.setStatusText(QStringLiteral("TraceRoute to ") + address + QStringLiteral(" ..."));
     tree_.setTargetIcon(traceIndex_, TraceTreeModel::TargetTracingIcon);
     phase_ = Phase::Tracing;
@@ -183,20 +180,17 @@ void TraceRunController::KtICMP1Route(int Status, quint8 Hops, const QString& IP
                     Status == 0 ? TraceTreeModel::HopAnsweredIcon : TraceTreeModel::HopFailedIcon);
     if (Hops == 1)
         emit expandRequested(tree_.targetIndex(traceIndex_), false);
-    if (Done) {
-        waiting_ = false;
+    if (Done)
         tree_.setTargetIcon(traceIndex_, TraceTreeModel::TargetDoneIcon);
-    }
 }
 
 void TraceRunController::onEngineFinished()
 {
     if (phase_ != Phase::Tracing)
         return; // not a trace of ours (an echo of the ping run)
+    // After the last report, or after a break (the flag is set then and the
+    // next step ends the run).
     phase_ = Phase::Between;
-    // A trace that ended without its last report was stopped: the break
-    // flag is set then, and the next step ends the run.
-    waiting_ = false;
     post(&TraceRunController::nextTarget);
 }
 
@@ -204,7 +198,6 @@ void TraceRunController::finishRun()
 {
     const bool broken = run_.BreakFlag();
     phase_ = Phase::Idle;
-    waiting_ = false;
     ++generation_;
     try {
         view_.setStatusText(kEnded);

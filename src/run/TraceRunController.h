@@ -26,11 +26,11 @@
 //   start: busy flag set, SetIdleControls(false), break flag cleared, engine
 //     configured (Timeout, TTL := MaxHops, ResolveHostName, DontFlagment, and
 //     a pause of PaceMs after each hop report), tab "TraceRoute";
-//   per target, first to last, while the break flag is clear: waiting flag
-//     set, "TraceRoute to <address> ..." in the status bar, the target's node
+//   per target, first to last, while the break flag is clear:
+//     "TraceRoute to <address> ..." in the status bar, the target's node
 //     icon 9, the engine's Trace; per hop report (KtICMP1Route): the hop line
 //     in the status bar, the hop node appended, the target's node expanded at
-//     hop 1, and with Done the waiting flag cleared and icon 0; the engine
+//     hop 1, and with Done icon 0; the engine
 //     then waits PaceMs (the window stays live) before its next probe or its
 //     end; the next target starts when the engine has finished;
 //   end (last target, or a break): "終了しました。", SetIdleControls(true),
@@ -102,9 +102,6 @@ public:
     // --- State -----------------------------------------------------------
     // A trace run of this controller is in progress.
     bool Running() const { return phase_ != Phase::Idle; }
-    bool Waiting() const { return waiting_; }
-    // Position in the TargetList of the target being traced (-1: none yet).
-    int TraceIndex() const { return traceIndex_; }
     TraceTreeModel& treeModel() { return tree_; }
     const TraceTreeModel& treeModel() const { return tree_; }
     // The tree has nodes (the trace report has something to save).
@@ -112,7 +109,6 @@ public:
 
 signals:
     void expandRequested(const QModelIndex& index, bool recursive);
-    void runStarted();
     // The run has ended; broken: by the break command or the close sequence.
     void runFinished(bool broken);
     // A failure ended the run; the window reports the message.
@@ -135,8 +131,7 @@ private:
 
     Phase phase_ = Phase::Idle;
     QStringList addresses_; // the targets of the run in progress
-    int traceIndex_ = -1;
-    bool waiting_ = false;
+    int traceIndex_ = -1; // position in the TargetList of the target being traced
     quint64 generation_ = 0; // invalidates queued steps of an ended run
 };
 

@@ -1,5 +1,6 @@
 #include "store/LogWriter.h"
 
+#include "base/AtomicFile.h"
 #include "base/Cp932.h"
 
 #include <QFile>
@@ -20,40 +21,6 @@ bool isBlank(const QString& s)
         if (c.unicode() > 0x20)
             return false;
     return true;
-}
-
-// One write() for the whole buffer; a short write (rare on local files)
-// continues with the rest.
-bool writeAll(int fd, const QByteArray& data)
-{
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// Permission bits for a new log file: 0666 less the process's umask.
-mode_t newFileMode()
-{
-    static const mode_t mode = [] {
-        mode_t mask = 022;
-        QFile status(QStringLiteral("/proc/self/status"));
-        if (status.open(QIODevice::ReadOnly))
-            for (const QByteArray& l : status.readAll().split('\n'))
-                if (l.startsWith("Umask:"))
-                    mask = static_cast<mode_t>(l.mid(6).trimmed().toUInt(nullptr, 8));
-        return static_cast<mode_t>(0666 & ~mask);
-    }();
-    return mode;
 }
 
 // Appends `line` to the file at `path`. A file that does not exist yet comes
@@ -89,7 +56,7 @@ bool appendOrCreate(const QByteArray& path, const QByteArray& header, const QByt
         QByteArray temp = path + ".XXXXXX";
         const int tfd = ::mkostemp(temp.data(), O_CLOEXEC);
         if (tfd >= 0) {
-            const bool filled = ::fchmod(tfd, newFileMode()) == 0 && writeAll(tfd, header + line);
+            const bool filled = ::fchmod(tfd, mode_t(newFileMode())) == 0 && writeAll(tfd, header + line);
             ::close(tfd);
             const int linked = filled ? ::link(temp.constData(), path.constData()) : -1;
             const int err = errno;

@@ -76,7 +76,7 @@ public:
     {
         buffer_.append(line_);
         buffer_.append("\r\n", 2);
-        line_.clear();
+        line_.truncate(0); // keeps its room for the next line
         if (buffer_.size() >= FlushBytes)
             flush();
     }
@@ -108,7 +108,7 @@ private:
     {
         if (ok_ && !buffer_.isEmpty())
             ok_ = file_.write(buffer_);
-        buffer_.clear();
+        buffer_.truncate(0);
     }
 
     AtomicFileWriter file_;

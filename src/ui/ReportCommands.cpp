@@ -1,11 +1,11 @@
 #include "ui/ReportCommands.h"
 
 #include "ui/MainWindow.h"
+#include "ui/TargetFileCommands.h"
 
 #include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QTableView>
 #include <QTreeView>
 
@@ -56,16 +56,12 @@ int rowsOf(const QAbstractItemView* view)
 
 ReportCommands::Dialogs ReportCommands::standardDialogs()
 {
+    // The same error and warning boxes as the target file commands.
+    const TargetFileCommands::Dialogs files = TargetFileCommands::standardDialogs();
     Dialogs d;
     d.saveFile = runSaveDialog;
-    d.error = [](QWidget* parent, const QString& text) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Tarvok"), text, QMessageBox::Ok, parent);
-        box.exec();
-    };
-    d.warning = [](QWidget* parent, const QString& text) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Tarvok"), text, QMessageBox::Ok, parent);
-        box.exec();
-    };
+    d.error = files.error;
+    d.warning = files.warning;
     return d;
 }
 

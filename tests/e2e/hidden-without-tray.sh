@@ -19,14 +19,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number of its own.
-N=$(( 150 + RANDOM % 300 ))
-while [ -e "/tmp/.X11-unix/X$N" ] || [ -e "/tmp/.X$N-lock" ]; do N=$((N + 1)); done
-export DISPLAY=":$N"
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp > "$WORK/xvfb.log" 2>&1 & PIDS+=($!)
-for _ in $(seq 1 100); do xprop -root >/dev/null 2>&1 && break; sleep 0.05; done
-openbox > "$WORK/openbox.log" 2>&1 & PIDS+=($!)
-for _ in $(seq 1 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
+. "$(dirname "$(readlink -f "$0")")/../x11/x-session-lib.sh"
+start_x_session || exit $?
 
 mkdir -p "$WORK/home"
 printf '198.18.0.1\r\n' > "$WORK/list.txt"
@@ -35,7 +29,7 @@ TARVOK_HOME="$WORK/home" unshare -n "$TARVOK" -H "$WORK/list.txt" > "$WORK/out" 
 PIDS+=($TPID)
 
 wid=""
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   wid=$(xdotool search --name '^Tarvok - list.txt$' 2>/dev/null | head -n 1)
   [ -n "$wid" ] && xprop -id "$wid" WM_STATE 2>/dev/null | grep -q 'window state' && break
   sleep 0.1

@@ -77,7 +77,7 @@ if [ -f "$SOURCE/src/ui/resources/tarvok.svg" ]; then
         required+=("usr/share/icons/hicolor/${size}x${size}/apps/tarvok.png")
     done
 fi
-for image in targets parameters results statistics traceroute options options-ng alert; do
+for image in targets parameters results statistics graph traceroute options options-ng alert; do
     required+=("usr/share/doc/tarvok/images/$image.png")
 done
 missing=0
