@@ -96,16 +96,48 @@ void LatencyHistory::record(int target, qint64 monoMs, bool answered, quint32 rt
     ++c->size;
     ++s.count;
     s.lastMs = t;
+    if (s.count % kBlock == 0)
+        s.blocks.push_back(summarise(s));
     lastMs_ = std::max(lastMs_, t);
     ++echoes_;
     ++revision_;
 }
 
+LatencyHistory::Block LatencyHistory::summarise(const Series& s) const
+{
+    // The last kBlock echoes, newest first, over as many chunks as they span.
+    Block b;
+    std::vector<quint16> answered;
+    answered.reserve(kBlock);
+    int left = kBlock;
+    for (auto c = s.chunks.rbegin(); c != s.chunks.rend() && left > 0; ++c) {
+        for (quint32 i = c->size; i > 0 && left > 0; --i, --left) {
+            const qint64 t = c->baseMs + c->offsets[i - 1];
+            if (left == kBlock)
+                b.lastMs = t;
+            b.firstMs = t;
+            if (c->codes[i - 1] == kLost)
+                ++b.lost;
+            else
+                answered.push_back(c->codes[i - 1]);
+        }
+    }
+    if (!answered.empty()) {
+        // Codes order as the times they stand for.
+        std::sort(answered.begin(), answered.end());
+        b.minCode = answered.front();
+        b.maxCode = answered.back();
+        b.medianCode = answered[(answered.size() - 1) / 2];
+    }
+    return b;
+}
+
 std::size_t LatencyHistory::memoryBytes() const
 {
-    std::size_t bytes = sizeof(*this) + series_.capacity() * sizeof(Series) + scratch_.capacity() * sizeof(quint32);
+    std::size_t bytes = sizeof(*this) + series_.capacity() * sizeof(Series) + scratch_.capacity() * sizeof(quint32)
+                        + weighted_.capacity() * sizeof(weighted_[0]);
     for (const Series& s : series_) {
-        bytes += s.chunks.capacity() * sizeof(Chunk);
+        bytes += s.chunks.capacity() * sizeof(Chunk) + s.blocks.capacity() * sizeof(Block);
         for (const Chunk& c : s.chunks)
             bytes += std::size_t(c.capacity) * (sizeof(quint32) + sizeof(quint16));
     }
@@ -138,10 +170,37 @@ void LatencyHistory::aggregate(int target, qint64 fromMs, qint64 toMs, int colum
         }
     }
 
+    qint64 index = 0; // of the echo at (ci, pos) in the target's history
+    for (size_t i = 0; i < ci; ++i)
+        index += s.chunks[i].size;
+    index += pos;
+
     int current = -1;
+    qint64 nextStart = fromMs; // where the bucket after `current` begins
     scratch_.clear();
+    weighted_.clear();
     auto finish = [&] {
-        if (current < 0 || scratch_.empty())
+        if (current < 0)
+            return;
+        if (!weighted_.empty()) {
+            for (quint32 v : scratch_)
+                weighted_.emplace_back(v, 1);
+            std::sort(weighted_.begin(), weighted_.end());
+            quint64 total = 0;
+            for (const auto& w : weighted_)
+                total += w.second;
+            quint64 seen = 0;
+            for (const auto& w : weighted_) {
+                seen += w.second;
+                if (2 * seen >= total) {
+                    out[static_cast<size_t>(current)].medianMs = w.first;
+                    break;
+                }
+            }
+            weighted_.clear();
+            return;
+        }
+        if (scratch_.empty())
             return;
         const size_t n = scratch_.size();
         auto mid = scratch_.begin() + static_cast<std::ptrdiff_t>(n / 2);
@@ -152,38 +211,75 @@ void LatencyHistory::aggregate(int target, qint64 fromMs, qint64 toMs, int colum
         out[static_cast<size_t>(current)].medianMs = median;
     };
 
-    for (; ci < s.chunks.size(); ++ci, pos = 0) {
+    while (ci < s.chunks.size()) {
         const Chunk& c = s.chunks[ci];
-        for (; pos < c.size; ++pos) {
-            const qint64 t = c.baseMs + c.offsets[pos];
-            if (t >= toMs) {
-                finish();
-                return;
-            }
-            const int b = static_cast<int>(static_cast<__int128>(t - fromMs) * columns / span);
-            if (b != current) {
-                finish();
-                current = b;
-                scratch_.clear();
-            }
-            LatencyBucket& k = out[static_cast<size_t>(b)];
-            ++k.echoes;
-            const quint16 code = c.codes[pos];
-            if (code == kLost) {
-                ++k.lost;
-                continue;
-            }
-            const quint32 rtt = decodeRtt(code);
-            if (scratch_.empty()) {
-                k.minMs = k.maxMs = rtt;
-            } else {
-                k.minMs = std::min(k.minMs, rtt);
-                k.maxMs = std::max(k.maxMs, rtt);
-            }
-            if (slowFromMs > 0 && rtt >= slowFromMs)
-                ++k.slow;
-            scratch_.push_back(rtt);
+        if (pos >= c.size) {
+            ++ci;
+            pos = 0;
+            continue;
         }
+        const qint64 t = c.baseMs + c.offsets[pos];
+        if (t >= toMs)
+            break;
+        if (t >= nextStart) {
+            // A new bucket: one division per bucket, not per echo.
+            finish();
+            current = static_cast<int>(static_cast<__int128>(t - fromMs) * columns / span);
+            nextStart = fromMs + static_cast<qint64>((static_cast<__int128>(current + 1) * span + columns - 1) / columns);
+            scratch_.clear();
+        }
+        LatencyBucket& k = out[static_cast<size_t>(current)];
+        if (index % kBlock == 0 && size_t(index / kBlock) < s.blocks.size()
+            && s.blocks[size_t(index / kBlock)].lastMs < nextStart) {
+            // The whole block lies in this bucket.
+            const Block& blk = s.blocks[size_t(index / kBlock)];
+            const quint32 answered = kBlock - blk.lost;
+            if (answered > 0) {
+                const quint32 lo = decodeRtt(blk.minCode), hi = decodeRtt(blk.maxCode);
+                if (k.answered() == 0) {
+                    k.minMs = lo;
+                    k.maxMs = hi;
+                } else {
+                    k.minMs = std::min(k.minMs, lo);
+                    k.maxMs = std::max(k.maxMs, hi);
+                }
+                weighted_.emplace_back(decodeRtt(blk.medianCode), answered);
+                if (slowFromMs > 0 && hi >= slowFromMs)
+                    ++k.slow;
+            }
+            k.echoes += kBlock;
+            k.lost += blk.lost;
+            index += kBlock;
+            for (quint32 skip = kBlock; skip > 0 && ci < s.chunks.size();) {
+                const quint32 here = std::min(skip, s.chunks[ci].size - pos);
+                pos += here;
+                skip -= here;
+                if (pos == s.chunks[ci].size) {
+                    ++ci;
+                    pos = 0;
+                }
+            }
+            continue;
+        }
+        ++index;
+        ++pos;
+        const bool first = k.answered() == 0;
+        ++k.echoes;
+        const quint16 code = c.codes[pos - 1];
+        if (code == kLost) {
+            ++k.lost;
+            continue;
+        }
+        const quint32 rtt = decodeRtt(code);
+        if (first) {
+            k.minMs = k.maxMs = rtt;
+        } else {
+            k.minMs = std::min(k.minMs, rtt);
+            k.maxMs = std::max(k.maxMs, rtt);
+        }
+        if (slowFromMs > 0 && rtt >= slowFromMs)
+            ++k.slow;
+        scratch_.push_back(rtt);
     }
     finish();
 }

@@ -10,6 +10,13 @@
 // grows. Round-trip times are exact up to 32767 ms and kept in 4 ms steps
 // above that (the engine's time-out tops out at 100 s).
 //
+// Aggregation walks the echoes of the range asked for, except that a bucket
+// that holds whole blocks of 64 echoes takes each block's summary: its
+// minimum, maximum and losses are exact, its median is then the median of the
+// block medians weighted by their answered echoes (close to the true median;
+// exact for buckets of fewer than 64 echoes), and it counts at least one slow
+// echo for a block whose longest reply is slow.
+//
 // Times are milliseconds since the run began (the monotonic clock at
 // reset()); the wall-clock start turns them into the times shown.
 //
@@ -95,8 +102,21 @@ private:
         std::unique_ptr<quint32[]> offsets; // ms after baseMs
         std::unique_ptr<quint16[]> codes;   // encodeRtt() or kLost
     };
+    // A summary of 64 consecutive echoes of one target: a bucket that holds a
+    // whole block takes it as one, so a wide time range costs its blocks,
+    // not its echoes.
+    struct Block {
+        qint64 firstMs = 0;
+        qint64 lastMs = 0;
+        quint16 minCode = 0, maxCode = 0, medianCode = 0;
+        quint8 lost = 0;
+    };
+    static constexpr int kBlock = 64;
+    struct Series;
+    Block summarise(const Series& s) const;
     struct Series {
         std::vector<Chunk> chunks;
+        std::vector<Block> blocks; // of echoes 0-63, 64-127, ...
         qint64 count = 0;
         qint64 lastMs = -1;
     };
@@ -110,6 +130,7 @@ private:
     qint64 echoes_ = 0;
     quint64 revision_ = 0;
     mutable std::vector<quint32> scratch_; // answered times of one bucket, for its median
+    mutable std::vector<std::pair<quint32, quint32>> weighted_; // block medians and their weights
 };
 
 } // namespace tarvok

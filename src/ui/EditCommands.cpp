@@ -13,8 +13,10 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTreeView>
 
 namespace tarvok {
 
@@ -69,6 +71,31 @@ private:
     QMenu* menu_;
 };
 
+// While the 編集 menu is disabled its shortcuts do nothing, whichever
+// control has the focus: the lists and the tree would otherwise take Ctrl+C
+// (and the like) for themselves once the menu no longer claims the key.
+class DisabledEditKeys : public QObject {
+public:
+    DisabledEditKeys(QMenu* menu, QObject* parent) : QObject(parent), menu_(menu) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+            return false;
+        const QKeySequence key = sequenceOf(static_cast<QKeyEvent*>(event));
+        for (QAction* a : menu_->actions())
+            if (!a->isSeparator() && !a->isEnabled() && !a->shortcut().isEmpty() && a->shortcut() == key) {
+                event->accept();
+                return true;
+            }
+        return false;
+    }
+
+private:
+    QMenu* menu_;
+};
+
 // The selected text with its line ends as "\n".
 QString selectedPlainText(const QTextCursor& c)
 {
@@ -114,6 +141,11 @@ void TTarvokMain::createEditCommands()
     connect(Memo1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { PopupMenu2->popup(Memo1->viewport()->mapToGlobal(pos)); });
     Memo1->installEventFilter(new EditorMenuFilter(Memo1, PopupMenu2));
+    auto* guard = new DisabledEditKeys(Edit1, this);
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(ListView1),
+                                    static_cast<QAbstractItemView*>(ListView2),
+                                    static_cast<QAbstractItemView*>(TreeView1)})
+        view->installEventFilter(guard);
 
     // The 編集 menu follows the busy flag, so that its shortcuts are refused
     // during a run even though they never open the menu.

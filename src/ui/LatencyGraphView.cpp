@@ -332,7 +332,7 @@ LatencyGraphView::Frame LatencyGraphView::frame(const QFontMetrics& fm) const
     const int bottom = all.bottom() - axisH;
     f.timeAxis = QRect(left, bottom + 1, all.right() - left, axisH);
     f.strip = QRect(left, bottom - stripH + 1, all.right() - left, stripH);
-    const int plotTop = f.legend.bottom() + 6 + fm.height() / 2;
+    const int plotTop = f.legend.bottom() + 6 + fm.height() * 3 / 2; // room for the unit above the top value
     f.plot = QRect(QPoint(left, plotTop), QPoint(all.right(), f.strip.top() - 5));
     return f;
 }
@@ -401,7 +401,7 @@ void LatencyGraphView::draw(QPainter& p)
         p.drawText(QRect(0, yy - fm.height() / 2, plot.left() - 5, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
                    msText(v));
     }
-    p.drawText(QRect(0, plot.top() - fm.height() - 2, plot.left() - 5, fm.height()), Qt::AlignRight, QStringLiteral("ms"));
+    p.drawText(QRect(0, f.legend.bottom() + 4, plot.left() - 5, fm.height()), Qt::AlignRight, QStringLiteral("ms"));
 
     // Time axis: ticks on round wall-clock times.
     const qint64 span = drawnTo_ - drawnFrom_;
@@ -482,7 +482,9 @@ void LatencyGraphView::draw(QPainter& p)
         p.drawRects(bars);
     }
     p.setBrush(Qt::NoBrush);
-    p.setRenderHint(QPainter::Antialiasing, true);
+    // Smooth lines for a few targets; many jagged lines at once are drawn
+    // plainly, which is several times faster.
+    p.setRenderHint(QPainter::Antialiasing, drawn_.size() <= 4);
     int k = 0;
     for (const QPolygonF& line : medians) {
         if (line.isEmpty()) {

@@ -1,5 +1,5 @@
 // The program when its resources fail: a disk that fills up while the target
-// file, the settings and log lines are written, a log file that is deleted
+// file, the settings, a report and log lines are written, a log file that is deleted
 // or replaced by a folder while lines go to it, and a very large target list.
 // Nothing written before may be lost, and the operator hears of what could
 // not be written where the program says so.
@@ -11,6 +11,7 @@
 #include "app/TarvokWindow.h"
 #include "base/Cp932.h"
 #include "icmp/KtIcmp.h"
+#include "store/ReportWriter.h"
 #include "targets/TargetFile.h"
 #include "targets/TargetList.h"
 #include "ui/TargetFileCommands.h"
@@ -19,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -134,6 +136,12 @@ TEST(DiskFull, SavesFailWithTheirMessagesAndKeepWhatWasThere)
     writeBytes(def, "198.18.1.1 old\r\n");
     writeBytes(ini, "[Tarvok]\r\nSaveConfig=1\r\n");
     writeBytes(params, "PingCount=7\r\n");
+    const QString report = disk.path(QStringLiteral("report.csv"));
+    writeBytes(report, "old report\r\n");
+    QStandardItemModel results(2000, 6);
+    for (int row = 0; row < results.rowCount(); ++row)
+        for (int column = 0; column < 6; ++column)
+            results.setItem(row, column, new QStandardItem(QStringLiteral("セル %1").arg(row)));
 
     ProgramRig r(disk.path());
     ASSERT_TRUE(r.program->FormCreate({}));
@@ -153,7 +161,13 @@ TEST(DiskFull, SavesFailWithTheirMessagesAndKeepWhatWasThere)
     EXPECT_EQ(r.errors, QStringList {IniFile::cannotWriteMessage(ini)});
     EXPECT_EQ(readBytes(ini), "[Tarvok]\r\nSaveConfig=1\r\n");
     EXPECT_EQ(readBytes(params), "PingCount=7\r\n");
-    EXPECT_EQ(disk.entries(), (QStringList {"Tarvok.def", "Tarvok.def.#CONFIG#", "tarvok.ini"}))
+    // A report: not written, the old one kept (the command then offers its
+    // save dialog again).
+    const ReportResult saved = SaveResultList(report, results, true);
+    EXPECT_FALSE(saved.written);
+    EXPECT_FALSE(saved.error.isEmpty());
+    EXPECT_EQ(readBytes(report), "old report\r\n");
+    EXPECT_EQ(disk.entries(), (QStringList {"Tarvok.def", "Tarvok.def.#CONFIG#", "report.csv", "tarvok.ini"}))
         << "no temporary file is left behind";
 
     // With room again the same commands succeed.
@@ -162,6 +176,7 @@ TEST(DiskFull, SavesFailWithTheirMessagesAndKeepWhatWasThere)
     EXPECT_TRUE(r.window().files().Save());
     EXPECT_TRUE(r.errors.isEmpty());
     EXPECT_EQ(readBytes(def).size(), 500 * 16);
+    EXPECT_TRUE(SaveResultList(report, results, true).written);
 }
 
 TEST(DiskFull, ALogLineWaitsForRoomAndNeverLeavesABrokenLine)

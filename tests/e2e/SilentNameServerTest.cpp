@@ -69,13 +69,14 @@ TEST(SilentNameServer, WindowStaysResponsiveAndF4EndsTheLookUpAtOnce)
     QTest::qWait(1500);
     EXPECT_TRUE(w.run().Busy()) << "the look-up is still waiting for the name server";
     EXPECT_GT(ticks, 30);
-    EXPECT_LT(longestGap, 250) << "the window thread waited for the name server";
+    // Far below the 1.5 s of waiting, with room for a busy machine.
+    EXPECT_LT(longestGap, 1000) << "the window thread waited for the name server";
 
     QElapsedTimer sinceBreak;
     sinceBreak.start();
     QTest::keyClick(&w, Qt::Key_F4);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.run().Busy(); }, 5000));
-    EXPECT_LT(sinceBreak.elapsed(), 500);
+    EXPECT_LT(sinceBreak.elapsed(), 2000) << "the name server's time-out is 30 s";
     EXPECT_TRUE(w.idleControls());
     EXPECT_EQ(w.run().resultModel().rowCount(), 0) << "a broken look-up reports no echo";
 }

@@ -111,6 +111,36 @@ TEST(LatencyHistory, MedianMinMaxLossesAndSlowEchoes)
     EXPECT_GT(big[3].maxMs, 100000u);
 }
 
+TEST(LatencyHistory, WideBucketsTakeWholeBlocksAsOne)
+{
+    // 1000 echoes 1 ms apart, every 10th lost, round-trip times cycling 0..99.
+    Hist x(1);
+    for (int i = 0; i < 1000; ++i) {
+        if (i % 10 == 9)
+            x.lost(0, i);
+        else
+            x.ok(0, i, quint32(i * 7 % 100));
+    }
+    // One bucket over everything, one starting mid-block: counts and
+    // extremes exact, the median close to the true one (49 or 50).
+    for (qint64 from : {0, 30}) {
+        const LatencyBucket b = x.agg(0, from, 1000, 1)[0];
+        EXPECT_EQ(b.echoes, quint32(1000 - from));
+        EXPECT_EQ(b.lost, quint32((1000 - from) / 10));
+        EXPECT_EQ(b.minMs, 0u);
+        EXPECT_EQ(b.maxMs, 99u);
+        EXPECT_NEAR(b.medianMs, 49.5, 3.0);
+    }
+    // Slow echoes are found inside blocks too.
+    EXPECT_GT(x.agg(0, 0, 1000, 1, 99)[0].slow, 0u);
+    // Buckets narrower than a block stay exact: 50 echoes each.
+    const auto narrow = x.agg(0, 0, 1000, 20);
+    for (const LatencyBucket& b : narrow) {
+        EXPECT_EQ(b.echoes, 50u);
+        EXPECT_EQ(b.lost, 5u);
+    }
+}
+
 TEST(LatencyHistory, EmptyTargetsAndWindowsGiveEmptyBuckets)
 {
     Hist x(3);

@@ -213,10 +213,13 @@ TEST(EditCommands, EditMenuFollowsTheBusyFlagButTheEditorMenuStillWorks)
     for (QAction* a : r.w->Edit1->actions())
         EXPECT_TRUE(a->isSeparator() || !a->isEnabled()) << a->objectName().toStdString();
     // A disabled item's shortcut does nothing; the editor's menu still copies.
+    // Nor does the focused list take the key for itself (its current cell).
     r.set(QStringLiteral("198.18.0.1"), 0, 3);
-    r.w->ListView1->setFocus();
+    r.w->Page1->setCurrentWidget(r.w->TabSheet4);
+    r.w->ListView2->setCurrentIndex(r.w->ListView2->model()->index(0, 0));
+    r.w->ListView2->setFocus();
     QApplication::clipboard()->setText(QStringLiteral("X"));
-    QTest::keyClick(r.w->ListView1, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(r.w->ListView2, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("X"));
     r.w->Page1->setCurrentWidget(r.w->tabMemo);
     r.w->Memo1->setFocus();
