@@ -387,7 +387,9 @@ void LatencyGraphView::draw(QPainter& p)
     if (thresholdInside)
         top = std::max(top, limit);
     const double step = niceStep(std::max(top, 5.0) / 5.0);
-    const double yMax = std::max(std::ceil(std::max(top, 1.0) / step), 1.0) * step;
+    // The scale ends on the first tick above the longest reply, so that a
+    // steady line never lies on the frame.
+    const double yMax = (std::floor(std::max(top, 1.0) / step) + 1) * step;
     auto y = [&](double v) { return plot.bottom() + 1 - v / yMax * (plot.height()); };
     auto x = [&](int column) { return plot.left() + column + 0.5; };
 
