@@ -124,6 +124,8 @@ for ns in "$NS_R1" "$NS_R2"; do
   quiet_sysctl "$ns" net.ipv4.ip_forward=1
   # Every probe of a test must get its answer: no rate limit on ICMP errors.
   quiet_sysctl "$ns" net.ipv4.icmp_ratelimit=0
+  # Nor the kernel's global (and randomised) limit on ICMP errors.
+  quiet_sysctl "$ns" net.ipv4.icmp_ratemask=0
 done
 # Unprivileged ICMP datagram sockets for every group in the host.
 quiet_sysctl "$NS_HOST" "net.ipv4.ping_group_range=0 2147483647"
