@@ -1,30 +1,104 @@
 #include "base/Clock.h"
 
-#include <QTimer>
+#include <QTimerEvent>
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <sys/prctl.h>
 
 namespace tarvok {
 
 namespace {
 
-class QtTimerHandle final : public TimerHandle {
+// The system clock's timers: one QObject per thread keeps them all, so that a
+// timer costs a timer id on the event loop and no object of its own (the
+// engine starts two for every echo).
+class TimerHub final : public QObject {
 public:
-    QtTimerHandle(qint64 ms, std::function<void()> fn) : fn_(std::move(fn))
+    struct Entry {
+        std::function<void()> fn;
+        bool pending = false;
+    };
+
+    int start(qint64 ms, Entry* entry)
     {
-        timer_.setSingleShot(true);
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            auto f = fn_; // the callback may destroy this handle
-            f();
-        });
-        timer_.start(static_cast<int>(std::clamp<qint64>(ms, 0, std::numeric_limits<int>::max())));
+        const int id = startTimer(static_cast<int>(std::clamp<qint64>(ms, 0, std::numeric_limits<int>::max())),
+                                  Qt::PreciseTimer);
+        if (id > 0) {
+            entry->pending = true;
+            live_.push_back({id, entry});
+        }
+        return id;
+    }
+
+    void stop(int id)
+    {
+        for (auto it = live_.begin(); it != live_.end(); ++it) {
+            if (it->first == id) {
+                *it = live_.back();
+                live_.pop_back();
+                killTimer(id);
+                return;
+            }
+        }
+    }
+
+    static TimerHub& ofThisThread()
+    {
+        thread_local TimerHub hub;
+        return hub;
+    }
+
+protected:
+    void timerEvent(QTimerEvent* event) override
+    {
+        const int id = event->timerId();
+        for (auto it = live_.begin(); it != live_.end(); ++it) {
+            if (it->first != id)
+                continue;
+            Entry* entry = it->second;
+            *it = live_.back();
+            live_.pop_back();
+            killTimer(id);
+            // The timer fires once: the callback leaves its entry first, since
+            // it may destroy the handle that owns the entry.
+            entry->pending = false;
+            auto fn = std::move(entry->fn);
+            fn();
+            return;
+        }
     }
 
 private:
-    QTimer timer_;
-    std::function<void()> fn_;
+    std::vector<std::pair<int, Entry*>> live_; // a handful: the engine's, the pacer's, a run's wait
+};
+
+class QtTimerHandle final : public TimerHandle {
+public:
+    QtTimerHandle(qint64 ms, std::function<void()> fn) : hub_(TimerHub::ofThisThread())
+    {
+        entry_.fn = std::move(fn);
+        id_ = hub_.start(ms, &entry_);
+    }
+    ~QtTimerHandle() override
+    {
+        if (entry_.pending)
+            hub_.stop(id_);
+    }
+
+private:
+    TimerHub& hub_;
+    TimerHub::Entry entry_;
+    int id_ = 0;
+};
+
+class PostedHandle final : public TimerHandle {
+public:
+    explicit PostedHandle(std::shared_ptr<bool> alive) : alive_(std::move(alive)) {}
+    ~PostedHandle() override { *alive_ = false; }
+
+private:
+    std::shared_ptr<bool> alive_;
 };
 
 class SystemClock final : public Clock {
@@ -39,9 +113,28 @@ public:
     {
         return std::make_unique<QtTimerHandle>(ms, std::move(fn));
     }
+    std::unique_ptr<TimerHandle> soon(std::function<void()> fn) override
+    {
+        return std::make_unique<QtTimerHandle>(0, std::move(fn));
+    }
 };
 
 } // namespace
+
+std::unique_ptr<TimerHandle> Clock::soon(std::function<void()> fn)
+{
+    auto alive = std::make_shared<bool>(true);
+    QMetaObject::invokeMethod(
+        &TimerHub::ofThisThread(),
+        [alive, fn = std::move(fn)] {
+            if (!*alive)
+                return;
+            *alive = false;
+            fn();
+        },
+        Qt::QueuedConnection);
+    return std::make_unique<PostedHandle>(std::move(alive));
+}
 
 Clock& Clock::system()
 {

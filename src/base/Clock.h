@@ -27,6 +27,12 @@ public:
     // Runs fn once, about ms milliseconds from now, on the calling thread's
     // event loop. The callback never runs after the handle is destroyed.
     [[nodiscard]] virtual std::unique_ptr<TimerHandle> singleShot(qint64 ms, std::function<void()> fn) = 0;
+    // Runs fn once from the calling thread's event loop, as soon as it gets
+    // there; never from inside this call. The callback never runs after the
+    // handle is destroyed. (The system clock takes a zero-time timer: no
+    // event is posted, no wake-up written. A ManualClock posts it, so that it
+    // runs with the posted events, whatever the clock's time.)
+    [[nodiscard]] virtual std::unique_ptr<TimerHandle> soon(std::function<void()> fn);
 
     // The real clock (steady clock, QTimer on the event loop).
     static Clock& system();

@@ -44,8 +44,33 @@ public:
         return used > 0;
     }
 
+    // Converts one character of `len` input bytes into `out`; returns the
+    // bytes written, or -1 when it cannot be converted.
+    int one(const char* in, size_t len, char* out, size_t outSize)
+    {
+        char* inp = const_cast<char*>(in);
+        size_t left = len;
+        char* outp = out;
+        size_t outLeft = outSize;
+        (void)iconv(cd_, &inp, &left, &outp, &outLeft);
+        if (left != 0) {
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+            return -1;
+        }
+        return static_cast<int>(outp - out);
+    }
+
     iconv_t cd_;
 };
+
+// The last characters encoded on this thread, by their low bits: the lines
+// of a log or report repeat the same few non-ASCII characters.
+struct RecentChar {
+    char16_t c = 0; // 0: empty (ASCII never comes here)
+    unsigned char len = 0;
+    char bytes[2] = {};
+};
+constexpr size_t kRecentChars = 128;
 
 // The thread's converter, back in its initial state.
 Iconv& converter(bool encode)
@@ -162,31 +187,50 @@ Decoded decodeFileText(const QByteArray& bytes)
 
 Encoded encodeCp932(const QString& text)
 {
+    thread_local RecentChar recent[kRecentChars];
     Encoded e;
-    Iconv* cv = nullptr; // opened at the first character that is not ASCII
-    e.bytes.reserve(text.size() * 2);
+    Iconv* cv = nullptr; // reset at the first character that is not ASCII
     const QChar* s = text.constData();
     const qsizetype n = text.size();
+    // A character takes at most two bytes; a surrogate pair becomes one "?".
+    e.bytes.resize(n * 2);
+    char* const begin = e.bytes.data();
+    char* o = begin;
     for (qsizetype i = 0; i < n;) {
         const char16_t c = s[i].unicode();
         if (c < 0x80) {
-            e.bytes.append(static_cast<char>(c));
+            *o++ = static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        RecentChar& slot = recent[c % kRecentChars];
+        if (slot.c == c) {
+            *o++ = slot.bytes[0];
+            if (slot.len == 2)
+                *o++ = slot.bytes[1];
             ++i;
             continue;
         }
         const qsizetype units = (QChar::isHighSurrogate(c) && i + 1 < n && s[i + 1].isLowSurrogate()) ? 2 : 1;
-        const char* in = reinterpret_cast<const char*>(s + i);
-        size_t left = static_cast<size_t>(units * 2);
         if (!cv)
             cv = &converter(true);
-        if (!cv->step(in, left, e.bytes, left)) {
+        char out[8];
+        const int len = cv->one(reinterpret_cast<const char*>(s + i), static_cast<size_t>(units * 2), out, sizeof out);
+        if (len < 1 || len > 2) {
             if (e.firstUnmappable < 0)
                 e.firstUnmappable = i;
             ++e.unmappableCount;
-            e.bytes.append('?');
+            *o++ = '?';
+        } else {
+            *o++ = out[0];
+            if (len == 2)
+                *o++ = out[1];
+            if (units == 1)
+                slot = RecentChar{c, static_cast<unsigned char>(len), {out[0], len == 2 ? out[1] : '\0'}};
         }
         i += units;
     }
+    e.bytes.resize(o - begin);
     return e;
 }
 

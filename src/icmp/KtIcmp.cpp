@@ -116,8 +116,7 @@ struct TKtICMP::Impl {
         wait = Wait::Queued;
         const quint64 t = ++token;
         resume = std::move(next);
-        QMetaObject::invokeMethod(
-            q, [this, t] { continueIf(Wait::Queued, t); }, Qt::QueuedConnection);
+        timer = clock->soon([this, t] { continueIf(Wait::Queued, t); });
     }
 
     void pause(int ms, std::function<void()> next)

@@ -176,10 +176,10 @@ IcmpSocketTransport::~IcmpSocketTransport()
 
 int IcmpSocketTransport::send(const Probe& probe)
 {
-    // Whatever is left of earlier probes goes first, so that it can neither
-    // be taken for this probe's answer nor fail this send.
+    // Whatever is left of earlier probes stays queued: it cannot be taken for
+    // this probe's answer (the sequence differs), and it is read and dropped
+    // as it comes.
     inFlight_ = false;
-    drain(nullptr);
 
     if (probe.payloadSize < 0 || static_cast<size_t>(probe.payloadSize) > kMaxIcmpPayload)
         return icmp::kPacketTooBig;
@@ -201,11 +201,22 @@ int IcmpSocketTransport::send(const Probe& probe)
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = probe.dest;
     ssize_t n;
-    sentMonoNs_ = now(CLOCK_MONOTONIC);
-    sentRealNs_ = now(CLOCK_REALTIME);
-    do {
-        n = ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    } while (n < 0 && errno == EINTR);
+    const auto sendOnce = [&] {
+        sentMonoNs_ = now(CLOCK_MONOTONIC);
+        sentRealNs_ = now(CLOCK_REALTIME);
+        do {
+            n = ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        } while (n < 0 && errno == EINTR);
+    };
+    sendOnce();
+    if (n < 0) {
+        // The kernel fails a send with an error that an earlier probe left
+        // pending on the socket (an ICMP error that came after its time-out).
+        // That error is used up now: clear what else is queued and send again;
+        // a second failure is this probe's own.
+        drain(nullptr);
+        sendOnce();
+    }
     if (n < 0)
         return icmp::statusOfSendErrno(errno);
     inFlight_ = true;
@@ -249,19 +260,20 @@ void IcmpSocketTransport::onReadable()
 
 bool IcmpSocketTransport::drain(ProbeAnswer* answer)
 {
-    bool found = false;
+    // Packets first: a reply takes one read. The error queue is read when no
+    // packet is waiting (or a pending error was reported instead of one).
+    // Reading stops at the answer: anything behind it wakes the notifier again.
     for (int i = 0; i < kReadsPerWakeup; ++i) {
         bool matched = false;
-        bool any = false;
-        if (kind_ == IcmpSocketKind::Datagram)
-            any |= readError(answer, &matched);
-        if (!matched)
-            any |= readPacket(answer, &matched);
-        if (matched && answer && !found) {
-            found = true;
+        const Read packet = readPacket(answer, &matched);
+        bool progressed = packet != Read::Empty;
+        if (!matched && packet != Read::Packet && kind_ == IcmpSocketKind::Datagram)
+            progressed = readError(answer, &matched) == Read::Packet || progressed;
+        if (matched) {
             inFlight_ = false;
+            return true;
         }
-        if (!any)
+        if (!progressed)
             break;
     }
     if (!answer) {
@@ -270,10 +282,10 @@ bool IcmpSocketTransport::drain(ProbeAnswer* answer)
         socklen_t len = sizeof soError;
         (void)::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len);
     }
-    return found;
+    return false;
 }
 
-bool IcmpSocketTransport::readError(ProbeAnswer* answer, bool* matched)
+IcmpSocketTransport::Read IcmpSocketTransport::readError(ProbeAnswer* answer, bool* matched)
 {
     sockaddr_in from {};
     alignas(cmsghdr) char control[512];
@@ -287,9 +299,9 @@ bool IcmpSocketTransport::readError(ProbeAnswer* answer, bool* matched)
     msg.msg_controllen = sizeof control;
     const ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0)
-        return false;
+        return Read::Empty;
     if (!answer || !inFlight_ || (msg.msg_flags & MSG_CTRUNC))
-        return true;
+        return Read::Packet;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR
             || c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
@@ -320,10 +332,10 @@ bool IcmpSocketTransport::readError(ProbeAnswer* answer, bool* matched)
         }
         break;
     }
-    return true;
+    return Read::Packet;
 }
 
-bool IcmpSocketTransport::readPacket(ProbeAnswer* answer, bool* matched)
+IcmpSocketTransport::Read IcmpSocketTransport::readPacket(ProbeAnswer* answer, bool* matched)
 {
     sockaddr_in from {};
     alignas(cmsghdr) char control[128];
@@ -337,9 +349,9 @@ bool IcmpSocketTransport::readPacket(ProbeAnswer* answer, bool* matched)
     msg.msg_controllen = sizeof control;
     const ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
     if (n < 0)
-        return errno != EAGAIN && errno != EWOULDBLOCK; // another error was consumed: read on
+        return errno == EAGAIN || errno == EWOULDBLOCK ? Read::Empty : Read::Error;
     if (!answer || !inFlight_ || (msg.msg_flags & MSG_TRUNC))
-        return true;
+        return Read::Packet;
     const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n));
     const icmp::ProbeKey key { identifier_, sequence_, dest_ };
     std::optional<ProbeAnswer> a;
@@ -360,7 +372,7 @@ bool IcmpSocketTransport::readPacket(ProbeAnswer* answer, bool* matched)
         answer->elapsedUs = elapsedSinceSend(receiveTime(msg, &arrival) ? &arrival : nullptr);
         *matched = true;
     }
-    return true;
+    return Read::Packet;
 }
 
 bool preopenIcmpSocket(IcmpSocketKind kind)

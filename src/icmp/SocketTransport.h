@@ -31,11 +31,14 @@ public:
 
 private:
     void onReadable();
-    // Reads everything waiting; returns the answer to the probe in flight if
-    // one was among it.
+    // What one read found: a message, a pending socket error reported in
+    // place of one, or nothing.
+    enum class Read { Packet, Error, Empty };
+    // Reads until the answer to the probe in flight (returned when `answer`
+    // is given) or until nothing is waiting.
     bool drain(ProbeAnswer* answer);
-    bool readError(ProbeAnswer* answer, bool* matched);
-    bool readPacket(ProbeAnswer* answer, bool* matched);
+    Read readError(ProbeAnswer* answer, bool* matched);
+    Read readPacket(ProbeAnswer* answer, bool* matched);
     // Microseconds from the send of the probe in flight to `arrival` (the
     // kernel's receive time, may be null), or to now when there is no
     // plausible arrival time.

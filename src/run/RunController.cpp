@@ -209,7 +209,9 @@ void RunController::onEngineFinished()
         return;
     }
     phase_ = Phase::Between;
-    post(&RunController::afterEcho);
+    // The engine is idle and done with this echo: the next one starts from
+    // here (its send still comes from the event loop).
+    guarded([this] { afterEcho(); });
 }
 
 void RunController::onBreakNoticed()

@@ -97,6 +97,7 @@ LogWriter::~LogWriter()
     for (const Pending& p : queue_)
         if (attempt(p) != Attempt::Written)
             ++dropped_;
+    closeLog();
 }
 
 void LogWriter::finish(const std::function<void(int ms)>& sleep)
@@ -178,7 +179,56 @@ void LogWriter::WriteLogLine(const QString& line)
 LogWriter::Attempt LogWriter::attempt(const Pending& p)
 {
     static const QByteArray header = text::encodeCp932(headerText() + QStringLiteral("\r\n")).bytes;
-    return appendOrCreate(QFile::encodeName(p.path), header, p.bytes) ? Attempt::Written : Attempt::OpenFailed;
+    if (p.path != open_.path) {
+        closeLog();
+        open_.path = p.path;
+        open_.name = QFile::encodeName(p.path);
+    }
+    if (open_.fd >= 0 && appendToOpen(p.bytes))
+        return Attempt::Written;
+    closeLog();
+    if (!appendOrCreate(open_.name, header, p.bytes))
+        return Attempt::OpenFailed;
+    // Keep the file open for the next lines. Which file that is was settled
+    // by the name just now; a later line checks that the name still leads to
+    // it.
+    const int fd = ::open(open_.name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0) {
+        open_.fd = fd;
+        open_.device = st.st_dev;
+        open_.inode = st.st_ino;
+    } else if (fd >= 0) {
+        ::close(fd);
+    }
+    return Attempt::Written;
+}
+
+bool LogWriter::appendToOpen(const QByteArray& line)
+{
+    // A file that was moved, removed or replaced since is let go: the line
+    // goes to the name, which is created anew with its header if need be.
+    struct stat named {};
+    if (::stat(open_.name.constData(), &named) != 0 || named.st_dev != open_.device
+        || named.st_ino != open_.inode)
+        return false;
+    if (writeAll(open_.fd, line))
+        return true;
+    // A full disk may take part of the line: the file is cut back to where it
+    // ended, unless another writer has appended meanwhile, and the line waits
+    // for its retries.
+    struct stat after {};
+    if (::fstat(open_.fd, &after) == 0 && after.st_size > named.st_size
+        && after.st_size - named.st_size < line.size())
+        (void)::ftruncate(open_.fd, named.st_size);
+    return false;
+}
+
+void LogWriter::closeLog()
+{
+    if (open_.fd >= 0)
+        ::close(open_.fd);
+    open_.fd = -1;
 }
 
 void LogWriter::drain()

@@ -4,10 +4,13 @@
 // preferences decide (LogTrace, LogDirectory, FixedLogFileName,
 // UseLogFileDate, LogFileNameHead, LogFileNameExt).
 //
-// Each line is written by one open, one write() and one close, with O_APPEND,
-// so lines of two programs logging into one file never mix inside a line. A
-// file is created with O_EXCL, and the header line goes only into a file that
-// this call created. When the file cannot be opened the line waits in a queue
+// Each line is written by one write() to a file opened with O_APPEND, so lines
+// of two programs logging into one file never mix inside a line. The file
+// stays open between lines; before each line its name is looked up again, and
+// a file that was moved, removed or replaced meanwhile is let go: the line
+// goes to whatever the name holds now, or to a new file. A file is created
+// exclusively, and the header line goes only into a file that this writer
+// created. When the file cannot be opened the line waits in a queue
 // and the open is retried every 20 ms, up to 300 more times, from a timer:
 // the calling (window) thread never waits. Lines arriving meanwhile queue
 // behind it, so the order on disk is the order of the calls. A line whose
@@ -85,6 +88,9 @@ private:
 
     QString pathForLine();
     Attempt attempt(const Pending& p);
+    // Appends to the file kept open, if the name still leads to it.
+    bool appendToOpen(const QByteArray& line);
+    void closeLog();
     void drain();
     void lose(const Pending& p);
 
@@ -93,6 +99,14 @@ private:
     QString programFolder_;
     Clock& clock_;
     std::deque<Pending> queue_;
+    // The file the last line went to, kept open.
+    struct OpenLog {
+        QString path;
+        QByteArray name; // path in the file system's encoding
+        int fd = -1;
+        quint64 device = 0;
+        quint64 inode = 0;
+    } open_;
     std::unique_ptr<TimerHandle> retryTimer_;
     int dropped_ = 0;
     std::vector<Loss> losses_;
