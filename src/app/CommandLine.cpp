@@ -105,8 +105,13 @@ bool needsOffscreenPlatform(const QProcessEnvironment& env)
 
 void selectPlatformForEnvironment()
 {
-    if (needsOffscreenPlatform(QProcessEnvironment::systemEnvironment()))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!needsOffscreenPlatform(QProcessEnvironment::systemEnvironment()))
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No desktop dialog can show without a display, so nothing needs GLib's
+    // event loop: Qt's own costs less for every echo of an unattended run.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
 }
 
 void provideRuntimeDirectory()

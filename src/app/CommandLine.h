@@ -46,8 +46,8 @@ QStringList argumentsFromArgv(int argc, char** argv);
 // (neither DISPLAY nor WAYLAND_DISPLAY set) and no platform chosen through
 // QT_QPA_PLATFORM. Lets "-H -C -R" run from cron or ssh.
 bool needsOffscreenPlatform(const QProcessEnvironment& env);
-// Applies the above to this process; call before the application object is
-// created.
+// Applies the above to this process (with Qt's own event loop rather than
+// GLib's); call before the application object is created.
 void selectPlatformForEnvironment();
 
 // Where XDG_RUNTIME_DIR is not set (cron, ssh), provides the private folder

@@ -2,9 +2,11 @@
 
 #include <QTimerEvent>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <limits>
 #include <sys/prctl.h>
+#include <time.h>
 
 namespace tarvok {
 
@@ -108,7 +110,24 @@ public:
         using namespace std::chrono;
         return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     }
-    QDateTime localNow() const override { return QDateTime::currentDateTime(); }
+    QDateTime localNow() const override
+    {
+        // The local time with the zone's offset of this instant, from the C
+        // library: QDateTime::currentDateTime() reads the zone file's status
+        // on every call, and every judged echo asks for the time. A change of
+        // the system's zone is picked up within a minute.
+        timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        static std::atomic<qint64> zoneCheckedMinute { -1 };
+        if (const qint64 minute = now.tv_sec / 60; zoneCheckedMinute.exchange(minute) != minute)
+            tzset();
+        tm local {};
+        const time_t secs = now.tv_sec;
+        if (!localtime_r(&secs, &local))
+            return QDateTime::currentDateTime();
+        return QDateTime::fromMSecsSinceEpoch(qint64(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000,
+                                              Qt::OffsetFromUTC, int(local.tm_gmtoff));
+    }
     std::unique_ptr<TimerHandle> singleShot(qint64 ms, std::function<void()> fn) override
     {
         return std::make_unique<QtTimerHandle>(ms, std::move(fn));

@@ -22,7 +22,9 @@ public:
     virtual ~Clock() = default;
     // Milliseconds on a monotonic scale (never jumps, 64 bits: never wraps).
     virtual qint64 monotonicMs() const = 0;
-    // Local wall-clock time, for the texts shown and logged.
+    // Local wall-clock time, for the texts shown and logged: date() and
+    // time() read as the local clock (the value may carry the zone's offset
+    // from UTC rather than the zone itself).
     virtual QDateTime localNow() const = 0;
     // Runs fn once, about ms milliseconds from now, on the calling thread's
     // event loop. The callback never runs after the handle is destroyed.

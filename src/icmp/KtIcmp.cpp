@@ -7,7 +7,6 @@
 
 #include <QPointer>
 #include <arpa/inet.h>
-#include <cstdio>
 #include <functional>
 
 // The engine is a state machine on the event loop. Each operation moves from
@@ -36,9 +35,19 @@ in_addr_t parseAddress(const QString& trimmed)
 QString dotted(quint32 addr)
 {
     const auto* b = reinterpret_cast<const unsigned char*>(&addr);
-    char text[16];
-    const int n = std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-    return QString::fromLatin1(text, n);
+    char16_t text[16];
+    int n = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0)
+            text[n++] = u'.';
+        const unsigned v = b[i];
+        if (v >= 100)
+            text[n++] = char16_t(u'0' + v / 100);
+        if (v >= 10)
+            text[n++] = char16_t(u'0' + v / 10 % 10);
+        text[n++] = char16_t(u'0' + v % 10);
+    }
+    return QString(reinterpret_cast<const QChar*>(text), n);
 }
 
 } // namespace
@@ -138,13 +147,19 @@ struct TKtICMP::Impl {
     }
 
     // Sends a probe; done receives the outcome (from 0 = nothing answered).
-    void sendProbe(const Probe& probe, std::function<void(int, quint32, quint32, quint8)> next)
+    // A probe sent from inside Ping() has a failed send reported from the
+    // event loop (deferFailure).
+    void sendProbe(const Probe& probe, std::function<void(int, quint32, quint32, quint8)> next,
+                   bool deferFailure = false)
     {
         sequence = probe.sequence;
         sentAt = clock->monotonicMs();
         const int status = transport->send(probe);
         if (status != 0) {
-            next(status, 0, 0, 0);
+            if (deferFailure)
+                yield([next = std::move(next), status] { next(status, 0, 0, 0); });
+            else
+                next(status, 0, 0, 0);
             return;
         }
         wait = Wait::Echo;
@@ -350,7 +365,23 @@ struct TKtICMP::Impl {
         });
     }
 
-    void pingSend()
+    // Ping() of a literal address with nothing to look up: the first probe
+    // goes out at once, which saves the echo a trip through the event loop.
+    // Everything it leads to is still reported from the event loop.
+    bool pingAtOnce()
+    {
+        if (count <= 0 || resolveName)
+            return false;
+        const in_addr_t addr = parseAddress(tarvok::text::trimControls(address));
+        if (addr == INADDR_NONE)
+            return false;
+        resolved = true;
+        dest = addr;
+        pingSend(true);
+        return true;
+    }
+
+    void pingSend(bool deferFailure = false)
     {
         Probe probe;
         probe.dest = dest;
@@ -358,10 +389,13 @@ struct TKtICMP::Impl {
         probe.dontFragment = dontFragment;
         probe.payloadSize = payloadSize;
         probe.sequence = nextSequence++;
-        sendProbe(probe, [this](int status, quint32 from, quint32 rtt, quint8 replyTtl) {
-            pingPause();
-            reply(status, from ? dotted(from) : kNoAddress, rtt, replyTtl, hostName);
-        });
+        sendProbe(
+            probe,
+            [this](int status, quint32 from, quint32 rtt, quint8 replyTtl) {
+                pingPause();
+                reply(status, from ? dotted(from) : kNoAddress, rtt, replyTtl, hostName);
+            },
+            deferFailure);
     }
 
     // The pause after an echo starts when the echo has ended, before OnReply
@@ -501,7 +535,8 @@ bool TKtICMP::Ping()
     d->stopped = false;
     d->takeParameters();
     d->round = 0;
-    d->yield([this] { d->pingRound(); });
+    if (!d->pingAtOnce())
+        d->yield([this] { d->pingRound(); });
     return true;
 }
 

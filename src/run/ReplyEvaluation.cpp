@@ -68,35 +68,54 @@ QString FormatTimeInfo(quint32 rtt)
     return s;
 }
 
+namespace {
+// A text joined from parts in one allocation.
+QString joined(std::initializer_list<QStringView> parts)
+{
+    qsizetype size = 0;
+    for (QStringView p : parts)
+        size += p.size();
+    QString s;
+    s.reserve(size);
+    for (QStringView p : parts)
+        s.append(p);
+    return s;
+}
+} // namespace
+
 Judgement JudgeReply(const QString& target, int status, const QString& ipAddress, quint32 rtt,
                      const Preferences& prefs, QString (*statusText)(int))
 {
+    // Shared texts: every echo of a run is judged here.
+    static const QString ok = QString::fromUtf16(OkText);
+    static const QString ng = QString::fromUtf16(NgText);
     Judgement j;
     if (ipAddress == QLatin1String("0.0.0.0")) {
         j.statusInfo = statusText(status);
-        j.statusBar = target + QStringLiteral("  ") + j.statusInfo;
+        j.statusBar = joined({target, u"  ", j.statusInfo});
     } else {
         j.ipAddress = ipAddress;
         j.statusInfo = status != 0 ? statusText(status) : FormatTimeInfo(rtt);
-        j.statusBar = target + QStringLiteral(" ( ") + ipAddress + QStringLiteral(" )  ") + j.statusInfo;
+        j.statusBar = joined({target, u" ( ", ipAddress, u" )  ", j.statusInfo});
     }
     j.answered = status == 0;
     if (!j.answered) {
         j.isNG = true;
         j.icon = image::Ng;
-        j.result = QString::fromUtf16(NgText);
+        j.result = ng;
         j.message = j.statusInfo;
         return j;
     }
     j.icon = image::Ok;
-    j.result = QString::fromUtf16(OkText);
+    j.result = ok;
+    const QString ms = QString::number(rtt);
     // A round trip equal to the threshold is already slow.
     if (!prefs.CheckRTT || static_cast<qint64>(rtt) < prefs.CheckRTTValue) {
-        j.message = QStringLiteral("Ping OK （") + QString::number(rtt) + QStringLiteral("ms）");
+        j.message = joined({u"Ping OK （", ms, u"ms）"});
     } else {
         j.slow = true;
         j.isNG = true;
-        j.message = QStringLiteral("レスポンス遅延（") + QString::number(rtt) + QStringLiteral("ms）");
+        j.message = joined({u"レスポンス遅延（", ms, u"ms）"});
     }
     return j;
 }
@@ -151,10 +170,14 @@ void appendItem(QString& out, const QString& item)
         return;
     }
     out += QLatin1Char('"');
-    for (QChar c : item) {
-        if (c == QLatin1Char('"'))
-            out += QLatin1Char('"');
-        out += c;
+    if (!item.contains(QLatin1Char('"'))) {
+        out += item;
+    } else {
+        for (QChar c : item) {
+            if (c == QLatin1Char('"'))
+                out += QLatin1Char('"');
+            out += c;
+        }
     }
     out += QLatin1Char('"');
 }

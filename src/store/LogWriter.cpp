@@ -170,7 +170,9 @@ void LogWriter::WriteLogLine(const QString& line)
         return;
     // Characters the code page cannot hold become "?"; a log line cannot be
     // refused.
-    queue_.push_back({path, text::encodeCp932(line + QStringLiteral("\r\n")).bytes, 0});
+    QByteArray bytes = text::encodeCp932(line).bytes;
+    bytes.append("\r\n", 2);
+    queue_.push_back({path, std::move(bytes), 0});
     if (queue_.size() == 1)
         drain();
     // Otherwise a retry is pending and this line waits behind the others.

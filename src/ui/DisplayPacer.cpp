@@ -4,6 +4,7 @@
 #include "monitor/StatisticsModel.h"
 #include "run/ResultModel.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QTableView>
 #include <algorithm>
@@ -38,11 +39,38 @@ void DisplayPacer::rowAppended()
     request();
 }
 
+bool DisplayPacer::windowHidden()
+{
+    QWidget* view = resultView_.data();
+    if (!view)
+        return false;
+    QWidget* window = view->window();
+    if (window != window_) {
+        if (window_)
+            window_->removeEventFilter(this);
+        window_ = window;
+        window->installEventFilter(this);
+    }
+    return !window->isVisible();
+}
+
+bool DisplayPacer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_ && event->type() == QEvent::Show) {
+        // Shown: what waited is there at once, and the frames keep the
+        // window's pace from now on.
+        timer_.reset();
+        catchUp();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void DisplayPacer::request()
 {
     if (timer_)
         return; // a frame is due already
-    const qint64 wait = framed_ ? std::max<qint64>(0, lastFrame_ + FrameMs - clock_.monotonicMs()) : 0;
+    const qint64 interval = windowHidden() ? HiddenFrameMs : FrameMs;
+    const qint64 wait = framed_ ? std::max<qint64>(0, lastFrame_ + interval - clock_.monotonicMs()) : 0;
     timer_ = clock_.singleShot(wait, [this] { frame(); });
 }
 

@@ -12,8 +12,10 @@
 #include <QString>
 #include <memory>
 
+class QEvent;
 class QLabel;
 class QTableView;
+class QWidget;
 
 namespace tarvok {
 
@@ -26,6 +28,9 @@ class DisplayPacer : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 FrameMs = 50;
+    // While the window is not shown (an unattended run with -H) the lists
+    // catch up only this often, and at once when the window is shown.
+    static constexpr qint64 HiddenFrameMs = 1000;
 
     // Turns deferred updates on in both models. The clock, the models, the
     // label and the view must outlive the pacer.
@@ -42,9 +47,14 @@ public:
     // Shows everything that waits, now (the end of a run).
     void catchUp();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void request();
     void frame();
+    // The window the lists are in, when it is not shown.
+    bool windowHidden();
 
     Clock& clock_;
     ResultModel& results_;
@@ -57,6 +67,7 @@ private:
     std::unique_ptr<TimerHandle> timer_;
     qint64 lastFrame_ = 0;
     bool framed_ = false; // lastFrame_ holds the time of a frame
+    QPointer<QWidget> window_; // watched for being shown
 };
 
 } // namespace tarvok

@@ -168,6 +168,20 @@ TEST_F(Engine, FailuresAreReportedWithTheAnsweringRouterOrNoAddress)
     EXPECT_EQ(finished, 1);
 }
 
+TEST_F(Engine, FirstSendFailingInsidePingIsReportedFromTheEventLoop)
+{
+    engine.Address = "10.0.0.1";
+    net->push(FakeOutcome::sendError(11002));
+    ASSERT_TRUE(engine.Ping());
+    EXPECT_EQ(net->sent().size(), 1); // a literal address goes out at once
+    EXPECT_TRUE(replies.empty());
+    advance(clock, 5000);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].status, 11002);
+    EXPECT_EQ(replies[0].ip, "0.0.0.0");
+    EXPECT_EQ(finished, 1);
+}
+
 TEST_F(Engine, UnknownHostIsReportedEveryRoundWithPauses)
 {
     engine.Address = "no.such.host";
@@ -339,7 +353,8 @@ TEST_F(Engine, CancelBeforeTheFirstStepAndWhileIdle)
     engine.Cancel();
     advance(clock, 5000);
     EXPECT_EQ(finished, 1);
-    EXPECT_TRUE(net->sent().isEmpty());
+    // A literal address goes out from inside Ping(); the stop abandons it.
+    EXPECT_EQ(net->sent().size(), 1);
     EXPECT_TRUE(replies.empty());
 
     // The next operation clears the stop.

@@ -489,3 +489,24 @@ TEST(MainWindow, ExitClosesWindow)
     r.w->pmnShowMain->trigger();
     EXPECT_TRUE(r.w->isVisible());
 }
+
+TEST(MainWindow, HiddenWindowListsCatchUpSeldomAndAtOnceWhenShown)
+{
+    WindowRig r;
+    r.w->Memo1->setPlainText(QStringLiteral("10.0.0.1\n10.0.0.2\n10.0.0.3\n10.0.0.4\n10.0.0.5\n10.0.0.6\n"));
+    r.w->edtPingCount->setValue(1);
+    r.w->edtPingWait->setValue(100);
+    r.net->setResponder([](const Probe&) { return FakeOutcome::reply("10.0.0.1", 64, 1); });
+    r.w->hide();
+    r.w->findChild<QAction*>(QStringLiteral("mnuPing"))->trigger();
+    QAbstractItemModel* list = r.w->ListView1->model();
+    ResultModel& rows = r.w->run().resultModel();
+
+    r.run(350); // echoes keep coming; the hidden list is not told yet
+    EXPECT_GE(rows.count(), 3);
+    EXPECT_LT(list->rowCount(), rows.count());
+    r.w->show();
+    EXPECT_EQ(list->rowCount(), rows.count()) << "shown: everything at once";
+    r.run(2000);
+    EXPECT_EQ(list->rowCount(), 6);
+}
