@@ -92,6 +92,8 @@ if [ "${1:-}" = --inside ]; then
     make_list 1
     start_x
     # The window manager lists a client as soon as it manages (maps) it.
+    # The spy ends at once when the window manager has not set the list yet.
+    for _ in $(seq 1 100); do xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -q 'WINDOW' && break; sleep 0.05; done
     : > clients.txt
     xprop -root -spy _NET_CLIENT_LIST > clients.txt 2>/dev/null &
     XPIDS+=($!)
