@@ -293,3 +293,27 @@ TEST(LogWriter, TwoWritersNeverMixLinesOrDoubleTheHeader)
     EXPECT_EQ(counts[0], kLines);
     EXPECT_EQ(counts[1], kLines);
 }
+
+TEST(LogWriter, AMovedOrReplacedFileIsLetGoForWhatTheNameHoldsNow)
+{
+    Fixture f;
+    const QString path = f.logFolder + "/Tarvok.log";
+    const QString rotated = f.logFolder + "/Tarvok.log.1";
+    f.log.WriteLogLine("1");
+    ASSERT_TRUE(QFile::rename(path, rotated)); // rotated away between two lines
+    f.log.WriteLogLine("2");
+    EXPECT_EQ(readBytes(rotated), kHeader + "1\r\n");
+    EXPECT_EQ(readBytes(path), kHeader + "2\r\n") << "a new file, with its header";
+
+    // Another program puts a file of its own under the name: the lines go
+    // there, after what it holds, without a header.
+    ASSERT_TRUE(QFile::rename(path, rotated + "2"));
+    {
+        QFile other(path);
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+        other.write("theirs\r\n");
+    }
+    f.log.WriteLogLine("3");
+    EXPECT_EQ(readBytes(path), "theirs\r\n3\r\n");
+    EXPECT_EQ(readBytes(rotated + "2"), kHeader + "2\r\n");
+}
