@@ -11,6 +11,7 @@
 //
 //   bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw]
 
+#include "BenchTiming.h"
 #include "icmp/KtIcmp.h"
 
 #include <QCoreApplication>
@@ -28,14 +29,6 @@
 using namespace tarvok;
 
 namespace {
-
-qint64 cpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval& t) { return qint64(t.tv_sec) * 1000 + t.tv_usec / 1000; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
 
 int usage()
 {
@@ -113,7 +106,7 @@ int main(int argc, char** argv)
     };
     QObject::connect(engine.get(), &TKtICMP::Finished, engine.get(), [&] { next(); });
 
-    const qint64 cpuStart = cpuMs();
+    const double cpuStart = cpuMs();
     const auto wallStart = std::chrono::steady_clock::now();
     QTimer::singleShot(0, engine.get(), next);
     // A stuck engine must not hang the benchmark.
@@ -123,7 +116,7 @@ int main(int argc, char** argv)
     });
     const int rc = app.exec();
     const auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - wallStart);
-    const qint64 cpu = cpuMs() - cpuStart;
+    const double cpu = cpuMs() - cpuStart;
 
     std::printf("echoes %d\n", answered);
     std::printf("wall_ms %lld\n", static_cast<long long>(wall.count()));

@@ -5,6 +5,7 @@
 // list alone, for comparison.
 
 #include "BenchRows.h"
+#include "BenchTiming.h"
 #include "run/ResultModel.h"
 #include "store/ReportWriter.h"
 
@@ -32,24 +33,6 @@ double peakRssMb()
     return 0;
 }
 
-double cpuMs()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
-// Wall-clock milliseconds of f(); *cpu gets the processor time it took (on a
-// busy machine the wall clock also counts the waits for a processor).
-template <typename F>
-double elapsedMs(F&& f, double* cpu)
-{
-    const double c0 = cpuMs();
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    *cpu = cpuMs() - c0;
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
 } // namespace
 
 int main(int argc, char** argv)

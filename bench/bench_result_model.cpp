@@ -3,6 +3,7 @@
 // (resident memory growth per row), sort_datetime_ms, sort_status_ms.
 
 #include "BenchRows.h"
+#include "BenchTiming.h"
 #include "run/ResultModel.h"
 
 #include <QCoreApplication>
@@ -24,13 +25,6 @@ qint64 residentBytes()
     return parts.size() > 1 ? parts[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
 }
 
-template <typename F>
-double elapsedMs(F&& f)
-{
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
 } // namespace
 
 int main(int argc, char** argv)

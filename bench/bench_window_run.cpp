@@ -17,6 +17,7 @@
 //
 //   bench_window_run [--targets N] [--echoes M]
 
+#include "BenchTiming.h"
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
 #include "ui/MainWindow.h"
@@ -38,14 +39,6 @@
 using namespace tarvok;
 
 namespace {
-
-qint64 cpuUs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto us = [](const timeval& t) { return qint64(t.tv_sec) * 1000000 + t.tv_usec; };
-    return us(usage.ru_utime) + us(usage.ru_stime);
-}
 
 qint64 residentKb()
 {
@@ -109,10 +102,10 @@ int main(int argc, char** argv)
         ++recorded;
         if (recorded == 1) {
             firstEchoMs = t.elapsed();
-            cpu0 = cpuUs();
+            cpu0 = static_cast<qint64>(cpuMs() * 1000);
             wall0 = t.nsecsElapsed() / 1000;
         } else if (recorded == echoes) {
-            cpu1 = cpuUs();
+            cpu1 = static_cast<qint64>(cpuMs() * 1000);
             wall1 = t.nsecsElapsed() / 1000;
             QTimer::singleShot(0, &w, [&w] { w.mnuBreakClick(); });
         }
