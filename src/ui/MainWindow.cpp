@@ -5,6 +5,7 @@
 #include "run/TraceRunController.h"
 #include "ui/DisplayPacer.h"
 #include "ui/Images.h"
+#include "ui/ListTextDelegate.h"
 #include "ui/ReportCommands.h"
 #include "ui/SelectionCommands.h"
 #include "ui/SpinEdit.h"
@@ -80,14 +81,14 @@ public:
 // Column 0 of the statistics list: the state image (red ball or nothing)
 // left of the row's small image, the way report lists with state images
 // show them; space for the state image is kept on every row.
-class StatImageDelegate : public QStyledItemDelegate {
+class StatImageDelegate : public ListTextDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using ListTextDelegate::ListTextDelegate;
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
     {
-        QStyledItemDelegate::initStyleOption(option, index);
+        ListTextDelegate::initStyleOption(option, index);
         if (index.column() != 0)
             return;
         const int small = index.data(ImageIndexRole).isValid() ? index.data(ImageIndexRole).toInt() : -1;
@@ -145,6 +146,7 @@ void setupListView(QTableView* view, const QFont& font)
     h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     h->setSectionResizeMode(QHeaderView::Interactive);
     view->setIconSize(QSize(16, 16));
+    view->setItemDelegate(new ListTextDelegate(view));
     keepSelectionVisible(view);
 }
 
