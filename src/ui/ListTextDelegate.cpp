@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QStyle>
+#include <utility>
 
 namespace tarvok {
 
@@ -42,12 +43,16 @@ void ListTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
         style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
         return;
     }
-    // Where and how the style would put the text (its margin included).
+    // Where the style would put the text (its margin included). The cell
+    // asks without its text: the style would lay the text out to find a place
+    // it does not depend on.
+    const QString cellText = std::exchange(opt.text, QString());
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
     const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).adjusted(margin, 0, -margin, 0);
-    const QStaticText& text = laidOut(opt.text, opt.font);
+    const QStaticText& text = laidOut(cellText, opt.font);
     const QSizeF size = text.size();
     if (size.width() > textRect.width()) {
+        opt.text = cellText;
         style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
         return;
     }
@@ -56,7 +61,6 @@ void ListTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
                                        : (opt.state & QStyle::State_Active) ? QPalette::Normal
                                                                             : QPalette::Inactive;
     const QColor color = opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
-    opt.text.clear();
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
     painter->save();
     painter->setPen(color);

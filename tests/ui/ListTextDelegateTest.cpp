@@ -1,7 +1,9 @@
 #include "ui/ListTextDelegate.h"
 
+#include <QIcon>
 #include <QImage>
 #include <QPainter>
+#include <QPixmap>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <gtest/gtest.h>
@@ -32,6 +34,9 @@ TEST(ListTextDelegate, CellsLookAsTheStyleDrawsThem)
     QStandardItemModel model(1, 5);
     model.setData(model.index(0, 0), QStringLiteral("127.1.0.24"));
     model.setData(model.index(0, 1), QStringLiteral("ＯＫ ループバック"));
+    QPixmap icon(16, 16);
+    icon.fill(Qt::blue);
+    model.setData(model.index(0, 1), QIcon(icon), Qt::DecorationRole);
     model.setData(model.index(0, 2), QStringLiteral("an address text far too long for its column"));
     model.setData(model.index(0, 3), QStringLiteral("right"));
     model.setData(model.index(0, 3), int(Qt::AlignRight | Qt::AlignVCenter), Qt::TextAlignmentRole);
