@@ -11,7 +11,7 @@
 //
 //   bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw]
 
-#include "BenchTiming.h"
+#include "BenchMeasures.h"
 #include "icmp/KtIcmp.h"
 
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 // list alone, for comparison.
 
 #include "BenchRows.h"
-#include "BenchTiming.h"
+#include "BenchMeasures.h"
 #include "run/ResultModel.h"
 #include "store/ReportWriter.h"
 
@@ -19,21 +19,6 @@
 #include <sys/resource.h>
 
 using namespace tarvok;
-
-namespace {
-// Peak resident memory so far, in MiB (VmHWM).
-double peakRssMb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {

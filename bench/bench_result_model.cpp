@@ -3,7 +3,7 @@
 // (resident memory growth per row), sort_datetime_ms, sort_status_ms.
 
 #include "BenchRows.h"
-#include "BenchTiming.h"
+#include "BenchMeasures.h"
 #include "run/ResultModel.h"
 
 #include <QCoreApplication>
@@ -14,18 +14,6 @@
 #include <unistd.h>
 
 using namespace tarvok;
-
-namespace {
-qint64 residentBytes()
-{
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> parts = f.readAll().split(' ');
-    return parts.size() > 1 ? parts[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {

@@ -17,7 +17,7 @@
 //
 //   bench_window_run [--targets N] [--echoes M]
 
-#include "BenchTiming.h"
+#include "BenchMeasures.h"
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
 #include "ui/MainWindow.h"
@@ -37,19 +37,6 @@
 #include <string>
 
 using namespace tarvok;
-
-namespace {
-
-qint64 residentKb()
-{
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> parts = f.readAll().split(' ');
-    return parts.size() > 1 ? parts[1].toLongLong() * sysconf(_SC_PAGESIZE) / 1024 : 0;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -126,6 +113,6 @@ int main(int argc, char** argv)
         std::printf("echo_cpu_us %.1f\n", double(cpu1 - cpu0) / (echoes - 1));
         std::printf("echo_wall_us %.1f\n", double(wall1 - wall0) / (echoes - 1));
     }
-    std::printf("rss_kb %lld\n", static_cast<long long>(residentKb()));
+    std::printf("rss_kb %lld\n", static_cast<long long>(residentBytes() / 1024));
     return rc != 0 ? rc : (recorded >= echoes ? 0 : 1);
 }
