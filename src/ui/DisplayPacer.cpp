@@ -69,9 +69,14 @@ void DisplayPacer::request()
 {
     if (timer_)
         return; // a frame is due already
-    const qint64 interval = windowHidden() ? HiddenFrameMs : FrameMs;
+    const qint64 interval = windowHidden() ? HiddenFrameMs : frameInterval();
     const qint64 wait = framed_ ? std::max<qint64>(0, lastFrame_ + interval - clock_.monotonicMs()) : 0;
     timer_ = clock_.singleShot(wait, [this] { frame(); });
+}
+
+qint64 DisplayPacer::frameInterval() const
+{
+    return std::clamp(static_cast<qint64>(frameCostMs_ * FrameBudget), FrameMs, MaxFrameMs);
 }
 
 void DisplayPacer::frame()
@@ -80,6 +85,16 @@ void DisplayPacer::frame()
     lastFrame_ = clock_.monotonicMs();
     framed_ = true;
     catchUp();
+    if (windowHidden())
+        return;
+    // The window paints what changed with the events posted meanwhile, which
+    // the event loop delivers before it gets to this probe.
+    const qint64 start = lastFrame_;
+    costProbe_ = clock_.soon([this, start] {
+        const double cost = static_cast<double>(clock_.monotonicMs() - start);
+        frameCostMs_ += (cost - frameCostMs_) / 4;
+        costProbe_.reset();
+    });
 }
 
 void DisplayPacer::catchUp()

@@ -6,6 +6,11 @@
 // change after a quiet spell at the next turn of the event loop. The texts
 // and the order of the run's steps stay as they are; only when the screen
 // shows them changes.
+//
+// Frames share the thread with the run, so their pace also follows what they
+// cost: a frame (catching up, painting, handing the picture to the display)
+// is timed, and the next one waits until the frames have taken no more than
+// 1 / FrameBudget of the time, but never longer than MaxFrameMs.
 
 #include <QObject>
 #include <QPointer>
@@ -28,6 +33,8 @@ class DisplayPacer : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 FrameMs = 50;
+    static constexpr qint64 MaxFrameMs = 200;
+    static constexpr int FrameBudget = 40;
     // While the window is not shown (an unattended run with -H) the lists
     // catch up only this often, and at once when the window is shown.
     static constexpr qint64 HiddenFrameMs = 1000;
@@ -46,6 +53,8 @@ public:
     void rowAppended();
     // Shows everything that waits, now (the end of a run).
     void catchUp();
+    // The time between frames while changes keep coming.
+    qint64 frameInterval() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -67,6 +76,8 @@ private:
     std::unique_ptr<TimerHandle> timer_;
     qint64 lastFrame_ = 0;
     bool framed_ = false; // lastFrame_ holds the time of a frame
+    double frameCostMs_ = 0; // running mean of what the shown frames took
+    std::unique_ptr<TimerHandle> costProbe_;
     QPointer<QWidget> window_; // watched for being shown
 };
 

@@ -622,10 +622,15 @@ void TTarvokMain::createStatusBar()
         p->setMinimumWidth(0);
         p->setIndent(3);
         Bar1Panels[i] = p;
-        l->addWidget(p);
+        if (i > 0)
+            l->addWidget(p);
+        else
+            l->addStretch(1);
     }
+    // Panel 0 stays out of the layout: Bar1Resize gives it the room left of
+    // the others at a fixed size, so that its text, new with every echo,
+    // does not make the bar lay itself out (and measure that text) again.
     Bar1Panels[0]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Bar1Panels[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     for (int i = 1; i < 3; ++i) {
         Bar1Panels[i]->setAlignment(Qt::AlignCenter);
         Bar1Panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -831,7 +836,8 @@ void TTarvokMain::Bar1Resize()
     QWidget* panels = Bar1Panels[0]->parentWidget();
     Bar1Panels[1]->setFixedWidth(Bar1PanelWidth1);
     Bar1Panels[2]->setFixedWidth(Bar1PanelWidth2);
-    Bar1Panels[0]->setFixedWidth(std::max(0, panels->width() - Bar1PanelWidth1 - Bar1PanelWidth2));
+    Bar1Panels[0]->setFixedSize(std::max(0, panels->width() - Bar1PanelWidth1 - Bar1PanelWidth2), panels->height());
+    Bar1Panels[0]->move(0, 0);
 }
 
 bool TTarvokMain::eventFilter(QObject* watched, QEvent* event)
