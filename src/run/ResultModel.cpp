@@ -127,19 +127,36 @@ struct ResultModel::Row {
 };
 
 struct ResultModel::Strings {
+    static constexpr quint32 kUnseen = 0xffffffff;
     std::vector<std::pair<QString, QString>> targets;
     QHash<std::pair<QString, QString>, quint32> targetIds;
     quint32 lastTarget = 0;
+    // The texts last interned for each place in the target list. A place
+    // whose texts change gets them interned anew; texts that two places
+    // share may be held twice, which costs memory but changes nothing shown.
+    std::vector<quint32> byEntry;
     QStringList ipTexts;
     QHash<QString, quint32> ipIds;
 
-    quint32 internTarget(const QString& target, const QString& comment)
+    bool holds(quint32 id, const QString& target, const QString& comment) const
     {
-        if (lastTarget < targets.size()) {
-            const auto& last = targets[lastTarget];
-            if (last.first == target && last.second == comment)
-                return lastTarget;
+        return id < targets.size() && targets[id].first == target && targets[id].second == comment;
+    }
+
+    quint32 internTarget(const QString& target, const QString& comment, int entry)
+    {
+        if (entry >= 0) {
+            if (static_cast<size_t>(entry) >= byEntry.size())
+                byEntry.resize(static_cast<size_t>(entry) + 1, kUnseen);
+            quint32& id = byEntry[static_cast<size_t>(entry)];
+            if (!holds(id, target, comment)) {
+                id = static_cast<quint32>(targets.size());
+                targets.emplace_back(target, comment);
+            }
+            return id;
         }
+        if (holds(lastTarget, target, comment))
+            return lastTarget;
         std::pair<QString, QString> key{target, comment};
         auto it = targetIds.constFind(key);
         if (it == targetIds.constEnd()) {
@@ -269,12 +286,12 @@ ResultRow ResultModel::rowTexts(int r) const
 }
 
 void ResultModel::append(const QDateTime& localTime, const QString& target, const QString& comment, int status,
-                         const QString& ipAddress, quint32 rtt)
+                         const QString& ipAddress, quint32 rtt, int entry)
 {
     static_assert(sizeof(Row) <= 32, "a result row stays compact");
     Row r{};
     r.localSecs = localSeconds(localTime);
-    r.target = strings_->internTarget(target, comment);
+    r.target = strings_->internTarget(target, comment, entry);
     r.status = status;
     r.rtt = rtt;
     r.seq = nextSeq_++;
@@ -423,6 +440,7 @@ qsizetype ResultModel::memoryBytes() const
     for (const auto& t : strings_->targets)
         bytes += 2 * (t.first.capacity() + t.second.capacity()) + 64;
     bytes += strings_->targets.capacity() * sizeof(std::pair<QString, QString>);
+    bytes += strings_->byEntry.capacity() * sizeof(quint32);
     for (const QString& s : strings_->ipTexts)
         bytes += 2 * s.capacity() + 48;
     return bytes;

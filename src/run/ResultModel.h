@@ -57,8 +57,10 @@ public:
 
     // Appends a row for one echo: local time of the reply, the target and its
     // comment, and what the engine reported (status, address text, RTT).
+    // `entry`, the target's place in the run's target list, lets the model
+    // find the target's texts again without looking them up (-1: none).
     void append(const QDateTime& localTime, const QString& target, const QString& comment, int status,
-                const QString& ipAddress, quint32 rtt);
+                const QString& ipAddress, quint32 rtt, int entry = -1);
     // Deletes row 0.
     void removeFirst();
     // Deletes the `count` oldest rows: the first appended, wherever a

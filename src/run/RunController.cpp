@@ -349,7 +349,7 @@ void RunController::KtICMP1Reply(int Status, const QString& IPAddress, quint32 R
         view_.setStatusText(j.statusBar);
         TargetState& state = states_[static_cast<size_t>(currentIndex_)];
         CountAttempt(state);
-        results_.append(now, currentAddress_, currentComment_, Status, IPAddress, RTT);
+        results_.append(now, currentAddress_, currentComment_, Status, IPAddress, RTT, currentIndex_);
         hooks_->ApplyAlertRules(state, dateTime, currentAddress_, currentComment_, j.message, j.isNG);
         RecordJudgement(state, j, RTT, prefs_);
         history_.record(currentIndex_, clock_.monotonicMs(), Status == 0, RTT);

@@ -1,6 +1,7 @@
 #include "ui/Images.h"
 
 #include <QGuiApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -48,19 +49,82 @@ QList<QPixmap> renderList(QString (*file)(int), int count)
     return list;
 }
 
+// An icon whose pictures are drawn when it is first asked for one. Every
+// call goes to the icon that `build` returns, as its own engine would take
+// it: sizes in device pixels, the ratio left to the caller.
+class DeferredIconEngine final : public QIconEngine {
+public:
+    explicit DeferredIconEngine(std::function<QIcon()> build) : build_(std::move(build)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        // The rect comes sized by actualSize(): the icon keeps it.
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().pixmap(size, 1.0, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        // The picture an engine gives for a size has its actual size.
+        return pixmap(size, mode, state).size();
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().availableSizes(mode, state);
+    }
+    void addPixmap(const QPixmap& pixmap, QIcon::Mode mode, QIcon::State state) override
+    {
+        icon().addPixmap(pixmap, mode, state);
+    }
+    void addFile(const QString& fileName, const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        icon().addFile(fileName, size, mode, state);
+    }
+    bool isNull() override { return build_ ? false : icon_.isNull(); }
+    QString key() const override { return QStringLiteral("DeferredIconEngine"); }
+    QIconEngine* clone() const override
+    {
+        auto* copy = new DeferredIconEngine(build_);
+        copy->icon_ = icon_;
+        return copy;
+    }
+
+private:
+    QIcon& icon()
+    {
+        if (build_) {
+            icon_ = build_();
+            build_ = nullptr;
+        }
+        return icon_;
+    }
+
+    std::function<QIcon()> build_; // empty once built
+    QIcon icon_;
+};
+
 // 16 x 16 at the ratios of common screens, then the larger sizes of the
 // same picture (menus and dialogs scale from the nearest of them).
 QIcon iconOf(const QString& file)
 {
-    QIcon icon;
     if (file.isEmpty())
+        return {};
+    return deferredIcon([file] {
+        QIcon icon;
+        for (int px : {16, 24, 32, 48, 64})
+            icon.addPixmap(renderImage(file, px));
         return icon;
-    for (int px : {16, 24, 32, 48, 64})
-        icon.addPixmap(renderImage(file, px));
-    return icon;
+    });
 }
 
 } // namespace
+
+QIcon deferredIcon(std::function<QIcon()> build)
+{
+    return QIcon(new DeferredIconEngine(std::move(build)));
+}
 
 QPixmap renderImage(const QString& file, int size, qreal ratio)
 {
@@ -124,14 +188,14 @@ QIcon buttonIcon(int index)
 
 QIcon appIcon()
 {
-    static const QIcon icon = [] {
+    static const QIcon icon = deferredIcon([] {
         QIcon i;
         // The 16-pixel picture stays sharp where the detailed one would blur.
         i.addPixmap(renderImage(listImageFile(imgTray), 16));
         for (int px : {22, 24, 32, 48, 64, 128, 256})
             i.addPixmap(renderImage(appIconFile(), px));
         return i;
-    }();
+    });
     return icon;
 }
 

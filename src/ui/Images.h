@@ -9,6 +9,7 @@
 #include <QList>
 #include <QPixmap>
 #include <QString>
+#include <functional>
 
 namespace tarvok {
 
@@ -61,6 +62,11 @@ QIcon appIcon();
 QString listImageFile(int index);
 QString buttonImageFile(int index);
 QString appIconFile();
+
+// An icon that calls `build` for its pictures when it is first asked for
+// one (sizes, a picture, painting) and from then on is that icon. The icons
+// above are made so: a window never shown draws none of them.
+QIcon deferredIcon(std::function<QIcon()> build);
 
 // Renders an SVG resource into a square pixmap of size logical pixels at
 // the given device pixel ratio; a null pixmap when the file does not load.

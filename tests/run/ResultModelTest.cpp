@@ -130,6 +130,26 @@ TEST(ResultModel, TextColumnsSortInTheLocaleOrder)
     EXPECT_EQ(reversed, asc);
 }
 
+// Rows appended with their place in the target list show that place's texts
+// of the time, also after the list was edited, and texts held twice sort as
+// one.
+TEST(ResultModel, TargetTextsByPlaceInTheList)
+{
+    ResultModel m;
+    m.append(at(10, 0, 0), "gw", "門", 0, "10.0.0.1", 1, 0);
+    m.append(at(10, 0, 1), "srv", "", 0, "10.0.0.2", 1, 1);
+    m.append(at(10, 0, 2), "gw", "門", 0, "10.0.0.1", 1, 0);
+    m.append(at(10, 0, 3), "gw", "入口", 0, "10.0.0.1", 1, 0); // comment edited
+    m.append(at(10, 0, 4), "gw", "門", 0, "10.0.0.1", 1, 5);   // the same line moved down
+    m.append(at(10, 0, 5), "srv", "", 0, "10.0.0.2", 1);
+    EXPECT_EQ(column(m, ResultModel::ColTarget), (QStringList{"gw", "srv", "gw", "gw", "gw", "srv"}));
+    EXPECT_EQ(column(m, ResultModel::ColComment), (QStringList{"門", "", "門", "入口", "門", ""}));
+    m.sort(ResultModel::ColTarget, Qt::AscendingOrder);
+    EXPECT_EQ(column(m, ResultModel::ColTarget), (QStringList{"gw", "gw", "gw", "gw", "srv", "srv"}));
+    EXPECT_EQ(column(m, ResultModel::ColComment), (QStringList{"門", "門", "入口", "門", "", ""}))
+        << "equal targets keep their order";
+}
+
 namespace {
 // What a view knows of a model: kept up to date from the model's signals
 // alone, as a view keeps itself.

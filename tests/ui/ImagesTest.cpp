@@ -5,6 +5,7 @@
 #include "ui/Images.h"
 
 #include <QImage>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 using namespace tarvok;
@@ -92,4 +93,52 @@ TEST(Images, ApplicationIconOffersEveryDesktopSize)
     EXPECT_EQ(icon.pixmap(QSize(16, 16), 1.0).toImage().convertToFormat(QImage::Format_ARGB32),
               renderImage(listImageFile(imgTray), 16).toImage().convertToFormat(QImage::Format_ARGB32));
     EXPECT_FALSE(renderImage(appIconFile(), 256).isNull());
+}
+
+// A deferred icon draws nothing until asked, then exactly what the icon it
+// builds would: pictures and sizes at every size, mode and ratio, painted
+// icons alike.
+TEST(Images, DeferredIconsAreTheIconTheyBuildOnceAsked)
+{
+    auto eager = [] {
+        QIcon icon;
+        for (int px : {16, 24, 48})
+            icon.addPixmap(renderImage(buttonImageFile(biPing), px));
+        return icon;
+    };
+    const QIcon built = eager();
+    int builds = 0;
+    const QIcon deferred = deferredIcon([&] {
+        ++builds;
+        return eager();
+    });
+    EXPECT_FALSE(deferred.isNull());
+    EXPECT_EQ(builds, 0);
+
+    auto asImage = [](const QPixmap& pm) { return pm.toImage().convertToFormat(QImage::Format_ARGB32); };
+    auto painted = [](const QIcon& icon, QSize box, qreal ratio, QIcon::Mode mode) {
+        QImage img(box * ratio, QImage::Format_ARGB32_Premultiplied);
+        img.setDevicePixelRatio(ratio);
+        img.fill(Qt::white);
+        QPainter p(&img);
+        icon.paint(&p, QRect(QPoint(2, 1), box - QSize(3, 2)), Qt::AlignCenter, mode);
+        return img;
+    };
+    EXPECT_EQ(deferred.availableSizes(), built.availableSizes());
+    for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled, QIcon::Active, QIcon::Selected}) {
+        for (int px : {12, 16, 20, 24, 40, 64}) {
+            const QSize size(px, px);
+            EXPECT_EQ(deferred.actualSize(size, mode), built.actualSize(size, mode)) << px;
+            for (qreal ratio : {1.0, 2.0}) {
+                const QPixmap d = deferred.pixmap(size, ratio, mode);
+                const QPixmap b = built.pixmap(size, ratio, mode);
+                EXPECT_EQ(d.size(), b.size()) << px << " at " << ratio;
+                EXPECT_EQ(d.devicePixelRatio(), b.devicePixelRatio()) << px << " at " << ratio;
+                EXPECT_EQ(asImage(d), asImage(b)) << px << " at " << ratio << " mode " << mode;
+                EXPECT_EQ(painted(deferred, size, ratio, mode), painted(built, size, ratio, mode))
+                    << px << " at " << ratio << " mode " << mode;
+            }
+        }
+    }
+    EXPECT_EQ(builds, 1);
 }
