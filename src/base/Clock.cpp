@@ -116,17 +116,25 @@ public:
         // library: QDateTime::currentDateTime() reads the zone file's status
         // on every call, and every judged echo asks for the time. A change of
         // the system's zone is picked up within a minute.
+        // The offset changes only on whole seconds: each thread asks for it
+        // once a second.
         timespec now {};
         clock_gettime(CLOCK_REALTIME, &now);
-        static std::atomic<qint64> zoneCheckedMinute { -1 };
-        if (const qint64 minute = now.tv_sec / 60; zoneCheckedMinute.exchange(minute) != minute)
-            tzset();
-        tm local {};
-        const time_t secs = now.tv_sec;
-        if (!localtime_r(&secs, &local))
-            return QDateTime::currentDateTime();
+        thread_local qint64 offsetSecond = std::numeric_limits<qint64>::min();
+        thread_local int offset = 0;
+        if (now.tv_sec != offsetSecond) {
+            static std::atomic<qint64> zoneCheckedMinute { -1 };
+            if (const qint64 minute = now.tv_sec / 60; zoneCheckedMinute.exchange(minute) != minute)
+                tzset();
+            tm local {};
+            const time_t secs = now.tv_sec;
+            if (!localtime_r(&secs, &local))
+                return QDateTime::currentDateTime();
+            offset = int(local.tm_gmtoff);
+            offsetSecond = now.tv_sec;
+        }
         return QDateTime::fromMSecsSinceEpoch(qint64(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000,
-                                              Qt::OffsetFromUTC, int(local.tm_gmtoff));
+                                              Qt::OffsetFromUTC, offset);
     }
     std::unique_ptr<TimerHandle> singleShot(qint64 ms, std::function<void()> fn) override
     {

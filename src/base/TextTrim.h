@@ -19,7 +19,8 @@ inline QStringView trimControls(QStringView s)
 
 inline QString trimControls(const QString& s)
 {
-    return trimControls(QStringView(s)).toString();
+    const QStringView t = trimControls(QStringView(s));
+    return t.size() == s.size() ? s : t.toString(); // nothing trimmed: the same text, shared
 }
 
 } // namespace tarvok::text

@@ -29,7 +29,18 @@ in_addr_t parseAddress(const QString& trimmed)
 {
     if (trimmed.size() > 255)
         return INADDR_NONE;
-    return inet_addr(trimmed.toUtf8().constData());
+    // Plain ASCII (every address) goes to inet_addr as it is; other text as
+    // UTF-8, which it turns down the same way.
+    char ascii[256];
+    const qsizetype n = trimmed.size();
+    const QChar* text = trimmed.constData();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (text[i].unicode() > 0x7f)
+            return inet_addr(trimmed.toUtf8().constData());
+        ascii[i] = static_cast<char>(text[i].unicode());
+    }
+    ascii[n] = '\0';
+    return inet_addr(ascii);
 }
 
 QString dotted(quint32 addr)
