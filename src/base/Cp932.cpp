@@ -90,15 +90,17 @@ Decoded decodeCp932(const QByteArray& bytes)
 {
     Decoded d;
     Iconv* cv = nullptr; // opened at the first byte that is not ASCII
-    QByteArray utf16;
-    utf16.reserve(bytes.size() * 2);
+    // No byte gives more than one UTF-16 unit.
+    QString text(bytes.size(), Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(text.data());
+    qsizetype n = 0;
+    QByteArray one; // the UTF-16LE of one converted character
     const char* p = bytes.constData();
     size_t left = static_cast<size_t>(bytes.size());
     while (left > 0) {
         const unsigned char b = static_cast<unsigned char>(*p);
         if (b < 0x80) { // ASCII fast path
-            utf16.append(static_cast<char>(b));
-            utf16.append('\0');
+            out[n++] = b;
             ++p;
             --left;
             continue;
@@ -106,18 +108,24 @@ Decoded decodeCp932(const QByteArray& bytes)
         const size_t unit = isLead(b) ? 2 : 1;
         if (!cv)
             cv = &converter(false);
-        if (unit <= left && cv->step(p, left, utf16, unit))
+        one.resize(0);
+        if (unit <= left && cv->step(p, left, one, unit)) {
+            for (qsizetype i = 0; i + 1 < one.size() && n < text.size(); i += 2)
+                out[n++] = static_cast<char16_t>(static_cast<unsigned char>(one[i]) |
+                                                 static_cast<unsigned char>(one[i + 1]) << 8);
             continue;
+        }
         if (d.firstInvalidByte < 0)
             d.firstInvalidByte = p - bytes.constData();
         ++d.invalidCount;
-        utf16.append("\xFD\xFF", 2);
+        out[n++] = 0xFFFD;
         // A lead byte whose trail is no trail byte: skip only the lead, so the
         // following character survives.
         ++p;
         --left;
     }
-    d.text = QString(reinterpret_cast<const QChar*>(utf16.constData()), utf16.size() / 2);
+    text.truncate(n);
+    d.text = std::move(text);
     return d;
 }
 

@@ -3,6 +3,7 @@
 #include "monitor/Statistics.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace tarvok {
 
@@ -26,9 +27,18 @@ void appendDigits(char16_t*& out, int value, int width)
 
 QString FormatDateTime(const QDateTime& dt)
 {
-    // By hand: every judged echo stamps its line with it.
+    // By hand: every judged echo stamps its line with it. The echoes of one
+    // second share their text.
     if (!dt.isValid())
         return {};
+    const qint64 ms = dt.toMSecsSinceEpoch();
+    const qint64 second = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    const int offset = dt.offsetFromUtc();
+    thread_local qint64 lastSecond = std::numeric_limits<qint64>::min();
+    thread_local int lastOffset = 0;
+    thread_local QString lastText;
+    if (second == lastSecond && offset == lastOffset)
+        return lastText;
     const QDate d = dt.date();
     const QTime t = dt.time();
     char16_t buf[32];
@@ -44,7 +54,10 @@ QString FormatDateTime(const QDateTime& dt)
     appendDigits(out, t.minute(), 2);
     *out++ = u':';
     appendDigits(out, t.second(), 2);
-    return QString(reinterpret_cast<const QChar*>(buf), out - buf);
+    lastText = QString(reinterpret_cast<const QChar*>(buf), out - buf);
+    lastSecond = second;
+    lastOffset = offset;
+    return lastText;
 }
 
 QString FormatTimeInfo(quint32 rtt)

@@ -128,6 +128,25 @@ TEST(LogLine, QuotingOfItems)
     EXPECT_EQ(CommaText({"全角　空白"}), "全角　空白"); // U+3000 is not a blank here
 }
 
+// The stamp of a line reads the local clock of its own time stamp, also when
+// stamps of one instant in other zones, or of the next second, come between.
+TEST(LogLine, DateTimeStampsFollowTheirOwnZoneAndSecond)
+{
+    const qint64 ms = QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59, 500), Qt::UTC).toMSecsSinceEpoch();
+    struct Case {
+        qint64 ms;
+        int offset;
+        const char* text;
+    } cases[] = {{ms, 9 * 3600, "2026/12/08 08:59:59"},  {ms, 0, "2026/12/07 23:59:59"},
+                 {ms + 400, 0, "2026/12/07 23:59:59"},   {ms + 500, 0, "2026/12/08 00:00:00"},
+                 {ms + 500, 9 * 3600, "2026/12/08 09:00:00"}, {-1500, 0, "1969/12/31 23:59:58"},
+                 {-1000, 0, "1969/12/31 23:59:59"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatDateTime(QDateTime::fromMSecsSinceEpoch(c.ms, Qt::OffsetFromUTC, c.offset)), c.text)
+            << c.ms << " " << c.offset;
+    EXPECT_EQ(FormatDateTime(QDateTime()), QString());
+}
+
 TEST(RunSchedule, BothOrdersAndPingCountReads)
 {
     TargetList t;
