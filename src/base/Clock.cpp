@@ -1,12 +1,15 @@
 #include "base/Clock.h"
 
+#include <QSocketNotifier>
 #include <QTimerEvent>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <limits>
 #include <sys/prctl.h>
+#include <sys/timerfd.h>
 #include <time.h>
+#include <unistd.h>
 
 namespace tarvok {
 
@@ -75,21 +78,144 @@ private:
     std::vector<std::pair<int, Entry*>> live_; // a handful: the engine's, the pacer's, a run's wait
 };
 
-class QtTimerHandle final : public TimerHandle {
+// Short timers of the system clock (pauses between echoes): Qt's event loop
+// sleeps whole milliseconds counted from when it goes to sleep, so a 1 ms
+// pause started before an echo's handlers ran would end 1 ms after they had
+// finished. These wake on their deadline to the microsecond: one timerfd per
+// thread, armed for the earliest of them and watched by the event loop.
+// Timers of one deadline fire in the order they were started.
+class PreciseHub final : public QObject {
 public:
-    QtTimerHandle(qint64 ms, std::function<void()> fn) : hub_(TimerHub::ofThisThread())
+    struct Entry {
+        qint64 deadlineNs = 0;
+        quint64 seq = 0;
+        std::function<void()> fn;
+        bool pending = false;
+    };
+
+    static qint64 nowNs()
     {
-        entry_.fn = std::move(fn);
-        id_ = hub_.start(ms, &entry_);
+        timespec t {};
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
     }
-    ~QtTimerHandle() override
+
+    // The thread's hub, or none where no timerfd can be had.
+    static PreciseHub* ofThisThread()
     {
-        if (entry_.pending)
-            hub_.stop(id_);
+        thread_local std::unique_ptr<PreciseHub> hub = [] {
+            const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+            return fd >= 0 ? std::unique_ptr<PreciseHub>(new PreciseHub(fd)) : nullptr;
+        }();
+        return hub.get();
+    }
+
+    ~PreciseHub() override
+    {
+        delete notifier_;
+        ::close(fd_);
+    }
+
+    void start(qint64 ms, Entry* entry)
+    {
+        entry->deadlineNs = nowNs() + ms * 1'000'000;
+        entry->seq = nextSeq_++;
+        entry->pending = true;
+        live_.push_back(entry);
+        if (entry->deadlineNs < armedNs_)
+            arm(entry->deadlineNs);
+    }
+
+    // The timerfd stays armed: a wake with nothing due arms it for the next.
+    void stop(Entry* entry)
+    {
+        entry->pending = false;
+        std::erase(live_, entry);
     }
 
 private:
-    TimerHub& hub_;
+    explicit PreciseHub(int fd) : fd_(fd), notifier_(new QSocketNotifier(fd, QSocketNotifier::Read))
+    {
+        notifier_->setEnabled(false);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] { fireDue(); });
+    }
+
+    void arm(qint64 deadlineNs)
+    {
+        itimerspec when {};
+        const qint64 at = std::max<qint64>(deadlineNs, 1); // zero would disarm
+        when.it_value.tv_sec = at / 1'000'000'000;
+        when.it_value.tv_nsec = at % 1'000'000'000;
+        timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr); // also clears an expiry not yet read
+        armedNs_ = deadlineNs;
+        notifier_->setEnabled(true);
+    }
+
+    void fireDue()
+    {
+        // Idle until armed again: arming clears the expiry, so it needs no read.
+        notifier_->setEnabled(false);
+        armedNs_ = std::numeric_limits<qint64>::max();
+        const qint64 now = nowNs();
+        const quint64 startedBefore = nextSeq_; // timers started by a callback wait for the next turn
+        for (;;) {
+            // Callbacks may stop other timers: look again after each.
+            Entry* due = nullptr;
+            for (Entry* e : live_)
+                if (e->deadlineNs <= now && e->seq < startedBefore &&
+                    (!due || e->deadlineNs < due->deadlineNs || (e->deadlineNs == due->deadlineNs && e->seq < due->seq)))
+                    due = e;
+            if (!due)
+                break;
+            stop(due);
+            // The callback may destroy the handle that owns the entry.
+            auto fn = std::move(due->fn);
+            fn();
+        }
+        qint64 next = std::numeric_limits<qint64>::max();
+        for (const Entry* e : live_)
+            next = std::min(next, e->deadlineNs);
+        if (next != std::numeric_limits<qint64>::max() && next < armedNs_)
+            arm(next);
+    }
+
+    int fd_;
+    QSocketNotifier* notifier_;
+    qint64 armedNs_ = std::numeric_limits<qint64>::max();
+    quint64 nextSeq_ = 0;
+    std::vector<Entry*> live_; // a handful
+};
+
+// Below this a timer is short enough for a millisecond of rounding to matter.
+constexpr qint64 kPreciseBelowMs = 20;
+
+class QtTimerHandle final : public TimerHandle {
+public:
+    QtTimerHandle(qint64 ms, std::function<void()> fn)
+    {
+        if (ms > 0 && ms < kPreciseBelowMs)
+            precise_ = PreciseHub::ofThisThread();
+        if (precise_) {
+            preciseEntry_.fn = std::move(fn);
+            precise_->start(ms, &preciseEntry_);
+        } else {
+            hub_ = &TimerHub::ofThisThread();
+            entry_.fn = std::move(fn);
+            id_ = hub_->start(ms, &entry_);
+        }
+    }
+    ~QtTimerHandle() override
+    {
+        if (precise_ && preciseEntry_.pending)
+            precise_->stop(&preciseEntry_);
+        else if (hub_ && entry_.pending)
+            hub_->stop(id_);
+    }
+
+private:
+    PreciseHub* precise_ = nullptr;
+    PreciseHub::Entry preciseEntry_;
+    TimerHub* hub_ = nullptr;
     TimerHub::Entry entry_;
     int id_ = 0;
 };

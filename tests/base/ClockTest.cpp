@@ -4,7 +4,9 @@
 #include <QDateTime>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 using namespace tarvok;
 
@@ -34,6 +36,30 @@ TEST(SystemClock, TimersFireOnceAndNeverAfterTheirHandleIsGone)
     EXPECT_EQ(chained, 1);
     EXPECT_EQ(steps, 1);
     EXPECT_EQ(cancelled, 0);
+}
+
+// Short timers wake on their own deadline; those due together fire in the
+// order they were started, and one may cancel another that is due too.
+TEST(SystemClock, DueTimersFireInOrderAndMayCancelEachOther)
+{
+    Clock& clock = Clock::system();
+    QString order;
+    std::unique_ptr<TimerHandle> a, b, c, late, soon, zero;
+    late = clock.singleShot(30, [&] { order += u'L'; });
+    a = clock.singleShot(2, [&] {
+        order += u'a';
+        c.reset();
+    });
+    b = clock.singleShot(2, [&] { order += u'b'; });
+    c = clock.singleShot(2, [&] { order += u'c'; });
+    soon = clock.singleShot(1, [&] {
+        order += u's';
+        // Started by a callback: it waits for a turn of its own.
+        zero = clock.singleShot(0, [&] { order += u'0'; });
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5)); // busy past all the short deadlines
+    EXPECT_TRUE(QTest::qWaitFor([&] { return order.endsWith(u'L'); }, 2000));
+    EXPECT_EQ(order, u"sab0L");
 }
 
 TEST(SystemClock, LocalTimeReadsAsTheLocalClock)
