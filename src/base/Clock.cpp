@@ -10,81 +10,19 @@
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tarvok {
 
 namespace {
 
-// The system clock's timers: one QObject per thread keeps them all, so that a
-// timer costs a timer id on the event loop and no object of its own (the
-// engine starts two for every echo).
-class TimerHub final : public QObject {
-public:
-    struct Entry {
-        std::function<void()> fn;
-        bool pending = false;
-    };
-
-    int start(qint64 ms, Entry* entry)
-    {
-        const int id = startTimer(static_cast<int>(std::clamp<qint64>(ms, 0, std::numeric_limits<int>::max())),
-                                  Qt::PreciseTimer);
-        if (id > 0) {
-            entry->pending = true;
-            live_.push_back({id, entry});
-        }
-        return id;
-    }
-
-    void stop(int id)
-    {
-        for (auto it = live_.begin(); it != live_.end(); ++it) {
-            if (it->first == id) {
-                *it = live_.back();
-                live_.pop_back();
-                killTimer(id);
-                return;
-            }
-        }
-    }
-
-    static TimerHub& ofThisThread()
-    {
-        thread_local TimerHub hub;
-        return hub;
-    }
-
-protected:
-    void timerEvent(QTimerEvent* event) override
-    {
-        const int id = event->timerId();
-        for (auto it = live_.begin(); it != live_.end(); ++it) {
-            if (it->first != id)
-                continue;
-            Entry* entry = it->second;
-            *it = live_.back();
-            live_.pop_back();
-            killTimer(id);
-            // The timer fires once: the callback leaves its entry first, since
-            // it may destroy the handle that owns the entry.
-            entry->pending = false;
-            auto fn = std::move(entry->fn);
-            fn();
-            return;
-        }
-    }
-
-private:
-    std::vector<std::pair<int, Entry*>> live_; // a handful: the engine's, the pacer's, a run's wait
-};
-
-// Short timers of the system clock (pauses between echoes): Qt's event loop
-// sleeps whole milliseconds counted from when it goes to sleep, so a 1 ms
-// pause started before an echo's handlers ran would end 1 ms after they had
-// finished. These wake on their deadline to the microsecond: one timerfd per
-// thread, armed for the earliest of them and watched by the event loop.
-// Timers of one deadline fire in the order they were started.
-class PreciseHub final : public QObject {
+// The system clock's timers. Each thread keeps its timers in two queues,
+// each with one alarm for the earliest deadline, so that starting and
+// cancelling a timer (the engine does both for every echo) costs no timer of
+// the event loop and no object of its own. Timers of one deadline fire in the
+// order they were started; a timer started by a callback waits for the next
+// turn of the event loop.
+class DeadlineQueue : public QObject {
 public:
     struct Entry {
         qint64 deadlineNs = 0;
@@ -100,6 +38,108 @@ public:
         return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
     }
 
+    void start(qint64 ms, Entry* entry)
+    {
+        entry->deadlineNs = nowNs() + std::max<qint64>(ms, 0) * 1'000'000;
+        entry->seq = nextSeq_++;
+        entry->pending = true;
+        live_.push_back(entry);
+        if (entry->deadlineNs < armedNs_) {
+            armedNs_ = entry->deadlineNs;
+            setAlarm(entry->deadlineNs);
+        }
+    }
+
+    // The alarm stays set: when it rings with nothing due, it is set for the
+    // next deadline.
+    void stop(Entry* entry)
+    {
+        entry->pending = false;
+        std::erase(live_, entry);
+    }
+
+protected:
+    static constexpr qint64 kNever = std::numeric_limits<qint64>::max();
+
+    // Rings (calls ring()) from the event loop at or after deadlineNs,
+    // replacing the alarm set before.
+    virtual void setAlarm(qint64 deadlineNs) = 0;
+
+    void ring()
+    {
+        armedNs_ = kNever;
+        const qint64 now = nowNs();
+        const quint64 startedBefore = nextSeq_;
+        for (;;) {
+            // Callbacks may stop other timers: look again after each.
+            Entry* due = nullptr;
+            for (Entry* e : live_)
+                if (e->deadlineNs <= now && e->seq < startedBefore &&
+                    (!due || e->deadlineNs < due->deadlineNs || (e->deadlineNs == due->deadlineNs && e->seq < due->seq)))
+                    due = e;
+            if (!due)
+                break;
+            stop(due);
+            // The callback may destroy the handle that owns the entry.
+            auto fn = std::move(due->fn);
+            fn();
+        }
+        qint64 next = kNever;
+        for (const Entry* e : live_)
+            next = std::min(next, e->deadlineNs);
+        if (next < armedNs_) {
+            armedNs_ = next;
+            setAlarm(next);
+        }
+    }
+
+private:
+    qint64 armedNs_ = kNever;
+    quint64 nextSeq_ = 0;
+    std::vector<Entry*> live_; // a handful: the engine's, the pacer's, a run's wait
+};
+
+// Timers of 20 ms and more, and steps: the alarm is a timer of the event loop,
+// which wakes on whole milliseconds.
+class TimerHub final : public DeadlineQueue {
+public:
+    static TimerHub& ofThisThread()
+    {
+        thread_local TimerHub hub;
+        return hub;
+    }
+
+protected:
+    void setAlarm(qint64 deadlineNs) override
+    {
+        if (id_ != 0)
+            killTimer(std::exchange(id_, 0));
+        if (deadlineNs == kNever)
+            return;
+        const qint64 waitNs = std::max<qint64>(0, deadlineNs - nowNs());
+        const qint64 ms = std::min<qint64>((waitNs + 999'999) / 1'000'000, std::numeric_limits<int>::max());
+        id_ = startTimer(static_cast<int>(ms), Qt::PreciseTimer);
+    }
+
+    void timerEvent(QTimerEvent* event) override
+    {
+        if (event->timerId() != id_)
+            return;
+        killTimer(std::exchange(id_, 0));
+        ring();
+    }
+
+private:
+    int id_ = 0;
+};
+
+// Short timers (pauses between echoes): Qt's event loop sleeps whole
+// milliseconds counted from when it goes to sleep, so a 1 ms pause started
+// before an echo's handlers ran would end 1 ms after they had finished. The
+// alarm here is a timerfd, set to the nanosecond and watched by the event
+// loop.
+class PreciseHub final : public DeadlineQueue {
+public:
     // The thread's hub, or none where no timerfd can be had.
     static PreciseHub* ofThisThread()
     {
@@ -116,74 +156,34 @@ public:
         ::close(fd_);
     }
 
-    void start(qint64 ms, Entry* entry)
+protected:
+    void setAlarm(qint64 deadlineNs) override
     {
-        entry->deadlineNs = nowNs() + ms * 1'000'000;
-        entry->seq = nextSeq_++;
-        entry->pending = true;
-        live_.push_back(entry);
-        if (entry->deadlineNs < armedNs_)
-            arm(entry->deadlineNs);
-    }
-
-    // The timerfd stays armed: a wake with nothing due arms it for the next.
-    void stop(Entry* entry)
-    {
-        entry->pending = false;
-        std::erase(live_, entry);
+        if (deadlineNs == kNever) {
+            notifier_->setEnabled(false);
+            return;
+        }
+        itimerspec when {};
+        const qint64 at = std::max<qint64>(deadlineNs, 1); // zero would disarm
+        when.it_value.tv_sec = at / 1'000'000'000;
+        when.it_value.tv_nsec = at % 1'000'000'000;
+        timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr); // also clears an expiry not yet read
+        notifier_->setEnabled(true);
     }
 
 private:
     explicit PreciseHub(int fd) : fd_(fd), notifier_(new QSocketNotifier(fd, QSocketNotifier::Read))
     {
         notifier_->setEnabled(false);
-        connect(notifier_, &QSocketNotifier::activated, this, [this] { fireDue(); });
-    }
-
-    void arm(qint64 deadlineNs)
-    {
-        itimerspec when {};
-        const qint64 at = std::max<qint64>(deadlineNs, 1); // zero would disarm
-        when.it_value.tv_sec = at / 1'000'000'000;
-        when.it_value.tv_nsec = at % 1'000'000'000;
-        timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr); // also clears an expiry not yet read
-        armedNs_ = deadlineNs;
-        notifier_->setEnabled(true);
-    }
-
-    void fireDue()
-    {
-        // Idle until armed again: arming clears the expiry, so it needs no read.
-        notifier_->setEnabled(false);
-        armedNs_ = std::numeric_limits<qint64>::max();
-        const qint64 now = nowNs();
-        const quint64 startedBefore = nextSeq_; // timers started by a callback wait for the next turn
-        for (;;) {
-            // Callbacks may stop other timers: look again after each.
-            Entry* due = nullptr;
-            for (Entry* e : live_)
-                if (e->deadlineNs <= now && e->seq < startedBefore &&
-                    (!due || e->deadlineNs < due->deadlineNs || (e->deadlineNs == due->deadlineNs && e->seq < due->seq)))
-                    due = e;
-            if (!due)
-                break;
-            stop(due);
-            // The callback may destroy the handle that owns the entry.
-            auto fn = std::move(due->fn);
-            fn();
-        }
-        qint64 next = std::numeric_limits<qint64>::max();
-        for (const Entry* e : live_)
-            next = std::min(next, e->deadlineNs);
-        if (next != std::numeric_limits<qint64>::max() && next < armedNs_)
-            arm(next);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] {
+            // Idle until set again: setting clears the expiry, so it needs no read.
+            notifier_->setEnabled(false);
+            ring();
+        });
     }
 
     int fd_;
     QSocketNotifier* notifier_;
-    qint64 armedNs_ = std::numeric_limits<qint64>::max();
-    quint64 nextSeq_ = 0;
-    std::vector<Entry*> live_; // a handful
 };
 
 // Below this a timer is short enough for a millisecond of rounding to matter.
@@ -194,30 +194,21 @@ public:
     QtTimerHandle(qint64 ms, std::function<void()> fn)
     {
         if (ms > 0 && ms < kPreciseBelowMs)
-            precise_ = PreciseHub::ofThisThread();
-        if (precise_) {
-            preciseEntry_.fn = std::move(fn);
-            precise_->start(ms, &preciseEntry_);
-        } else {
-            hub_ = &TimerHub::ofThisThread();
-            entry_.fn = std::move(fn);
-            id_ = hub_->start(ms, &entry_);
-        }
+            queue_ = PreciseHub::ofThisThread();
+        if (!queue_)
+            queue_ = &TimerHub::ofThisThread();
+        entry_.fn = std::move(fn);
+        queue_->start(ms, &entry_);
     }
     ~QtTimerHandle() override
     {
-        if (precise_ && preciseEntry_.pending)
-            precise_->stop(&preciseEntry_);
-        else if (hub_ && entry_.pending)
-            hub_->stop(id_);
+        if (entry_.pending)
+            queue_->stop(&entry_);
     }
 
 private:
-    PreciseHub* precise_ = nullptr;
-    PreciseHub::Entry preciseEntry_;
-    TimerHub* hub_ = nullptr;
-    TimerHub::Entry entry_;
-    int id_ = 0;
+    DeadlineQueue* queue_ = nullptr;
+    DeadlineQueue::Entry entry_;
 };
 
 class PostedHandle final : public TimerHandle {

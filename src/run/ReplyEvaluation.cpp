@@ -3,6 +3,7 @@
 #include "monitor/Statistics.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace tarvok {
@@ -70,15 +71,13 @@ QString FormatTimeInfo(quint32 rtt)
         digits[n++] = static_cast<char16_t>(u'0' + rtt % 10);
         rtt /= 10;
     } while (rtt > 0);
-    QString s;
-    s.reserve(5 + std::max(n, 6) + 2);
-    s.append(QLatin1String("Time:"));
-    for (int i = n; i < 6; ++i)
-        s.append(QLatin1Char(' '));
+    char16_t buf[5 + 10 + 2];
+    char16_t* out = std::copy_n(u"Time:", 5, buf);
+    out = std::fill_n(out, std::max(0, 6 - n), u' ');
     while (n > 0)
-        s.append(QChar(digits[--n]));
-    s.append(QLatin1String("ms"));
-    return s;
+        *out++ = digits[--n];
+    out = std::copy_n(u"ms", 2, out);
+    return QString(reinterpret_cast<const QChar*>(buf), out - buf);
 }
 
 namespace {
@@ -88,10 +87,10 @@ QString joined(std::initializer_list<QStringView> parts)
     qsizetype size = 0;
     for (QStringView p : parts)
         size += p.size();
-    QString s;
-    s.reserve(size);
+    QString s(size, Qt::Uninitialized);
+    QChar* out = s.data();
     for (QStringView p : parts)
-        s.append(p);
+        out = std::copy(p.begin(), p.end(), out);
     return s;
 }
 } // namespace
@@ -210,6 +209,35 @@ QString CommaText(const QStringList& items)
 QString BuildLogLine(const QString& result, const QString& dateTime, const QString& target,
                      const QString& ipAddress, const QString& statusInfo, const QString& comment)
 {
+    // Every judged echo writes one. Items with no double quote inside (all
+    // but odd comments) are copied together into one allocation.
+    const QString* items[] = {&dateTime, &target, &ipAddress, &statusInfo, &comment};
+    bool quoted[std::size(items)];
+    bool simple = true;
+    qsizetype size = 1 + result.size() + 2;
+    for (size_t i = 0; i < std::size(items); ++i) {
+        quoted[i] = needsQuotes(*items[i]);
+        simple = simple && !(quoted[i] && items[i]->contains(QLatin1Char('"')));
+        size += (i > 0 ? 1 : 0) + items[i]->size() + (quoted[i] ? 2 : 0);
+    }
+    if (simple) {
+        QString line(size, Qt::Uninitialized);
+        QChar* out = line.data();
+        auto put = [&out](QStringView v) { out = std::copy(v.begin(), v.end(), out); };
+        put(u"\"");
+        put(result);
+        put(u"\",");
+        for (size_t i = 0; i < std::size(items); ++i) {
+            if (i > 0)
+                put(u",");
+            if (quoted[i])
+                put(u"\"");
+            put(*items[i]);
+            if (quoted[i])
+                put(u"\"");
+        }
+        return line;
+    }
     QString line;
     line.reserve(4 + result.size() + 2 * (dateTime.size() + target.size() + ipAddress.size() + statusInfo.size()
                                           + comment.size() + 5));

@@ -122,6 +122,9 @@ TEST(LogLine, QuotingOfItems)
               "\"ＯＫ\",\"2026/12/07 09:30:00\",host1,10.0.0.1,\"Time:    12ms\",");
     EXPECT_EQ(BuildLogLine("ＮＧ", "2026/12/07 09:30:00", "host1", "", "Request timed out", "東京,本社"),
               "\"ＮＧ\",\"2026/12/07 09:30:00\",host1,,\"Request timed out\",\"東京,本社\"");
+    EXPECT_EQ(BuildLogLine("ＯＫ", "2026/12/07 09:30:00", "host1", "10.0.0.1", "Time:     1ms", "say \"hi\""),
+              "\"ＯＫ\",\"2026/12/07 09:30:00\",host1,10.0.0.1,\"Time:     1ms\",\"say \"\"hi\"\"\"");
+    EXPECT_EQ(BuildLogLine("ＯＫ", "", "", "", "", ""), "\"ＯＫ\",,,,,");
     EXPECT_EQ(CommaText({"say \"hi\"", "a\"b", "tab\there", "日本語"}),
               "\"say \"\"hi\"\"\",\"a\"\"b\",\"tab\there\",日本語");
     EXPECT_EQ(CommaText({"", ""}), ",");
