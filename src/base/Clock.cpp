@@ -38,9 +38,9 @@ public:
         return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
     }
 
-    void start(qint64 ms, Entry* entry)
+    void start(qint64 ns, Entry* entry)
     {
-        entry->deadlineNs = nowNs() + std::max<qint64>(ms, 0) * 1'000'000;
+        entry->deadlineNs = nowNs() + std::max<qint64>(ns, 0);
         entry->seq = nextSeq_++;
         entry->pending = true;
         live_.push_back(entry);
@@ -187,18 +187,20 @@ private:
 };
 
 // Below this a timer is short enough for a millisecond of rounding to matter.
-constexpr qint64 kPreciseBelowMs = 20;
+constexpr qint64 kPreciseBelowNs = 20'000'000;
+// Longer waits are cut to this (about 24 days), as the event loop's timers are.
+constexpr qint64 kMaxMs = std::numeric_limits<int>::max();
 
 class QtTimerHandle final : public TimerHandle {
 public:
-    QtTimerHandle(qint64 ms, std::function<void()> fn)
+    QtTimerHandle(qint64 ns, std::function<void()> fn)
     {
-        if (ms > 0 && ms < kPreciseBelowMs)
+        if (ns > 0 && ns < kPreciseBelowNs)
             queue_ = PreciseHub::ofThisThread();
         if (!queue_)
             queue_ = &TimerHub::ofThisThread();
         entry_.fn = std::move(fn);
-        queue_->start(ms, &entry_);
+        queue_->start(ns, &entry_);
     }
     ~QtTimerHandle() override
     {
@@ -255,7 +257,11 @@ public:
     }
     std::unique_ptr<TimerHandle> singleShot(qint64 ms, std::function<void()> fn) override
     {
-        return std::make_unique<QtTimerHandle>(ms, std::move(fn));
+        return std::make_unique<QtTimerHandle>(std::clamp<qint64>(ms, 0, kMaxMs) * 1'000'000, std::move(fn));
+    }
+    std::unique_ptr<TimerHandle> singleShotUs(qint64 us, std::function<void()> fn) override
+    {
+        return std::make_unique<QtTimerHandle>(std::clamp<qint64>(us, 0, kMaxMs * 1000) * 1000, std::move(fn));
     }
     std::unique_ptr<TimerHandle> soon(std::function<void()> fn) override
     {
@@ -264,6 +270,11 @@ public:
 };
 
 } // namespace
+
+std::unique_ptr<TimerHandle> Clock::singleShotUs(qint64 us, std::function<void()> fn)
+{
+    return singleShot((std::max<qint64>(us, 0) + 999) / 1000, std::move(fn));
+}
 
 std::unique_ptr<TimerHandle> Clock::soon(std::function<void()> fn)
 {

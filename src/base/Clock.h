@@ -29,6 +29,9 @@ public:
     // Runs fn once, about ms milliseconds from now, on the calling thread's
     // event loop. The callback never runs after the handle is destroyed.
     [[nodiscard]] virtual std::unique_ptr<TimerHandle> singleShot(qint64 ms, std::function<void()> fn) = 0;
+    // As singleShot, in microseconds; a clock that keeps whole milliseconds
+    // rounds up to them.
+    [[nodiscard]] virtual std::unique_ptr<TimerHandle> singleShotUs(qint64 us, std::function<void()> fn);
     // Runs fn once from the calling thread's event loop, as soon as it gets
     // there; never from inside this call. The callback never runs after the
     // handle is destroyed. (The system clock takes a zero-time timer: no

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <arpa/inet.h>
 #include <functional>
+#include <utility>
 
 // The engine is a state machine on the event loop. Each operation moves from
 // step to step; between steps it waits for exactly one thing: a queued call,
@@ -82,6 +83,7 @@ struct TKtICMP::Impl {
     std::function<void(int status, quint32 from, quint32 rtt, quint8 ttl)> echoDone;
     std::function<void(bool ok, quint32 addr, const QString& name)> lookupDone;
     qint64 sentAt = 0;
+    qint64 answeredUsAgo = 0; // how long the last answer had waited to be read
     quint16 sequence = 0;        // of the probe in flight
     quint16 nextSequence = 1;
 
@@ -126,6 +128,7 @@ struct TKtICMP::Impl {
         resolved = false;
         dest = 0;
         hostName.clear();
+        answeredUsAgo = 0;
     }
 
     // ---- waits -------------------------------------------------------------
@@ -139,12 +142,13 @@ struct TKtICMP::Impl {
         timer = clock->soon([this, t] { continueIf(Wait::Queued, t); });
     }
 
-    void pause(int ms, std::function<void()> next)
+    void pause(int ms, std::function<void()> next, qint64 alreadyUs = 0)
     {
         wait = Wait::Pause;
         const quint64 t = ++token;
         resume = std::move(next);
-        timer = clock->singleShot(ms, [this, t] { continueIf(Wait::Pause, t); });
+        timer = clock->singleShotUs(std::max<qint64>(0, qint64(ms) * 1000 - alreadyUs),
+                                    [this, t] { continueIf(Wait::Pause, t); });
     }
 
     void continueIf(Wait kind, quint64 t)
@@ -165,6 +169,7 @@ struct TKtICMP::Impl {
     {
         sequence = probe.sequence;
         sentAt = clock->monotonicMs();
+        answeredUsAgo = 0;
         const int status = transport->send(probe);
         if (status != 0) {
             if (deferFailure)
@@ -202,6 +207,7 @@ struct TKtICMP::Impl {
             endEcho(icmp::kTimedOut, 0, 0, 0);
             return;
         }
+        answeredUsAgo = a.arrivedUsAgo;
         endEcho(a.status, a.from, static_cast<quint32>(std::min<qint64>(us / 1000, 0xffffffff)), a.ttl);
     }
 
@@ -411,12 +417,15 @@ struct TKtICMP::Impl {
 
     // The pause after an echo starts when the echo has ended, before OnReply
     // is fired: the time its handlers take is part of the pause rather than
-    // added to it (a handler that calls Cancel ends the pause).
+    // added to it (a handler that calls Cancel ends the pause). An answered
+    // echo ended when the answer arrived (the kernel's time stamp), so the
+    // time the answer waited to be read is part of the pause too.
     void pingPause()
     {
         ++round;
+        const qint64 alreadyUs = std::exchange(answeredUsAgo, 0);
         if (delay > 0 && !stopped)
-            pause(delay, [this] { pingRound(); });
+            pause(delay, [this] { pingRound(); }, alreadyUs);
         else
             yield([this] { pingRound(); });
     }

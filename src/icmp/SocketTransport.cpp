@@ -238,17 +238,20 @@ std::optional<ProbeAnswer> IcmpSocketTransport::pollAnswer()
     return std::nullopt;
 }
 
-qint64 IcmpSocketTransport::elapsedSinceSend(const timespec* arrival) const
+void IcmpSocketTransport::stamp(ProbeAnswer* answer, const timespec* arrival) const
 {
     const qint64 untilNow = std::max<qint64>(0, now(CLOCK_MONOTONIC) - sentMonoNs_);
+    answer->elapsedUs = untilNow / 1000;
+    answer->arrivedUsAgo = 0;
     if (arrival) {
         // The receive time is wall-clock time: trust it only within what the
         // monotonic clock allows (the wall clock may have been set meanwhile).
         const qint64 kernel = nanoseconds(*arrival) - sentRealNs_;
-        if (kernel >= 0 && kernel <= untilNow + 1'000'000)
-            return kernel / 1000;
+        if (kernel >= 0 && kernel <= untilNow + 1'000'000) {
+            answer->elapsedUs = kernel / 1000;
+            answer->arrivedUsAgo = std::max<qint64>(0, untilNow - kernel) / 1000;
+        }
     }
-    return untilNow / 1000;
 }
 
 void IcmpSocketTransport::onReadable()
@@ -327,7 +330,7 @@ IcmpSocketTransport::Read IcmpSocketTransport::readError(ProbeAnswer* answer, bo
             *answer = *a;
             answer->sequence = sequence_;
             timespec arrival {};
-            answer->elapsedUs = elapsedSinceSend(receiveTime(msg, &arrival) ? &arrival : nullptr);
+            stamp(answer, receiveTime(msg, &arrival) ? &arrival : nullptr);
             *matched = true;
         }
         break;
@@ -369,7 +372,7 @@ IcmpSocketTransport::Read IcmpSocketTransport::readPacket(ProbeAnswer* answer, b
         *answer = *a;
         answer->sequence = sequence_;
         timespec arrival {};
-        answer->elapsedUs = elapsedSinceSend(receiveTime(msg, &arrival) ? &arrival : nullptr);
+        stamp(answer, receiveTime(msg, &arrival) ? &arrival : nullptr);
         *matched = true;
     }
     return Read::Packet;

@@ -42,7 +42,8 @@ private:
     // Microseconds from the send of the probe in flight to `arrival` (the
     // kernel's receive time, may be null), or to now when there is no
     // plausible arrival time.
-    qint64 elapsedSinceSend(const struct timespec* arrival) const;
+    // Sets the answer's times from the kernel's receive time (or none).
+    void stamp(ProbeAnswer* answer, const struct timespec* arrival) const;
 
     int fd_ = -1;
     IcmpSocketKind kind_ = IcmpSocketKind::Datagram;

@@ -33,6 +33,10 @@ struct ProbeAnswer {
     // not stretch it); -1 when the transport does not know (the engine then
     // measures with its clock).
     qint64 elapsedUs = -1;
+    // Microseconds from the arrival of the answer to its reading, where the
+    // kernel's time stamp tells (0 otherwise): the pause after the echo
+    // counts from the arrival.
+    qint64 arrivedUsAgo = 0;
 };
 
 class IcmpTransport : public QObject {

@@ -644,21 +644,23 @@ TEST_F(Engine, AHandlerThatThrowsEndsTheOperationAndTheNextOneRuns)
 
 TEST_F(Engine, RoundTripAndTimeOutFollowTheArrivalTimeNotWhenTheAnswerIsRead)
 {
-    // Time-out 1000 ms. An answer stamped on arrival but read late by a busy
-    // thread keeps its own round-trip time; only an arrival after the
-    // time-out is one.
+    // Time-out 1000 ms, pause 500 ms. An answer stamped on arrival but read
+    // late by a busy thread keeps its own round-trip time, and the pause
+    // after it counts from its arrival; only an arrival after the time-out
+    // is one.
     struct Case {
         qint64 arrivesMs;
         qint64 readLateMs;
         int status;
         quint32 rtt;
         qint64 reportedAt; // clock time of OnReply
+        qint64 finishedAt; // clock time of Finished
     };
     const Case cases[] = {
-        {300, 100, 0, 300, 400},        // read 100 ms late: the round trip is still 300 ms
-        {300, 900, 0, 300, 1000},       // still unread at the time-out: looked for once more, found
-        {999, 5000, 0, 999, 1000},      // arrived just in time
-        {1200, 0, 11010, 0, 1000},      // arrived after the time-out
+        {300, 100, 0, 300, 400, 800},      // read 100 ms late: the round trip is still 300 ms
+        {300, 900, 0, 300, 1000, 1000},    // still unread at the time-out: looked for once more, found
+        {999, 5000, 0, 999, 1000, 1499},   // arrived just in time
+        {1200, 0, 11010, 0, 1000, 1500},   // arrived after the time-out
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arrivesMs);
@@ -675,6 +677,7 @@ TEST_F(Engine, RoundTripAndTimeOutFollowTheArrivalTimeNotWhenTheAnswerIsRead)
         EXPECT_EQ(replies[0].rtt, c.rtt);
         EXPECT_EQ(replies[0].ip, c.status == 0 ? QStringLiteral("10.0.0.7") : QStringLiteral("0.0.0.0"));
         EXPECT_EQ(replies[0].at - start, c.reportedAt);
+        EXPECT_EQ(finishedAt - start, c.finishedAt);
         EXPECT_FALSE(engine.Busy());
     }
 }

@@ -77,9 +77,12 @@ int FakeTransport::send(const Probe& probe)
         return o.status;
     if (o.kind == FakeOutcome::Kind::Answer && o.readLateMs >= 0) {
         ProbeAnswer a { o.status, o.from, o.ttl, probe.sequence, o.afterMs * 1000 };
-        timers_.push_back(clock_.singleShot(o.afterMs, [this, a] { unread_ = a; }));
+        timers_.push_back(clock_.singleShot(o.afterMs, [this, a] {
+            unread_ = a;
+            unreadAt_ = clock_.monotonicMs();
+        }));
         timers_.push_back(clock_.singleShot(o.afterMs + o.readLateMs, [this] {
-            if (auto a = std::exchange(unread_, std::nullopt))
+            if (auto a = takeUnread())
                 emit answered(*a);
         }));
     } else if (o.kind == FakeOutcome::Kind::Answer) {
@@ -108,7 +111,15 @@ void FakeTransport::abandon()
 
 std::optional<ProbeAnswer> FakeTransport::pollAnswer()
 {
-    return std::exchange(unread_, std::nullopt);
+    return takeUnread();
+}
+
+std::optional<ProbeAnswer> FakeTransport::takeUnread()
+{
+    auto a = std::exchange(unread_, std::nullopt);
+    if (a)
+        a->arrivedUsAgo = (clock_.monotonicMs() - unreadAt_) * 1000;
+    return a;
 }
 
 FakeResolver::FakeResolver(QObject* parent) : Resolver(parent) {}

@@ -96,6 +96,8 @@ private:
     std::vector<std::unique_ptr<TimerHandle>> timers_;
     std::shared_ptr<int> pending_;
     std::optional<ProbeAnswer> unread_; // arrived, not yet read (readLateMs)
+    qint64 unreadAt_ = 0;
+    std::optional<ProbeAnswer> takeUnread();
 };
 
 class FakeResolver final : public Resolver {
