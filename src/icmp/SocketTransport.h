@@ -39,10 +39,10 @@ private:
     bool drain(ProbeAnswer* answer);
     Read readError(ProbeAnswer* answer, bool* matched);
     Read readPacket(ProbeAnswer* answer, bool* matched);
-    // Microseconds from the send of the probe in flight to `arrival` (the
-    // kernel's receive time, may be null), or to now when there is no
-    // plausible arrival time.
-    // Sets the answer's times from the kernel's receive time (or none).
+    // Sets the answer's round-trip time (from the send of the probe in
+    // flight to `arrival`, the kernel's receive time, which may be null) and
+    // how long ago it arrived; without a plausible arrival time the round
+    // trip runs to now.
     void stamp(ProbeAnswer* answer, const struct timespec* arrival) const;
 
     int fd_ = -1;

@@ -96,7 +96,9 @@ private:
     std::vector<std::unique_ptr<TimerHandle>> timers_;
     std::shared_ptr<int> pending_;
     std::optional<ProbeAnswer> unread_; // arrived, not yet read (readLateMs)
-    qint64 unreadAt_ = 0;
+    qint64 unreadAt_ = 0;                // when it arrived
+
+    // The unread answer, with how long it waited.
     std::optional<ProbeAnswer> takeUnread();
 };
 
