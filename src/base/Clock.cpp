@@ -191,9 +191,9 @@ constexpr qint64 kPreciseBelowNs = 20'000'000;
 // Longer waits are cut to this (about 24 days), as the event loop's timers are.
 constexpr qint64 kMaxMs = std::numeric_limits<int>::max();
 
-class QtTimerHandle final : public TimerHandle {
+class QueueTimerHandle final : public TimerHandle {
 public:
-    QtTimerHandle(qint64 ns, std::function<void()> fn)
+    QueueTimerHandle(qint64 ns, std::function<void()> fn)
     {
         if (ns > 0 && ns < kPreciseBelowNs)
             queue_ = PreciseHub::ofThisThread();
@@ -202,7 +202,7 @@ public:
         entry_.fn = std::move(fn);
         queue_->start(ns, &entry_);
     }
-    ~QtTimerHandle() override
+    ~QueueTimerHandle() override
     {
         if (entry_.pending)
             queue_->stop(&entry_);
@@ -257,15 +257,15 @@ public:
     }
     std::unique_ptr<TimerHandle> singleShot(qint64 ms, std::function<void()> fn) override
     {
-        return std::make_unique<QtTimerHandle>(std::clamp<qint64>(ms, 0, kMaxMs) * 1'000'000, std::move(fn));
+        return std::make_unique<QueueTimerHandle>(std::clamp<qint64>(ms, 0, kMaxMs) * 1'000'000, std::move(fn));
     }
     std::unique_ptr<TimerHandle> singleShotUs(qint64 us, std::function<void()> fn) override
     {
-        return std::make_unique<QtTimerHandle>(std::clamp<qint64>(us, 0, kMaxMs * 1000) * 1000, std::move(fn));
+        return std::make_unique<QueueTimerHandle>(std::clamp<qint64>(us, 0, kMaxMs * 1000) * 1000, std::move(fn));
     }
     std::unique_ptr<TimerHandle> soon(std::function<void()> fn) override
     {
-        return std::make_unique<QtTimerHandle>(0, std::move(fn));
+        return std::make_unique<QueueTimerHandle>(0, std::move(fn));
     }
 };
 

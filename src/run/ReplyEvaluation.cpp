@@ -209,45 +209,35 @@ QString CommaText(const QStringList& items)
 QString BuildLogLine(const QString& result, const QString& dateTime, const QString& target,
                      const QString& ipAddress, const QString& statusInfo, const QString& comment)
 {
-    // Every judged echo writes one. Items with no double quote inside (all
-    // but odd comments) are copied together into one allocation.
+    // Every judged echo writes one: measured first, then copied together into
+    // one allocation.
     const QString* items[] = {&dateTime, &target, &ipAddress, &statusInfo, &comment};
     bool quoted[std::size(items)];
-    bool simple = true;
     qsizetype size = 1 + result.size() + 2;
     for (size_t i = 0; i < std::size(items); ++i) {
         quoted[i] = needsQuotes(*items[i]);
-        simple = simple && !(quoted[i] && items[i]->contains(QLatin1Char('"')));
-        size += (i > 0 ? 1 : 0) + items[i]->size() + (quoted[i] ? 2 : 0);
+        size += (i > 0 ? 1 : 0) + items[i]->size() + (quoted[i] ? 2 + items[i]->count(QLatin1Char('"')) : 0);
     }
-    if (simple) {
-        QString line(size, Qt::Uninitialized);
-        QChar* out = line.data();
-        auto put = [&out](QStringView v) { out = std::copy(v.begin(), v.end(), out); };
-        put(u"\"");
-        put(result);
-        put(u"\",");
-        for (size_t i = 0; i < std::size(items); ++i) {
-            if (i > 0)
-                put(u",");
-            if (quoted[i])
-                put(u"\"");
+    QString line(size, Qt::Uninitialized);
+    QChar* out = line.data();
+    auto put = [&out](QStringView v) { out = std::copy(v.begin(), v.end(), out); };
+    put(u"\"");
+    put(result);
+    put(u"\",");
+    for (size_t i = 0; i < std::size(items); ++i) {
+        if (i > 0)
+            put(u",");
+        if (!quoted[i]) {
             put(*items[i]);
-            if (quoted[i])
-                put(u"\"");
+            continue;
         }
-        return line;
-    }
-    QString line;
-    line.reserve(4 + result.size() + 2 * (dateTime.size() + target.size() + ipAddress.size() + statusInfo.size()
-                                          + comment.size() + 5));
-    line += QLatin1Char('"');
-    line += result;
-    line += QLatin1String("\",");
-    appendItem(line, dateTime);
-    for (const QString* item : {&target, &ipAddress, &statusInfo, &comment}) {
-        line += QLatin1Char(',');
-        appendItem(line, *item);
+        put(u"\"");
+        for (QChar c : *items[i]) {
+            if (c == QLatin1Char('"'))
+                *out++ = c;
+            *out++ = c;
+        }
+        put(u"\"");
     }
     return line;
 }
