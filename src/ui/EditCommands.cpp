@@ -163,41 +163,46 @@ void TTarvokMain::Edit1Click()
 
 void TTarvokMain::mnuUndoClick()
 {
-    if (!Memo1->isReadOnly())
-        Memo1->undo();
+    QPlainTextEdit* const memo = editor();
+    if (!memo->isReadOnly())
+        memo->undo();
 }
 
 void TTarvokMain::mnuCutClick()
 {
-    if (!Memo1->isReadOnly())
-        Memo1->cut();
+    QPlainTextEdit* const memo = editor();
+    if (!memo->isReadOnly())
+        memo->cut();
 }
 
 void TTarvokMain::mnuCopyClick()
 {
-    Memo1->copy();
+    editor()->copy();
 }
 
 void TTarvokMain::mnuPasteClick()
 {
-    if (!Memo1->isReadOnly())
-        Memo1->paste();
+    QPlainTextEdit* const memo = editor();
+    if (!memo->isReadOnly())
+        memo->paste();
 }
 
 void TTarvokMain::mnuDeleteClick()
 {
-    QTextCursor c = Memo1->textCursor();
-    if (Memo1->isReadOnly() || !c.hasSelection())
+    QPlainTextEdit* const memo = editor();
+    QTextCursor c = memo->textCursor();
+    if (memo->isReadOnly() || !c.hasSelection())
         return;
     c.removeSelectedText();
-    Memo1->setTextCursor(c);
+    memo->setTextCursor(c);
 }
 
 void TTarvokMain::mnuSelectAllClick()
 {
-    Memo1->selectAll();
+    QPlainTextEdit* const memo = editor();
+    memo->selectAll();
     if (Page1->currentWidget() == tabMemo)
-        Memo1->setFocus();
+        memo->setFocus();
 }
 
 void TTarvokMain::mnuFindClick()
@@ -231,21 +236,22 @@ void TTarvokMain::mnuReplaceClick()
 
 bool TTarvokMain::FindNext(const QString& text, bool matchCase)
 {
+    QPlainTextEdit* const memo = editor();
     // An empty text would be "found" where the search starts, every time.
     if (text.isEmpty())
         return false;
-    QTextCursor c = Memo1->textCursor();
+    QTextCursor c = memo->textCursor();
     const int start = c.selectionEnd();
     // Positions in the plain text are those of the document: each line end
     // counts one character in both.
     const qsizetype at =
-        Memo1->toPlainText().indexOf(text, start, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+        memo->toPlainText().indexOf(text, start, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
     if (at < 0)
         return false;
-    Memo1->setFocus();
+    memo->setFocus();
     c.setPosition(int(at));
     c.setPosition(int(at + text.size()), QTextCursor::KeepAnchor);
-    Memo1->setTextCursor(c);
+    memo->setTextCursor(c);
     return true;
 }
 
@@ -263,22 +269,23 @@ void TTarvokMain::Replace1Find()
 
 void TTarvokMain::Replace1Replace(bool all)
 {
-    Memo1->setUpdatesEnabled(false);
+    QPlainTextEdit* const memo = editor();
+    memo->setUpdatesEnabled(false);
     const bool matchCase = Replace1->MatchCase();
     const Qt::CaseSensitivity cs = matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     const QString findText = Replace1->FindText();
     const QString replacement = Replace1->ReplaceText();
-    const bool editable = !Memo1->isReadOnly() && !findText.isEmpty();
+    const bool editable = !memo->isReadOnly() && !findText.isEmpty();
 
     // One undo step for the whole command.
-    QTextCursor edit = Memo1->textCursor();
+    QTextCursor edit = memo->textCursor();
     edit.beginEditBlock();
 
     // A selection that is the search text is replaced first (case-blind
     // unless the match-case box is checked, like the search itself).
     if (editable && edit.hasSelection() && selectedPlainText(edit).compare(findText, cs) == 0) {
         edit.insertText(replacement);
-        Memo1->setTextCursor(edit);
+        memo->setTextCursor(edit);
     }
 
     if (all) {
@@ -287,8 +294,8 @@ void TTarvokMain::Replace1Replace(bool all)
             // the text just inserted, so that a replacement holding the
             // search text is never replaced again. The document changes once,
             // from the first occurrence to the end of the last.
-            const QString text = Memo1->toPlainText();
-            const qsizetype start = Memo1->textCursor().selectionEnd();
+            const QString text = memo->toPlainText();
+            const qsizetype start = memo->textCursor().selectionEnd();
             qsizetype from = start, first = -1;
             QString replaced;
             for (;;) {
@@ -303,12 +310,12 @@ void TTarvokMain::Replace1Replace(bool all)
                 from = at + findText.size();
             }
             if (first >= 0) {
-                QTextCursor c(Memo1->document());
+                QTextCursor c(memo->document());
                 c.setPosition(int(first));
                 c.setPosition(int(from), QTextCursor::KeepAnchor);
                 c.insertText(replaced);
-                Memo1->setFocus();
-                Memo1->setTextCursor(c);
+                memo->setFocus();
+                memo->setTextCursor(c);
             }
         }
     } else {
@@ -317,7 +324,7 @@ void TTarvokMain::Replace1Replace(bool all)
 
     edit.endEditBlock();
     Replace1->activateWindow();
-    Memo1->setUpdatesEnabled(true);
+    memo->setUpdatesEnabled(true);
 }
 
 } // namespace tarvok

@@ -472,6 +472,7 @@ void TTarvokMain::createPages()
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Memo1->setTabChangesFocus(false);
     keepSelectionVisible(Memo1);
+    Memo1->installEventFilter(this); // a waiting text goes in when it shows
     tabMemo->layout()->addWidget(Memo1);
 
     // 環境: the run parameters
@@ -704,6 +705,8 @@ void TTarvokMain::bindRunController()
 
 QStringList TTarvokMain::targetLines() const
 {
+    if (waitingText_)
+        return waitingText_->split(u'\n');
     QStringList lines;
     for (QTextBlock b = Memo1->document()->begin(); b.isValid(); b = b.next())
         lines << b.text();
@@ -840,8 +843,62 @@ void TTarvokMain::Bar1Resize()
     Bar1Panels[0]->move(0, 0);
 }
 
+namespace {
+
+// Whether the editor gives the text back as it is: QTextDocument also breaks
+// lines at CR, U+2028, U+2029 and its frame marks, and toPlainText() turns
+// the no-break space into a space.
+bool editorKeepsAsIs(const QString& text)
+{
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        switch (c.unicode()) {
+        case u'\r':
+        case 0x00A0:
+        case 0x2028:
+        case 0x2029:
+        case 0xFDD0:
+        case 0xFDD1:
+            return true;
+        default:
+            return false;
+        }
+    });
+}
+
+} // namespace
+
+void TTarvokMain::setTargetText(const QString& text)
+{
+    if (startup.hideAtStart && !Memo1->isVisible() && editorKeepsAsIs(text)) {
+        waitingText_ = text;
+        return;
+    }
+    waitingText_.reset();
+    Memo1->setPlainText(text);
+}
+
+QString TTarvokMain::targetText() const
+{
+    return waitingText_ ? *waitingText_ : Memo1->toPlainText();
+}
+
+QPlainTextEdit* TTarvokMain::editor()
+{
+    if (waitingText_) {
+        // Putting the text in is no edit: the modified mark stays.
+        const QString text = std::move(*waitingText_);
+        waitingText_.reset();
+        const bool modified = Memo1->document()->isModified();
+        Memo1->setPlainText(text);
+        Memo1->document()->setModified(modified);
+    }
+    return Memo1;
+}
+
 bool TTarvokMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Show && watched == Memo1)
+        editor();
     if (event->type() == QEvent::Resize && Bar1Panels[0] && watched == Bar1Panels[0]->parentWidget())
         Bar1Resize();
     return QMainWindow::eventFilter(watched, event);

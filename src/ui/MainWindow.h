@@ -19,6 +19,7 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QActionGroup;
@@ -98,6 +99,9 @@ public:
     QWidget* TabPingReport = nullptr;
     QWidget* TabSheet4 = nullptr;
     QWidget* tabTraceRoute = nullptr;
+    // The target editor. In a window hidden at start its text may wait
+    // outside it (see setTargetText); read and change it through
+    // targetText() and editor().
     QPlainTextEdit* Memo1 = nullptr;
     QScrollArea* ScrollBox1 = nullptr;
     QTableView* ListView1 = nullptr;
@@ -204,6 +208,16 @@ public:
     // Opens a document or address by the desktop's default action
     // (HelpCommands.cpp; tests replace it).
     std::function<void(const QString&)> openDocument;
+    // The target list's text, lines separated by "\n". While a window that
+    // was hidden at start (-H) keeps its editor out of sight, a new text
+    // waits beside Memo1 instead of going into it: a hidden command-mode run
+    // over thousands of targets would spend a third of its time filling an
+    // editor that nobody sees. editor() puts a waiting text in, and so does
+    // the editor's first appearance on screen. A text with characters that
+    // the editor would not give back as they are goes in at once.
+    void setTargetText(const QString& text);
+    QString targetText() const;
+    QPlainTextEdit* editor();
     // Searches Memo1 forwards from the end of its selection; selects the
     // occurrence and focuses Memo1 when found. No wrap, no message.
     bool FindNext(const QString& text, bool matchCase);
@@ -323,6 +337,7 @@ private:
     SelectionCommands* selection_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
+    std::optional<QString> waitingText_; // not yet in Memo1 (setTargetText)
 };
 
 } // namespace tarvok

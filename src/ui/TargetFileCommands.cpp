@@ -182,7 +182,7 @@ QString TargetFileCommands::caption() const
 
 QString TargetFileCommands::editorText() const
 {
-    return w_.Memo1->toPlainText();
+    return w_.targetText();
 }
 
 void TargetFileCommands::setEditorText(const QString& text)
@@ -190,7 +190,7 @@ void TargetFileCommands::setEditorText(const QString& text)
     // Replacing the text is no edit of the operator's: the mark stays as it
     // was until the command clears it.
     const bool was = modified();
-    w_.Memo1->setPlainText(text);
+    w_.setTargetText(text);
     setModified(was);
 }
 

@@ -226,6 +226,48 @@ TEST(Startup, AStartUpNoticeDoesNotHoldUpTheStartUpRun)
     advance(r.clock, 10000);
 }
 
+// Started hidden, the list waits beside the editor until the editor shows:
+// runs, saves and the modified mark see it all the same.
+TEST(Startup, AListLoadedHiddenReachesTheEditorWhenItShows)
+{
+    ProgramRig r;
+    const QString list = r.path(QStringLiteral("l.txt"));
+    writeBytes(list, "198.18.0.1\r\n198.18.0.2\r\n");
+    writeBytes(list + QStringLiteral(".#CONFIG#"), "PingCount=1\r\nPingWait=10\r\nTimeOut=50\r\n");
+    ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-H"), list}));
+    TarvokWindow& w = r.window();
+    const QString text = QStringLiteral("198.18.0.1\n198.18.0.2\n");
+    EXPECT_TRUE(w.Memo1->toPlainText().isEmpty()) << "the text waits while the window hides";
+    EXPECT_EQ(w.targetText(), text);
+
+    r.net->push({FakeOutcome::reply("198.18.0.1"), FakeOutcome::reply("198.18.0.2")});
+    w.mnuPingClick();
+    advance(r.clock, 1000);
+    EXPECT_EQ(w.run().resultModel().rowCount(), 2);
+
+    // Saved from where it waits; the mark set afterwards survives the text
+    // going in.
+    const QString next = QStringLiteral("198.18.0.3\n");
+    w.setTargetText(next);
+    w.files().setModified(true);
+    ASSERT_TRUE(w.files().Save());
+    EXPECT_EQ(readBytes(list), QByteArray("198.18.0.3\r\n"));
+    w.files().setModified(true);
+    r.program->ShowWindow();
+    ASSERT_NE(w.Page1->currentWidget(), w.tabMemo); // the run showed its results
+    w.Page1->setCurrentWidget(w.tabMemo);
+    EXPECT_EQ(w.Memo1->toPlainText(), next);
+    EXPECT_TRUE(w.Memo1->document()->isModified());
+    EXPECT_EQ(w.targetLines(), (QStringList{QStringLiteral("198.18.0.3"), QString()}));
+
+    // A text the editor would change goes in at once, even while hidden.
+    w.hide();
+    w.setTargetText(QStringLiteral("a\u00A0b\n"));
+    EXPECT_EQ(w.Memo1->toPlainText(), QStringLiteral("a b\n"));
+    w.setTargetText(QStringLiteral("c\n"));
+    EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("c\n"));
+}
+
 TEST(Startup, AFailedRunEndsCommandModeWithAFailure)
 {
     ProgramRig r;
