@@ -7,6 +7,8 @@
 #   a list:      tarvok -H -C -R -O over M single-echo targets 127.1.x.y with
 #                PingWait 1 ms against fping -c 1 -i 1 over the same list
 #   the window:  tarvok -R -C -O with the window shown under Xvfb (no peer)
+#   the machine: bench_timer_wake, N bare 1 ms sleeps on a timerfd: what any
+#                program that pauses between echoes pays on this machine
 #
 #   bench/run_peers.sh [-b build-dir] [-n echoes] [-m targets] [-r runs] [-W]
 #
@@ -72,6 +74,8 @@ for ((run = 1; run <= RUNS; run++)); do
   # The engine alone (bench_echo_rate prints wall_ms and cpu_ms).
   RUN_ECHO_RATE_INSIDE=1 "${UNSHARE[@]}" bash -c 'ip link set lo up; sysctl -q -w net.ipv4.ping_group_range="0 2147483647" >/dev/null 2>&1; exec "$0" --count "$1" --delay 1' \
     "$BUILD/bench/bench_echo_rate" "$ECHOES" | sed -n 's/^\(wall_ms\|cpu_ms\) /engine_\1 /p' >> "$RESULTS"
+  "$BUILD/bench/bench_timer_wake" --count "$ECHOES" --delay 1 |
+    sed -n 's/^\(wall_ms\|late_mean_us\) /sleep_\1 /p' >> "$RESULTS"
   if command -v ping >/dev/null 2>&1; then
     "${UNSHARE[@]}" "$0" --inside ping "$ECHOES" >> "$RESULTS"
   fi
@@ -90,7 +94,7 @@ cases=(command)
 echo "cores $(nproc)"
 echo "engine_floor_ms $ECHOES"
 echo "list_floor_ms $TARGETS"
-sort -k1,1 -k2,2n "$RESULTS" | awk '
+sort -k1,1 -k2,2n "$RESULTS" | awk -v echoes="$ECHOES" -v targets="$TARGETS" '
   { v[$1, ++n[$1]] = $2; if (!($1 in seen)) { seen[$1] = 1; order[++k] = $1 } }
   END {
     for (i = 1; i <= k; i++) {
@@ -106,4 +110,12 @@ sort -k1,1 -k2,2n "$RESULTS" | awk '
       printf "command_to_fping_wall %.2f\n", m["command_wall_ms"] / m["fping_wall_ms"]
     if (("command_cpu_ms" in m) && ("fping_cpu_ms" in m) && m["fping_cpu_ms"] > 0)
       printf "command_to_fping_cpu %.2f\n", m["command_cpu_ms"] / m["fping_cpu_ms"]
+    # Against the bare sleeps: 1.00 would be a run that costs nothing but its
+    # pauses on this machine.
+    if (("sleep_wall_ms" in m) && m["sleep_wall_ms"] > 0) {
+      if ("engine_wall_ms" in m)
+        printf "engine_to_sleeps_wall %.3f\n", m["engine_wall_ms"] / m["sleep_wall_ms"]
+      if ("command_wall_ms" in m)
+        printf "command_to_sleeps_wall %.3f\n", m["command_wall_ms"] / (m["sleep_wall_ms"] * targets / echoes)
+    }
   }'
