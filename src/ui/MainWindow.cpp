@@ -874,7 +874,7 @@ void TTarvokMain::setTargetText(const QString& text)
         return;
     }
     waitingText_.reset();
-    Memo1->setPlainText(text);
+    fillEditor(text);
 }
 
 QString TTarvokMain::targetText() const
@@ -885,14 +885,20 @@ QString TTarvokMain::targetText() const
 QPlainTextEdit* TTarvokMain::editor()
 {
     if (waitingText_) {
-        // Putting the text in is no edit: the modified mark stays.
         const QString text = std::move(*waitingText_);
         waitingText_.reset();
-        const bool modified = Memo1->document()->isModified();
-        Memo1->setPlainText(text);
-        Memo1->document()->setModified(modified);
+        fillEditor(text);
     }
     return Memo1;
+}
+
+void TTarvokMain::fillEditor(const QString& text)
+{
+    // Putting a text in is no edit of the operator's: the modified mark
+    // stays as it was.
+    const bool modified = Memo1->document()->isModified();
+    Memo1->setPlainText(text);
+    Memo1->document()->setModified(modified);
 }
 
 bool TTarvokMain::eventFilter(QObject* watched, QEvent* event)

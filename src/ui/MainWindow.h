@@ -214,7 +214,8 @@ public:
     // over thousands of targets would spend a third of its time filling an
     // editor that nobody sees. editor() puts a waiting text in, and so does
     // the editor's first appearance on screen. A text with characters that
-    // the editor would not give back as they are goes in at once.
+    // the editor would not give back as they are goes in at once. Neither
+    // changes the modified mark.
     void setTargetText(const QString& text);
     QString targetText() const;
     QPlainTextEdit* editor();
@@ -327,6 +328,7 @@ private:
     void createEditCommands();   // EditCommands.cpp
     void bindTraceRun();         // TraceCommands.cpp
     void bindGraph();            // LatencyGraphPage.cpp
+    void fillEditor(const QString& text); // Memo1's text, the modified mark kept
 
     Clock& clock_;
     std::unique_ptr<RunController> run_;

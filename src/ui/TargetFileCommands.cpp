@@ -187,11 +187,8 @@ QString TargetFileCommands::editorText() const
 
 void TargetFileCommands::setEditorText(const QString& text)
 {
-    // Replacing the text is no edit of the operator's: the mark stays as it
-    // was until the command clears it.
-    const bool was = modified();
+    // The mark stays as it was until the command clears it.
     w_.setTargetText(text);
-    setModified(was);
 }
 
 void TargetFileCommands::setCaption(const QString& caption)
