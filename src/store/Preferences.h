@@ -45,6 +45,9 @@ struct Preferences {
     int NGPassCount = 1;
     bool DontFlagment = false;
     bool ContinuationNGCount = false;
+    // Echoes of a ping run that may wait for their answers at once (1..1024);
+    // 1 sends each echo after the previous one has ended.
+    int MaxEchoesInFlight = 1;
 
     bool operator==(const Preferences&) const = default;
 };

@@ -3,6 +3,7 @@
 #include "base/Cp932.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace tarvok {
 
@@ -181,6 +182,7 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir)
     p.NGPassCount = i("NGPassCount", d.NGPassCount);
     p.DontFlagment = b("DontFlagment", d.DontFlagment);
     p.ContinuationNGCount = b("ContinuationNGCount", d.ContinuationNGCount);
+    p.MaxEchoesInFlight = std::clamp(i("MaxEchoesInFlight", d.MaxEchoesInFlight), 1, 1024);
     return p;
 }
 
@@ -228,6 +230,10 @@ void savePreferences(IniFile& ini, const Preferences& p)
     i("NGPassCount", p.NGPassCount);
     b("DontFlagment", p.DontFlagment);
     b("ContinuationNGCount", p.ContinuationNGCount);
+    // A file that never had more than one echo in flight keeps its keys as
+    // they were.
+    if (p.MaxEchoesInFlight != 1 || ini.hasKey(T, QStringLiteral("MaxEchoesInFlight")))
+        i("MaxEchoesInFlight", p.MaxEchoesInFlight);
 }
 
 LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, QSize screenSize,

@@ -171,6 +171,7 @@ void TfrmOption::buildBasicTab(QWidget* page)
     edtAutoDeleteCount = spin(page, "edtAutoDeleteCount", 1, INT_MAX);
     chkBlinkTrayIcon = checkBox(page, "chkBlinkTrayIcon", QStringLiteral("Ping 実行中にトレイアイコンを点滅させる"));
     chkDontFlagment = checkBox(page, "chkDontFlagment", QStringLiteral("パケットのフラグメントを禁止する"));
+    edtMaxEchoesInFlight = spin(page, "edtMaxEchoesInFlight", 1, 1024);
 
     v->addWidget(chkHideOnTaskBar);
     v->addWidget(chkSaveConfig);
@@ -185,6 +186,14 @@ void TfrmOption::buildBasicTab(QWidget* page)
     v->addLayout(row);
     v->addWidget(chkBlinkTrayIcon);
     v->addWidget(chkDontFlagment);
+    auto* inFlightRow = new QHBoxLayout;
+    inFlightRow->addWidget(
+        label(page, "lblMaxEchoesInFlight", QStringLiteral("同時に応答を待つ Ping の最大数：")));
+    edtMaxEchoesInFlight->setMinimumWidth(
+        edtMaxEchoesInFlight->fontMetrics().horizontalAdvance(QStringLiteral("99999")) + 40);
+    inFlightRow->addWidget(edtMaxEchoesInFlight);
+    inFlightRow->addStretch(1);
+    v->addLayout(inFlightRow);
     v->addStretch(1);
 }
 
@@ -384,6 +393,7 @@ void TfrmOption::FormCreate()
     edtAutoDeleteCount->setValue(p.AutoDeleteCount);
     chkBlinkTrayIcon->setChecked(p.BlinkTrayIcon);
     chkDontFlagment->setChecked(p.DontFlagment);
+    edtMaxEchoesInFlight->setValue(p.MaxEchoesInFlight);
 
     chkLogTrace->setChecked(p.LogTrace);
     edtLogDirectory->setText(p.LogDirectory);
@@ -464,6 +474,7 @@ void TfrmOption::btnOKClick()
     p.AutoDeleteCount = spinValue(edtAutoDeleteCount);
     p.BlinkTrayIcon = chkBlinkTrayIcon->isChecked();
     p.DontFlagment = chkDontFlagment->isChecked();
+    p.MaxEchoesInFlight = spinValue(edtMaxEchoesInFlight);
 
     p.LogTrace = chkLogTrace->isChecked();
     p.LogDirectory = edtLogDirectory->text();

@@ -128,6 +128,7 @@ private:
     TSpinEdit* edtAutoDeleteCount = nullptr;
     QCheckBox* chkBlinkTrayIcon = nullptr;
     QCheckBox* chkDontFlagment = nullptr;
+    TSpinEdit* edtMaxEchoesInFlight = nullptr;
 
     // ログ保存
     QCheckBox* chkLogTrace = nullptr;
