@@ -213,14 +213,20 @@ int IcmpSocketTransport::send(const Probe& probe)
         } while (n < 0 && errno == EINTR);
     };
     sendOnce();
-    if (n < 0 && inFlight() == 0) {
+    if (n < 0) {
         // The kernel fails a send with an error that an earlier probe left
-        // pending on the socket (an ICMP error that came after its time-out).
-        // That error is used up now: clear what else is queued and send again;
-        // a second failure is this probe's own. (With other probes in flight
-        // the queue holds their answers: it is not cleared, and the failure
-        // stands.)
-        drain(nullptr);
+        // pending on the socket (an ICMP error about it, which also waits in
+        // the error queue). That error is used up now and the probe is sent
+        // again; a second failure is this probe's own. With nothing in flight
+        // whatever is queued is old and is cleared first; with probes in
+        // flight the queue holds their answers and stays.
+        if (inFlight() == 0) {
+            drain(nullptr);
+        } else {
+            int soError = 0;
+            socklen_t len = sizeof soError;
+            (void)::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len);
+        }
         sendOnce();
     }
     if (n < 0)

@@ -401,9 +401,11 @@ TEST_P(LabEngine, ManyEchoesWaitTogetherAndEachEndsOnItsOwn)
     const QString targets[] = {labValue("LAB_SILENT"), labValue("LAB_REACHABLE"), labValue("LAB_UNREACHABLE"),
                                labValue("LAB_REACHABLE_NAME"), labValue("LAB_UNKNOWN_NAME")};
     qint64 tag = 0;
+    // The router answers a host with at most a few errors a second: the
+    // refused host is pinged in the first rounds only.
     for (int round = 0; round < 8; ++round)
-        for (const QString& t : targets)
-            ASSERT_TRUE(engine->Echo(tag++, t));
+        for (int i = 0; i < 5; ++i)
+            ASSERT_TRUE(engine->Echo(tag++, i == 2 && round >= 3 ? targets[1] : targets[i]));
     EXPECT_EQ(engine->EchoesWaiting(), 40);
     QTimer limit;
     limit.setSingleShot(true);
@@ -424,6 +426,13 @@ TEST_P(LabEngine, ManyEchoesWaitTogetherAndEachEndsOnItsOwn)
             EXPECT_GE(e.atMs, 1500 - 20);
             EXPECT_LT(e.atMs, 1500 + 1000) << "the silent echoes waited together, not one after another";
             break;
+        case 2:
+            if (k < 15) {
+                EXPECT_EQ(e.status, 11003);
+                EXPECT_EQ(e.address, labValue("LAB_UNREACHABLE_ROUTER"));
+                break;
+            }
+            [[fallthrough]];
         case 1:
         case 3:
             EXPECT_EQ(e.status, 0);
@@ -431,10 +440,6 @@ TEST_P(LabEngine, ManyEchoesWaitTogetherAndEachEndsOnItsOwn)
             EXPECT_EQ(e.ttl, labValue("LAB_REACHABLE_TTL").toInt());
             EXPECT_LT(e.rtt, 1000u);
             EXPECT_LT(e.atMs, 1400) << "answered before the silent ones timed out";
-            break;
-        case 2:
-            EXPECT_EQ(e.status, 11003);
-            EXPECT_EQ(e.address, labValue("LAB_UNREACHABLE_ROUTER"));
             break;
         case 4:
             EXPECT_EQ(e.status, -1);
