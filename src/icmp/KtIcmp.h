@@ -61,6 +61,10 @@ public:
     // event loop. Called from an event handler it takes effect on return.
     void Cancel();
     bool Busy() const;
+    // The round trip of the echo last reported by OnReply or OnEcho, in
+    // microseconds as measured (the kernel's receive time stamp where there
+    // is one), or -1 when it had no reply. Valid while its handler runs.
+    qint64 LastRoundTripUs() const;
 
     // Many echoes at once. BeginEchoes() makes the engine busy with a stream
     // of echoes of which at most `capacity` (1..1024) wait at a time; Echo()

@@ -127,6 +127,7 @@ void RunController::ExecutePingRun()
         statSortBlocked_ = true;
         view_.setBusyCursor(false);
         emit runStarted();
+        notifyObservers([](EchoObserver& o) { o.runStarted(); });
         PingRunLoop();
     });
 }
@@ -265,6 +266,8 @@ void RunController::afterEcho()
 
 void RunController::endCycle()
 {
+    if (!break_)
+        notifyObservers([](EchoObserver& o) { o.passEnded(); });
     if (break_ || !view_.periodic()) {
         view_.setStatusText(QStringLiteral("終了しました。"));
         view_.setIdleControls(true);
@@ -336,6 +339,7 @@ void RunController::finishRun()
     } catch (...) {
         // The run is over either way; the tray is the hooks' business.
     }
+    notifyObservers([](EchoObserver& o) { o.runEnded(); });
     resultSortBlocked_ = false;
     statSortBlocked_ = false;
     SetBusy(false);
@@ -373,12 +377,12 @@ void RunController::KtICMP1Reply(int Status, const QString& IPAddress, quint32 R
     if (currentIndex_ < 0 || currentIndex_ >= static_cast<int>(states_.size()))
         return;
     guarded([&] {
-        recordEcho(Status, IPAddress, RTT, clock_.monotonicMs());
+        recordEcho(Status, IPAddress, RTT, clock_.monotonicMs(), Status == 0 ? engine_.LastRoundTripUs() : -1);
         waiting_ = false;
     });
 }
 
-void RunController::recordEcho(int Status, const QString& IPAddress, quint32 RTT, qint64 endedMs)
+void RunController::recordEcho(int Status, const QString& IPAddress, quint32 RTT, qint64 endedMs, qint64 rttUs)
 {
     const qint64 ago = clock_.monotonicMs() - endedMs;
     const QDateTime now = ago > 0 ? clock_.localNow().addMSecs(-ago) : clock_.localNow();
@@ -395,6 +399,20 @@ void RunController::recordEcho(int Status, const QString& IPAddress, quint32 RTT
     hooks_->WriteLogLine(BuildLogLine(j.result, dateTime, currentAddress_, j.ipAddress, j.statusInfo,
                                       currentComment_));
     TrimResultList();
+    if (!observers_.empty()) {
+        JudgedEcho echo;
+        echo.timeUs = now.toMSecsSinceEpoch() * 1000;
+        echo.targetIndex = currentIndex_;
+        echo.target = currentAddress_;
+        echo.comment = currentComment_;
+        echo.address = j.ipAddress;
+        echo.status = Status;
+        echo.statusText = TKtICMP::StatusText(Status);
+        echo.rttUs = rttUs;
+        echo.ng = j.isNG;
+        echo.slow = j.slow;
+        notifyObservers([&](EchoObserver& o) { o.echoJudged(echo); });
+    }
 }
 
 // --- The echo stream -------------------------------------------------------
@@ -471,6 +489,30 @@ void RunController::pumpStream()
     }
 }
 
+void RunController::addEchoObserver(EchoObserver* observer)
+{
+    if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
+}
+
+void RunController::removeEchoObserver(EchoObserver* observer)
+{
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+template <typename F>
+void RunController::notifyObservers(F&& f)
+{
+    // Observers keep their own account beside the run: one that fails must
+    // not end the run or keep the others from hearing of the echo.
+    for (EchoObserver* o : observers_) {
+        try {
+            f(*o);
+        } catch (...) {
+        }
+    }
+}
+
 void RunController::KtICMP1Echo(qint64 Tag, int Status, const QString& IPAddress, quint32 RTT, quint8 TTL)
 {
     (void)TTL;
@@ -483,6 +525,7 @@ void RunController::KtICMP1Echo(qint64 Tag, int Status, const QString& IPAddress
         echo.status = Status;
         echo.ipAddress = IPAddress;
         echo.rtt = RTT;
+        echo.rttUs = Status == 0 ? engine_.LastRoundTripUs() : -1;
         echo.endedMs = now;
         const auto t = static_cast<size_t>(echo.targetIndex);
         targetWaiting_[t] = 0;
@@ -517,7 +560,7 @@ void RunController::judgeStream()
         currentComment_ = e.comment;
         currentIndex_ = e.targetIndex;
         ++judged_;
-        recordEcho(echo.status, echo.ipAddress, echo.rtt, echo.endedMs);
+        recordEcho(echo.status, echo.ipAddress, echo.rtt, echo.endedMs, echo.rttUs);
         RefreshStatRow(currentIndex_);
     }
 }

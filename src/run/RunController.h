@@ -47,6 +47,7 @@
 #include "monitor/StatisticsModel.h"
 #include "monitor/TargetState.h"
 #include "run/ResultModel.h"
+#include "run/EchoObserver.h"
 #include "run/RunSchedule.h"
 #include "run/RunView.h"
 #include "store/Preferences.h"
@@ -149,6 +150,11 @@ public:
     // afresh with the statistics, emptied by mnuClearClick().
     const LatencyHistory& latencyHistory() const { return history_; }
     const ListSortMemory& resultSortMemory() const { return resultSort_; }
+
+    // Listeners of the judged echoes (see EchoObserver.h); each must outlive
+    // the controller or be removed first. Adding one twice has no effect.
+    void addEchoObserver(EchoObserver* observer);
+    void removeEchoObserver(EchoObserver* observer);
     const ListSortMemory& statSortMemory() const { return statSort_; }
 
 signals:
@@ -184,7 +190,7 @@ private:
     void failRun(const QString& message);
     void TrimResultList();
     // Judges an echo of the current target that ended at endedMs (monotonic).
-    void recordEcho(int Status, const QString& IPAddress, quint32 RTT, qint64 endedMs);
+    void recordEcho(int Status, const QString& IPAddress, quint32 RTT, qint64 endedMs, qint64 rttUs);
     // The echo stream of a cycle (MaxEchoesInFlight above 1).
     void startStreamCycle();
     void pumpStream();
@@ -192,6 +198,7 @@ private:
     void endStreamCycle();
     void growStreamRing();
     void post(void (RunController::*step)());
+    template <typename F> void notifyObservers(F&& f);
     template <typename F> void guarded(F&& f);
 
     TKtICMP& engine_;
@@ -224,6 +231,7 @@ private:
     qint64 entry_ = 0;
     qint64 deadline_ = 0;
     std::unique_ptr<TimerHandle> waitTimer_;
+    std::vector<EchoObserver*> observers_;
     quint64 generation_ = 0; // invalidates queued steps of an ended run
 
     // The echo stream. Entries [judged_, sent_) of the cycle sit in a ring
@@ -232,6 +240,7 @@ private:
     struct StreamEcho {
         QString ipAddress;
         qint64 endedMs = 0;
+        qint64 rttUs = -1;
         quint32 rtt = 0;
         int status = 0;
         int targetIndex = -1;

@@ -125,7 +125,7 @@ TEST(EchoStream, SameRowsStatisticsAndAlertsAsOneAtATime)
     // answers' delays, N = 8 must record what N = 1 records.
     for (bool termToCycle : {false, true}) {
         std::vector<QStringList> logs, stats;
-        std::vector<QStringList> alerts;
+        std::vector<QStringList> alerts, observed;
         for (int n : {1, 8}) {
             Rig r(n);
             for (int i = 0; i < 12; ++i)
@@ -151,9 +151,19 @@ TEST(EchoStream, SameRowsStatisticsAndAlertsAsOneAtATime)
                     return FakeOutcome::silence();
                 return FakeOutcome::reply(qPrintable(addr(i)), 64, delay);
             });
+            struct Recorder final : EchoObserver {
+                QStringList seen;
+                void echoJudged(const JudgedEcho& e) override
+                {
+                    seen.append(QStringLiteral("%1 %2 %3 %4").arg(e.target).arg(e.status).arg(e.rttUs / 1000).arg(e.ng));
+                }
+                void passEnded() override { seen.append("pass"); }
+            } rec;
+            r.ctl.addEchoObserver(&rec);
             r.ctl.mnuPingClick();
             r.run(60000);
             ASSERT_EQ(r.finished, std::vector<bool>{false});
+            observed.push_back(rec.seen);
             logs.push_back(r.logsWithoutTimes());
             stats.push_back(r.statTexts());
             QStringList a;
@@ -165,6 +175,7 @@ TEST(EchoStream, SameRowsStatisticsAndAlertsAsOneAtATime)
         EXPECT_EQ(logs[0], logs[1]) << "order " << termToCycle;
         EXPECT_EQ(stats[0], stats[1]) << "order " << termToCycle;
         EXPECT_EQ(alerts[0], alerts[1]);
+        EXPECT_EQ(observed[0], observed[1]);
     }
 }
 
