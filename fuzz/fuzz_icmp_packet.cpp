@@ -19,7 +19,10 @@ quint32 addressAt(const uint8_t* p)
     return a;
 }
 bool multicast(quint32 netOrder) { return (reinterpret_cast<const uint8_t*>(&netOrder)[0] & 0xf0) == 0xe0; }
-bool fromDest(quint32 from, const ProbeKey& k) { return k.dest == 0 || multicast(k.dest) || from == k.dest; }
+bool fromDest(quint32 from, const ProbeKey& k)
+{
+    return k.dest == 0 || k.anyReplySource || multicast(k.dest) || from == k.dest;
+}
 bool errorStatus(int s) { return s >= 11001 && s <= 11255; }
 
 // An echo request header carrying the probe's identifier and sequence.
@@ -42,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::memcpy(&probe.dest, &dest, 4);
     if (flags & 1)
         probe.dest = 0; // destination unknown: not checked
+    probe.anyReplySource = (flags & 8) != 0;
     QueuedError error;
     error.errnoValue = in.byte();
     error.origin = in.byte() & 3;

@@ -55,18 +55,17 @@ bool isOurRequest(std::span<const uint8_t> icmpHeader, const ProbeKey& probe)
            && be16(&icmpHeader[4]) == probe.identifier && be16(&icmpHeader[6]) == probe.sequence;
 }
 
-// Did an echo reply from `from` come from the host the probe went to?
-bool fromProbeDestination(quint32 from, const ProbeKey& probe)
+} // namespace
+
+bool acceptsReplyFrom(quint32 from, const ProbeKey& probe)
 {
-    if (probe.dest == 0)
+    if (probe.dest == 0 || probe.anyReplySource)
         return true;
     const auto* d = reinterpret_cast<const uint8_t*>(&probe.dest);
     if ((d[0] & 0xf0) == 0xe0)
         return true; // 224.0.0.0/4
     return from == probe.dest;
 }
-
-} // namespace
 
 quint16 internetChecksum(std::span<const uint8_t> bytes)
 {
@@ -150,7 +149,7 @@ std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const
     const int type = icmp[0];
     if (type == kEchoReply) {
         if (icmp[1] != 0 || be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence
-            || !fromProbeDestination(answer.from, probe))
+            || !acceptsReplyFrom(answer.from, probe))
             return std::nullopt;
         answer.status = kSuccess;
         return answer;
@@ -177,7 +176,7 @@ std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, qu
 {
     if (icmp.size() < kIcmpHeader || icmp[0] != kEchoReply || icmp[1] != 0)
         return std::nullopt;
-    if (be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence || !fromProbeDestination(from, probe))
+    if (be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence || !acceptsReplyFrom(from, probe))
         return std::nullopt;
     ProbeAnswer answer;
     answer.status = kSuccess;

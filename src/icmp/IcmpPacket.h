@@ -38,7 +38,16 @@ struct ProbeKey {
     quint16 identifier = 0;
     quint16 sequence = 0;
     quint32 dest = 0;       // network byte order; 0 = do not check
+    // An echo reply counts whatever address it comes from (route probes: a
+    // host may answer from another of its addresses). Errors must still
+    // carry our request to dest.
+    bool anyReplySource = false;
 };
+
+// Does an echo reply from `from` answer the probe? From its destination, from
+// anyone when the destination is a multicast group or the probe takes any
+// source.
+bool acceptsReplyFrom(quint32 from, const ProbeKey& probe);
 
 // The Internet checksum (RFC 1071) of a byte range.
 quint16 internetChecksum(std::span<const uint8_t> bytes);

@@ -474,6 +474,7 @@ struct TKtICMP::Impl {
         probe.dontFragment = dontFragment;
         probe.payloadSize = 0;
         probe.sequence = nextSequence++;
+        probe.anyReplySource = true;
         sendProbe(probe, [this](int status, quint32 from, quint32 rtt, quint8) {
             if (from == 0) {
                 if (!stopped) {

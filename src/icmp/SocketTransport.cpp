@@ -222,6 +222,7 @@ int IcmpSocketTransport::send(const Probe& probe)
     inFlight_ = true;
     sequence_ = probe.sequence;
     dest_ = probe.dest;
+    anyReplySource_ = probe.anyReplySource;
     return 0;
 }
 
@@ -325,7 +326,7 @@ IcmpSocketTransport::Read IcmpSocketTransport::readError(ProbeAnswer* answer, bo
         if (msg.msg_namelen >= sizeof from && from.sin_family == AF_INET)
             qe.dest = from.sin_addr.s_addr;
         const size_t len = std::min(static_cast<size_t>(n), buffer_.size());
-        const icmp::ProbeKey key { identifier_, sequence_, dest_ };
+        const icmp::ProbeKey key { identifier_, sequence_, dest_, anyReplySource_ };
         if (auto a = icmp::parseQueuedError(qe, std::span(buffer_.data(), len), key)) {
             *answer = *a;
             answer->sequence = sequence_;
@@ -356,7 +357,7 @@ IcmpSocketTransport::Read IcmpSocketTransport::readPacket(ProbeAnswer* answer, b
     if (!answer || !inFlight_ || (msg.msg_flags & MSG_TRUNC))
         return Read::Packet;
     const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n));
-    const icmp::ProbeKey key { identifier_, sequence_, dest_ };
+    const icmp::ProbeKey key { identifier_, sequence_, dest_, anyReplySource_ };
     std::optional<ProbeAnswer> a;
     if (kind_ == IcmpSocketKind::Raw) {
         a = icmp::parseRawPacket(bytes, key);

@@ -52,6 +52,7 @@ private:
     bool inFlight_ = false;
     quint16 sequence_ = 0;
     quint32 dest_ = 0;
+    bool anyReplySource_ = false;
     qint64 sentRealNs_ = 0; // wall-clock time of the send, the kernel's scale for receive times
     qint64 sentMonoNs_ = 0; // monotonic time of the send
     int currentTtl_ = -1;

@@ -21,6 +21,9 @@ struct Probe {
     bool dontFragment = false;
     int payloadSize = 0;       // bytes of 0xA7
     quint16 sequence = 0;
+    // Route probes take an echo reply from any address: a host may answer
+    // from another of its addresses. Pings take only the destination's.
+    bool anyReplySource = false;
 };
 
 struct ProbeAnswer {

@@ -168,7 +168,8 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     KtICMP1->setParent(this);
     KtICMP1->setObjectName(QStringLiteral("KtICMP1"));
 
-    run_ = std::make_unique<RunController>(*KtICMP1, *this, this, prefs, clock_, this);
+    // Owned here alone (no QObject parent): they go before the window's children.
+    run_ = std::make_unique<RunController>(*KtICMP1, *this, this, prefs, clock_);
     run_->setObjectName(QStringLiteral("RunController"));
 
     createActions();

@@ -333,6 +333,7 @@ private:
     Clock& clock_;
     std::unique_ptr<RunController> run_;
     std::unique_ptr<TraceRunController> trace_;
+    bool followHop_ = false; // the trace tree shows the newest hop as it comes
     AlertCenter* alerts_ = nullptr;
     DisplayPacer* pacer_ = nullptr; // the screen catches up at display rate
     ReportCommands* reports_ = nullptr;

@@ -134,7 +134,9 @@ TEST_F(Engine, SeveralEchoesEachFollowedByThePause)
 {
     engine.Address = "10.0.0.1";
     engine.NumberOfPings = 3;
-    net->push({ FakeOutcome::reply("10.0.0.1", 64, 10), FakeOutcome::silence(), FakeOutcome::reply("10.0.0.1", 64, 20) });
+    // The second echo is answered by another host only: no answer for a ping.
+    net->push({ FakeOutcome::reply("10.0.0.1", 64, 10), FakeOutcome::reply("10.0.0.2", 64, 5),
+                FakeOutcome::reply("10.0.0.1", 64, 20) });
     ASSERT_TRUE(engine.Ping());
     advance(clock, 10000);
     ASSERT_EQ(replies.size(), 3u);

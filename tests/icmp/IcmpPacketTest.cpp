@@ -127,6 +127,11 @@ TEST(EchoReply, FromAnotherHostIsNotOurs)
     EXPECT_FALSE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.98"), 60, toDest));
     // Members of a multicast group answer from their own addresses.
     EXPECT_TRUE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.98"), 60, ProbeKey { kId, kSeq, ip("224.0.0.1") }));
+    // Route probes take the reply of a host that answers from another of its
+    // addresses; an error must still quote a request to the destination.
+    const ProbeKey route { kId, kSeq, ip("10.0.0.99"), true };
+    EXPECT_TRUE(parseRawPacket(span(withIpHeader(echoReply(kId, kSeq), "10.0.0.98", "10.0.0.1", 62)), route));
+    EXPECT_TRUE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.98"), 60, route));
 
     // An error queue entry about a request to another destination.
     const Bytes ours = buildEchoRequest(kId, kSeq, 56);
@@ -134,6 +139,8 @@ TEST(EchoReply, FromAnotherHostIsNotOurs)
     EXPECT_FALSE(parseQueuedError(other, span(ours), toDest));
     other.dest = ip("10.0.0.99");
     EXPECT_TRUE(parseQueuedError(other, span(ours), toDest));
+    other.dest = ip("10.0.0.98");
+    EXPECT_FALSE(parseQueuedError(other, span(ours), route));
 }
 
 TEST(RawPacket, MalformedPacketsAreRejected)

@@ -1,5 +1,7 @@
 #include "FakeIcmp.h"
 
+#include "icmp/IcmpPacket.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <arpa/inet.h>
@@ -75,6 +77,11 @@ int FakeTransport::send(const Probe& probe)
     }
     if (o.kind == FakeOutcome::Kind::SendError)
         return o.status;
+    // The system transport's check: an echo reply from another host than the
+    // one probed is not the answer (unless the probe takes any source).
+    if (o.kind == FakeOutcome::Kind::Answer && o.status == 0
+        && !icmp::acceptsReplyFrom(o.from, icmp::ProbeKey { 0, 0, probe.dest, probe.anyReplySource }))
+        o = FakeOutcome::silence();
     if (o.kind == FakeOutcome::Kind::Answer && o.readLateMs >= 0) {
         ProbeAnswer a { o.status, o.from, o.ttl, probe.sequence, o.afterMs * 1000 };
         timers_.push_back(clock_.singleShot(o.afterMs, [this, a] {

@@ -246,7 +246,9 @@ TEST(EditCommands, VersionBoxIsOneAtATimeAndItsLinkOpensTheHomePage)
     EXPECT_EQ(box->windowTitle(), QStringLiteral("Tarvok のバージョン情報"));
     EXPECT_FALSE(box->isModal());
     EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_EQ(box->ProductName->text(), QStringLiteral("Tarvok Version ") + QLatin1String(ProgramVersion));
+    // Major and minor only ("1.33"), whatever the build's third number.
+    EXPECT_EQ(box->ProductName->text(), QStringLiteral("Tarvok Version ") + QLatin1String(ProgramShortVersion));
+    EXPECT_TRUE(QString::fromLatin1(ProgramVersion).startsWith(QLatin1String(ProgramShortVersion) + u'.'));
     EXPECT_TRUE(box->ProductName->font().bold());
     EXPECT_EQ(box->ProgramIcon->pixmap().deviceIndependentSize(), QSizeF(32, 32));
     EXPECT_EQ(box->KtUrlLabel2->toolTip(), QStringLiteral("ここから Tarvok の最新版が入手できます"));
@@ -290,7 +292,7 @@ TEST(EditCommands, UrlLabelColoursFollowTheMouseAndClickOpensUrlOrCaption)
     QTest::mousePress(&label, Qt::RightButton, {}, QPoint(5, 5));
     EXPECT_EQ(label.textColor(), QColor(Qt::red));
     QTest::mouseRelease(&label, Qt::RightButton, {}, QPoint(5, 5));
-    EXPECT_EQ(label.textColor(), QColor(Qt::black));
+    EXPECT_EQ(label.textColor(), QColor(Qt::red)); // still over it
     QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(label.textColor(), QColor(Qt::yellow));
     QApplication::sendEvent(&label, &leave);
@@ -301,6 +303,25 @@ TEST(EditCommands, UrlLabelColoursFollowTheMouseAndClickOpensUrlOrCaption)
     EXPECT_EQ(label.textColor(), QColor(Qt::red));
     QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(&label, Qt::LeftButton, {}, QPoint(500, 5)); // released outside: no click
+    EXPECT_EQ(label.textColor(), QColor(Qt::black));
+
+    // Held and dragged away (the window sends moves, no leave), released
+    // outside, and the leave that follows: the label's own colour.
+    QApplication::sendEvent(&label, &enter);
+    QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(5, 5));
+    QMouseEvent out(QEvent::MouseMove, QPointF(300, 5), QPointF(300, 5), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&label, &out);
+    EXPECT_EQ(label.textColor(), QColor(Qt::black));
+    QMouseEvent back(QEvent::MouseMove, QPointF(6, 5), QPointF(6, 5), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&label, &back);
+    EXPECT_EQ(label.textColor(), QColor(Qt::yellow));
+    QApplication::sendEvent(&label, &out);
+    QTest::mouseRelease(&label, Qt::LeftButton, {}, QPoint(300, 5));
+    QApplication::sendEvent(&label, &leave);
+    EXPECT_EQ(label.textColor(), QColor(Qt::black));
+    QApplication::sendEvent(&label, &enter);
+    EXPECT_EQ(label.textColor(), QColor(Qt::red));
+    QApplication::sendEvent(&label, &leave);
     EXPECT_EQ(label.textColor(), QColor(Qt::black));
 
     label.URL = QStringLiteral("file:///guide.html");
