@@ -325,6 +325,7 @@ WindowLayout TarvokProgram::collectLayout() const
     l.placement.height = normal.height();
     l.resultColumnWidths = columnWidths(w.ListView1);
     l.statColumnWidths = columnWidths(w.ListView2);
+    l.graphTimeWindow = w.tabGraph->timeWindow();
     return l;
 }
 
@@ -339,6 +340,8 @@ void TarvokProgram::applyLayout(const WindowLayout& layout)
         w.setWindowState(w.windowState() | Qt::WindowMaximized);
     setColumnWidths(w.ListView1, layout.resultColumnWidths);
     setColumnWidths(w.ListView2, layout.statColumnWidths);
+    if (layout.graphTimeWindow >= 0)
+        w.tabGraph->setTimeWindow(layout.graphTimeWindow);
 }
 
 int runTarvok(int argc, char** argv)

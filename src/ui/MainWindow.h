@@ -311,8 +311,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    void watchDialog(QObject* object);
+    void dialogClosed(QWidget* dialog);
     void createActions();
     void createMenus();
     void createToolBar();

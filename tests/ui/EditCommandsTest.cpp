@@ -17,7 +17,9 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QDialog>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -158,6 +160,61 @@ TEST(EditCommands, ReplaceAndReplaceAllFollowTheSelectionAndNeverRepeat)
     r.w->mnuDeleteClick();
     r.w->mnuPasteClick();
     EXPECT_EQ(r.w->Memo1->toPlainText(), QStringLiteral("a a"));
+}
+
+TEST(EditCommands, FindAndReplaceShowTheEditorAndKeepOffTheMatch)
+{
+    EditRig r;
+    QString text;
+    for (int i = 0; i < 12; ++i)
+        text += QStringLiteral("line %1\n").arg(i);
+    text += QStringLiteral("target");
+    r.set(text, 0, 0);
+    r.w->mnuFindClick();
+    TFindDialog* find = r.w->Find1;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(find));
+
+    // The operator moved on to the results, and left the dialog over the editor.
+    r.w->Page1->setCurrentWidget(r.w->TabPingReport);
+    find->move(r.w->Memo1->mapToGlobal(QPoint(0, 0)));
+    find->setFindText(QStringLiteral("target"));
+    find->btnFindNext->click();
+    EXPECT_EQ(r.w->Page1->currentWidget(), r.w->tabMemo);
+    QTextCursor c = r.w->Memo1->textCursor();
+    ASSERT_TRUE(c.hasSelection());
+    const QRect local = r.w->Memo1->cursorRect(c);
+    const QRect match(r.w->Memo1->viewport()->mapToGlobal(local.topLeft()), local.size());
+    EXPECT_FALSE(find->frameGeometry().intersects(match));
+
+    // すべて置換 from another tab shows the editor it changes.
+    r.set(QStringLiteral("a a"), 0, 0);
+    r.w->Page1->setCurrentWidget(r.w->TabPingReport);
+    r.replace(QStringLiteral("a"), QStringLiteral("b"), false, true);
+    EXPECT_EQ(r.w->Page1->currentWidget(), r.w->tabMemo);
+    EXPECT_EQ(r.w->Memo1->toPlainText(), QStringLiteral("b b"));
+}
+
+TEST(EditCommands, TheWindowIsActiveAgainAfterADialogOrAQuestionCloses)
+{
+    EditRig r;
+    // A dialog of the window, and a question asked from within it.
+    auto* dialog = new QDialog(r.w.get());
+    dialog->show();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+    auto* question = new QMessageBox(QMessageBox::Question, QStringLiteral("Tarvok"), QStringLiteral("?"),
+                                     QMessageBox::Yes | QMessageBox::No, dialog);
+    question->show();
+    question->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(question));
+    // Nothing is active while the window system has not decided yet.
+    QApplication::setActiveWindow(nullptr);
+    question->hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->isActiveWindow(); }, 5000));
+    QApplication::setActiveWindow(nullptr);
+    dialog->hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return r.w->isActiveWindow(); }, 5000));
+    delete dialog;
 }
 
 TEST(EditCommands, EditorCommandsActOnTheEditorWhateverHasTheFocus)
