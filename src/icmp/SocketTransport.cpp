@@ -45,14 +45,21 @@ IcmpSocketKind kindFromEnvironment()
 
 QString cannotOpenMessage(IcmpSocketKind kind, int err)
 {
+    // Japanese first, then the same in English, as the other start-up hints.
+    const char* const which = kind == IcmpSocketKind::Raw ? "raw" : kind == IcmpSocketKind::Datagram ? "datagram" : nullptr;
+    const QString why = QString::fromLocal8Bit(std::strerror(err));
     QString m = QStringLiteral("必要な ICMP ソケットを開けません。");
-    if (kind == IcmpSocketKind::Raw)
-        m += QStringLiteral("(raw ソケット: %1)").arg(QString::fromLocal8Bit(std::strerror(err)));
-    else if (kind == IcmpSocketKind::Datagram)
-        m += QStringLiteral("(datagram ソケット: %1)").arg(QString::fromLocal8Bit(std::strerror(err)));
+    if (which)
+        m += QStringLiteral("(%1 ソケット: %2)").arg(QLatin1String(which), why);
     m += QStringLiteral("\n次のどちらかで使えるようになります:\n"
                         "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
-                        "  setcap cap_net_raw+ep <tarvok の実行ファイル>");
+                        "  setcap cap_net_raw+ep <tarvok の実行ファイル>\n"
+                        "Tarvok cannot open the ICMP socket it needs.");
+    if (which)
+        m += QStringLiteral(" (%1 socket: %2)").arg(QLatin1String(which), why);
+    m += QStringLiteral("\nEither of these makes it available:\n"
+                        "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+                        "  setcap cap_net_raw+ep <the tarvok executable>");
     return m;
 }
 

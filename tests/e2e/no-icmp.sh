@@ -19,7 +19,9 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TARVOK_HOME="$WORK" TARVOK_
 rc=$?
 status=0
 if [ "$rc" -eq 0 ] || [ "$rc" -eq 124 ]; then echo "FAIL - exit code $rc"; status=1; fi
-if ! grep -q 'ICMP' stderr.txt; then echo "FAIL - no reason on standard error"; status=1; fi
+if ! grep -q 'ICMP ソケットを開けません' stderr.txt || ! grep -q 'cannot open the ICMP socket' stderr.txt; then
+  echo "FAIL - no reason in Japanese and English on standard error"; status=1
+fi
 if [ -s out.txt ] || [ -s TRVLOG.TXT ]; then echo "FAIL - something was logged"; status=1; fi
 [ "$status" -eq 0 ] && echo "ok   - ends with exit code $rc and the reason on standard error"
 [ "$status" -ne 0 ] && cat stderr.txt
