@@ -12,31 +12,12 @@
 
 namespace tarvok {
 
-namespace {
-
-// The icons of the tree: a node looks the same selected as not.
-QIcon treeIcon(int index)
-{
-    static QList<QIcon> icons;
-    if (icons.isEmpty()) {
-        for (const QPixmap& pm : ImageList1()) {
-            QIcon icon;
-            icon.addPixmap(pm, QIcon::Normal);
-            icon.addPixmap(pm, QIcon::Selected);
-            icons << icon;
-        }
-    }
-    return index >= 0 && index < icons.size() ? icons.at(index) : QIcon();
-}
-
-} // namespace
-
 void TTarvokMain::bindTraceRun()
 {
     trace_ = std::make_unique<TraceRunController>(*KtICMP1, *run_, *this, prefs);
     trace_->setObjectName(QStringLiteral("TraceRunController"));
     TraceTreeModel& tree = trace_->treeModel();
-    tree.setImageProvider(&treeIcon);
+    tree.setImageProvider(&listIconSameWhenSelected); // a node looks the same selected as not
 
     // Read-only, no lines or buttons at the root, 19 pixels per level.
     TreeView1->setModel(&tree);
