@@ -17,6 +17,7 @@
 #include "store/StartupOptions.h"
 
 #include <QMainWindow>
+#include <QPersistentModelIndex>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -336,7 +337,8 @@ private:
     Clock& clock_;
     std::unique_ptr<RunController> run_;
     std::unique_ptr<TraceRunController> trace_;
-    bool followHop_ = false; // the trace tree shows the newest hop as it comes
+    bool followHop_ = false;            // the trace tree shows the newest hop as it comes
+    QPersistentModelIndex newestHop_;   // of the trace tree
     AlertCenter* alerts_ = nullptr;
     DisplayPacer* pacer_ = nullptr; // the screen catches up at display rate
     ReportCommands* reports_ = nullptr;

@@ -31,20 +31,24 @@ void TTarvokMain::bindTraceRun()
     TreeView1->setItemsExpandable(true);
     TreeView1->setItemDelegate(new HopLineDelegate(TreeView1));
 
-    // The view follows the newest hop while the operator keeps the previous
-    // one in sight; once they scroll it away (or collapse its target), new
-    // hops arrive without moving the view.
-    connect(&tree, &QAbstractItemModel::rowsAboutToBeInserted, this, [this](const QModelIndex& parent, int first) {
+    // The view follows the newest hop while the operator keeps the one before
+    // it in sight (the first hop of a tree: its target); once they scroll it
+    // away (or collapse its target), new hops arrive without moving the view.
+    connect(&tree, &QAbstractItemModel::rowsAboutToBeInserted, this, [this](const QModelIndex& parent) {
         followHop_ = false;
-        if (!parent.isValid() || !parent.parent().isValid())
-            return; // targets are added when the tree is built, not hops
-        const QModelIndex previous = first > 0 ? TreeView1->model()->index(first - 1, 0, parent) : parent;
-        const QRect r = TreeView1->visualRect(previous);
+        if (!parent.isValid() || !parent.parent().isValid()) {
+            newestHop_ = QPersistentModelIndex(); // a tree being built
+            return;
+        }
+        const QRect r = TreeView1->visualRect(newestHop_.isValid() ? QModelIndex(newestHop_) : parent);
         followHop_ = r.isValid() && TreeView1->viewport()->rect().intersects(r);
     });
     connect(&tree, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent, int, int last) {
+        if (!parent.isValid() || !parent.parent().isValid())
+            return;
+        newestHop_ = TreeView1->model()->index(last, 0, parent);
         if (std::exchange(followHop_, false))
-            TreeView1->scrollTo(TreeView1->model()->index(last, 0, parent), QAbstractItemView::EnsureVisible);
+            TreeView1->scrollTo(newestHop_, QAbstractItemView::EnsureVisible);
     });
 
     connect(trace_.get(), &TraceRunController::expandRequested, this, [this](const QModelIndex& index, bool all) {
