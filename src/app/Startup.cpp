@@ -9,6 +9,7 @@
 #include "icmp/SocketTransport.h"
 #include "run/LocalAddress.h"
 #include "ui/Images.h"
+#include "ui/LatencyGraphPage.h"
 #include "ui/SelectionCommands.h"
 #include "ui/TargetFileCommands.h"
 

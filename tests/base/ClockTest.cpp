@@ -60,8 +60,11 @@ TEST(SystemClock, DueTimersFireInOrderAndMayCancelEachOther)
     c = clock.singleShot(2, [&] { order += u'c'; });
     late = clock.singleShot(30, [&] { order += u'L'; });
     std::this_thread::sleep_for(std::chrono::milliseconds(5)); // busy past all the short deadlines
-    EXPECT_TRUE(QTest::qWaitFor([&] { return order.endsWith(u'L'); }, 2000));
-    EXPECT_EQ(order, u"sab0L");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return order.contains(u'L') && order.contains(u'0'); }, 5000));
+    // The late timer comes after every shorter one; whether the zero-time
+    // timer's own turn comes before it depends on how busy the machine is.
+    EXPECT_GT(order.indexOf(u'L'), order.indexOf(u'b'));
+    EXPECT_EQ(QString(order).remove(u'L'), u"sab0");
 }
 
 TEST(SystemClock, LocalTimeReadsAsTheLocalClock)
