@@ -580,9 +580,9 @@ void LatencyGraphView::draw(QPainter& p)
     p.setPen(ink);
     p.drawText(QRect(0, f.strip.top() - 2, plot.left() - 5, std::max(f.strip.height(), fm.height())),
                Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("NG"));
-    const int row = stripRow(drawn_.size());
+    const int rowHeight = stripRow(drawn_.size());
     for (size_t k = 0; k < drawn_.size(); ++k) {
-        const int top = f.strip.top() + 1 + int(k) * row;
+        const int top = f.strip.top() + 1 + int(k) * rowHeight;
         if (k > 0)
             p.fillRect(f.strip.left(), top - 1, f.strip.width(), 1, QColor(0xe0, 0xe0, 0xe0));
         const QColor c = colour(k);
@@ -591,9 +591,9 @@ void LatencyGraphView::draw(QPainter& p)
         for (int i = 0; i < columns; ++i) {
             const LatencyBucket& b = buckets_[k][size_t(i)];
             if (b.lost > 0)
-                p.fillRect(plot.left() + i, top, 2, row - 1, c);
+                p.fillRect(plot.left() + i, top, 2, rowHeight - 1, c);
             else if (b.slow > 0)
-                p.fillRect(plot.left() + i, top + row / 2, 2, row - 1 - row / 2, light);
+                p.fillRect(plot.left() + i, top + rowHeight / 2, 2, rowHeight - 1 - rowHeight / 2, light);
         }
     }
     p.setPen(QColor(0xa0, 0xa0, 0xa0));
