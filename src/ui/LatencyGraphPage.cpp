@@ -99,6 +99,8 @@ void LatencyGraphPage::setChosenTargets(const std::vector<int>& targets)
 
 void LatencyGraphPage::cmbGraphSpanActivated(int index)
 {
+    if (cmbGraphSpan->currentIndex() != index)
+        cmbGraphSpan->setCurrentIndex(index);
     graph->setSpan(spanOf(index));
 }
 

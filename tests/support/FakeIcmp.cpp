@@ -22,6 +22,13 @@ FakeOutcome FakeOutcome::reply(const char* from, quint8 ttl, qint64 afterMs)
     return FakeOutcome { Kind::Answer, 0, ip(from), ttl, afterMs };
 }
 
+FakeOutcome FakeOutcome::echo(quint8 ttl, qint64 afterMs)
+{
+    FakeOutcome o { Kind::Answer, 0, 0, ttl, afterMs };
+    o.fromProbed = true;
+    return o;
+}
+
 FakeOutcome FakeOutcome::error(int status, const char* from, qint64 afterMs, quint8 ttl)
 {
     return FakeOutcome { Kind::Answer, status, ip(from), ttl, afterMs };
@@ -77,6 +84,8 @@ int FakeTransport::send(const Probe& probe)
     }
     if (o.kind == FakeOutcome::Kind::SendError)
         return o.status;
+    if (o.fromProbed)
+        o.from = probe.dest;
     // The system transport's check: an echo reply from another host than the
     // one probed is not the answer (unless the probe takes any source).
     if (o.kind == FakeOutcome::Kind::Answer && o.status == 0
