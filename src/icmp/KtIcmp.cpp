@@ -1,8 +1,8 @@
 #include "icmp/KtIcmp.h"
 
 #include "base/TextTrim.h"
+#include "icmp/HelperTransport.h"
 #include "icmp/IcmpPacket.h"
-#include "icmp/SocketTransport.h"
 #include "icmp/SystemResolver.h"
 
 #include <QPointer>
@@ -533,7 +533,7 @@ struct TKtICMP::Impl {
 TKtICMP::TKtICMP(QObject* parent) : TKtICMP(IcmpSocketKind::Auto, parent) {}
 
 TKtICMP::TKtICMP(IcmpSocketKind kind, QObject* parent)
-    : TKtICMP(openSocketTransport(kind), std::make_unique<SystemResolver>(), Clock::system(), parent)
+    : TKtICMP(openIcmpTransport(kind), std::make_unique<SystemResolver>(), Clock::system(), parent)
 {
 }
 
