@@ -43,6 +43,7 @@ socketsOf() { for fd in /proc/"$1"/fd/*; do readlink "$fd"; done 2>/dev/null | s
 rawSocketsIn() { awk 'NR > 1 {print $10}' "/proc/$1/net/raw" 2>/dev/null | sort -u; }
 
 status=0
+failures=0
 for mode in package legacy ambient; do
   home=$WORK/$mode
   mkdir -p "$home/usr/bin" "$home/usr/libexec/tarvok"
@@ -94,43 +95,47 @@ for mode in package legacy ambient; do
   wait "$pid"
   rc=$?
 
-  before=$status
+  failures=0
   report=$home/caps-127.0.0.1.txt
   if [ "$rc" -ne 0 ]; then
-    echo "FAIL - $mode: tarvok ended with $rc"; cat "$home/stderr.txt"; status=1; continue
+    echo "FAIL - $mode: tarvok ended with $rc"; cat "$home/stderr.txt"; failures=1; status=1; continue
   fi
   if ! grep -q 'ＯＫ' <(iconv -f CP932 -t UTF-8 "$home/TRVLOG.TXT" 2>/dev/null); then
-    echo "FAIL - $mode: no OK echo through the helper"; cat "$home/stderr.txt"; status=1
+    echo "FAIL - $mode: no OK echo through the helper"; cat "$home/stderr.txt"; failures=1
   fi
   if [ -z "$own" ]; then
-    echo "FAIL - $mode: tarvok ended before it could be inspected"; status=1; continue
+    echo "FAIL - $mode: tarvok ended before it could be inspected"; failures=1; status=1; continue
   fi
   if echo "$own" | awk '{print $2}' | grep -qv "^$ZERO\$"; then
-    echo "FAIL - $mode: tarvok holds capabilities: $(echo $own)"; status=1
+    echo "FAIL - $mode: tarvok holds capabilities: $(echo $own)"; failures=1
   fi
   if [ -z "$raw" ]; then
-    echo "FAIL - $mode: no raw socket in the namespace at all (is the helper serving?)"; status=1
+    echo "FAIL - $mode: no raw socket in the namespace at all (is the helper serving?)"; failures=1
   elif [ -n "$(comm -12 <(echo "$ownSockets") <(echo "$raw"))" ]; then
-    echo "FAIL - $mode: tarvok holds a raw socket"; status=1
+    echo "FAIL - $mode: tarvok holds a raw socket"; failures=1
   fi
   if [ -z "$helper" ]; then
-    echo "FAIL - $mode: no helper process under tarvok"; status=1
+    echo "FAIL - $mode: no helper process under tarvok"; failures=1
   else
     if [ -z "$(comm -12 <(echo "$helperSockets") <(echo "$raw"))" ]; then
-      echo "FAIL - $mode: the helper holds no raw socket"; status=1
+      echo "FAIL - $mode: the helper holds no raw socket"; failures=1
     fi
     if [ -z "$helperCaps" ] || echo "$helperCaps" | awk '{print $2}' | grep -qv "^$ZERO\$"; then
-      echo "FAIL - $mode: the helper still holds capabilities: $(echo $helperCaps)"; status=1
+      echo "FAIL - $mode: the helper still holds capabilities: $(echo $helperCaps)"; failures=1
     fi
   fi
   if [ ! -f "$report" ]; then
-    echo "FAIL - $mode: the alert program did not run"; status=1; continue
+    echo "FAIL - $mode: the alert program did not run"; failures=1; status=1; continue
   fi
   for set in CapPrm CapEff CapAmb CapInh; do
     if [ "$(capsOf "$report" "$set")" != "$ZERO" ]; then
-      echo "FAIL - $mode: the alert program holds $set $(capsOf "$report" "$set")"; status=1
+      echo "FAIL - $mode: the alert program holds $set $(capsOf "$report" "$set")"; failures=1
     fi
   done
-  [ "$status" -eq "$before" ] && echo "ok   - $mode: pinged through the helper; no capability and no raw socket in tarvok, none in its alert program"
+  if [ "$failures" -eq 0 ]; then
+    echo "ok   - $mode: pinged through the helper; no capability and no raw socket in tarvok, none in its alert program"
+  else
+    status=1
+  fi
 done
 exit "$status"
