@@ -1,10 +1,14 @@
 // The echo helper program itself, spoken to over its socket pair in the
 // network lab: it gives up its privileges, sends echoes, relays only what
 // concerns its identifier, refuses malformed requests and ends with its peer.
+// Then Tarvok's transport over it, where a send fails or the helper dies.
 
+#include "icmp/HelperTransport.h"
+#include "icmp/IcmpPacket.h"
 #include "privhelper/HelperProtocol.h"
 
 #include <QFile>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -226,6 +230,62 @@ TEST_F(HelperProgram, EndsWhenItsPeerGoesAway)
     ASSERT_EQ(::waitpid(pid, &wstatus, 0), pid);
     pid = -1;
     EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+}
+
+} // namespace
+
+// ---- Tarvok's side: the transport over the helper ---------------------------
+
+namespace {
+
+using tarvok::IcmpHelperTransport;
+using tarvok::IcmpTransport;
+using tarvok::Probe;
+using tarvok::ProbeAnswer;
+
+TEST(HelperTransport, AnswersFailedSendsAndAHelperThatHasGone)
+{
+    if (labValue("LAB_HOST_NS").isEmpty())
+        GTEST_SKIP() << "no network lab";
+    IcmpHelperTransport transport(labValue("TARVOK_ICMP_HELPER"));
+    std::vector<ProbeAnswer> answers;
+    QObject::connect(&transport, &IcmpTransport::answered, [&](const ProbeAnswer& a) { answers.push_back(a); });
+    const auto probe = [](const QString& to, quint16 sequence) {
+        Probe p;
+        p.dest = inet_addr(to.toLatin1().constData());
+        p.sequence = sequence;
+        p.payloadSize = 56;
+        p.ttl = 64;
+        return p;
+    };
+
+    ASSERT_EQ(transport.send(probe(labValue("LAB_REACHABLE"), 41)), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !answers.empty(); }, 3000));
+    EXPECT_EQ(answers.back().status, 0);
+    EXPECT_EQ(answers.back().sequence, 41);
+    EXPECT_EQ(answers.back().from, inet_addr(labValue("LAB_REACHABLE").toLatin1().constData()));
+    EXPECT_GE(answers.back().elapsedUs, 0);
+    EXPECT_LT(answers.back().elapsedUs, 1'000'000);
+
+    // The kernel turns a broadcast down: the helper's "sent" carries the error.
+    ASSERT_EQ(transport.send(probe("255.255.255.255", 42)), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 2; }, 3000));
+    EXPECT_EQ(answers.back().status, tarvok::icmp::kGeneralFailure);
+    EXPECT_EQ(answers.back().from, 0u);
+
+    // Refused before anything is asked of the helper.
+    Probe tooBig = probe(labValue("LAB_REACHABLE"), 43);
+    tooBig.payloadSize = 65508;
+    EXPECT_EQ(transport.send(tooBig), tarvok::icmp::kPacketTooBig);
+
+    // The helper dies with an echo in flight: it fails at once, as does every
+    // later send, instead of waiting for time-outs.
+    ASSERT_EQ(transport.send(probe(labValue("LAB_SILENT"), 44)), 0);
+    ::kill(transport.helperPid(), SIGKILL);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 3; }, 3000));
+    EXPECT_EQ(answers.back().status, tarvok::icmp::kGeneralFailure);
+    EXPECT_EQ(answers.back().sequence, 44);
+    EXPECT_EQ(transport.send(probe(labValue("LAB_REACHABLE"), 45)), tarvok::icmp::kGeneralFailure);
 }
 
 } // namespace
