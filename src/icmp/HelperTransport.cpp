@@ -170,7 +170,8 @@ IcmpHelperTransport::~IcmpHelperTransport()
 
 int IcmpHelperTransport::send(const Probe& probe)
 {
-    inFlight_ = false;
+    // One probe in flight: whatever still comes for an earlier one is dropped.
+    abandonEverything();
     if (probe.payloadSize < 0 || probe.payloadSize > helper::kMaxPayloadV4)
         return icmp::kPacketTooBig;
     if (probe.ttl == 0 || gone_)
@@ -185,8 +186,10 @@ int IcmpHelperTransport::send(const Probe& probe)
     r.identifier = identifier_;
     r.sequence = probe.sequence;
     const auto message = helper::encodeRequest(r);
-    sentMonoNs_ = now(CLOCK_MONOTONIC);
-    sentRealNs_ = now(CLOCK_REALTIME); // until the helper tells when it sent
+    Flight flight;
+    flight.dest = probe.dest;
+    flight.sentMonoNs = now(CLOCK_MONOTONIC);
+    flight.sentRealNs = now(CLOCK_REALTIME); // until the helper tells when it sent
     ssize_t n;
     do {
         n = ::send(fd_, message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -197,30 +200,70 @@ int IcmpHelperTransport::send(const Probe& probe)
         helperGone();
         return icmp::kGeneralFailure;
     }
-    inFlight_ = true;
-    sequence_ = probe.sequence;
-    dest_ = probe.dest;
+    flights_[probe.sequence] = flight;
     return 0;
 }
 
 void IcmpHelperTransport::abandon()
 {
-    inFlight_ = false;
+    abandonEverything();
 }
 
 std::optional<ProbeAnswer> IcmpHelperTransport::pollAnswer()
 {
-    ProbeAnswer answer;
-    if (inFlight_ && drain(&answer))
-        return answer;
+    if (flights_.empty() && ready_.empty())
+        return std::nullopt;
+    drain();
+    const auto answer = takeReady(std::nullopt);
+    flushLater();
+    return answer;
+}
+
+void IcmpHelperTransport::flushLater()
+{
+    if (ready_.empty() || flushPosted_)
+        return;
+    flushPosted_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            flushPosted_ = false;
+            while (const auto a = takeReady(std::nullopt))
+                emit answered(*a);
+        },
+        Qt::QueuedConnection);
+}
+
+void IcmpHelperTransport::abandonSequence(quint16 sequence)
+{
+    flights_.erase(sequence);
+    std::erase_if(ready_, [sequence](const ProbeAnswer& a) { return a.sequence == sequence; });
+}
+
+void IcmpHelperTransport::abandonEverything()
+{
+    flights_.clear();
+    ready_.clear();
+}
+
+std::optional<ProbeAnswer> IcmpHelperTransport::takeReady(std::optional<quint16> sequence)
+{
+    for (auto it = ready_.begin(); it != ready_.end(); ++it) {
+        if (!sequence || it->sequence == *sequence) {
+            const ProbeAnswer a = *it;
+            ready_.erase(it);
+            return a;
+        }
+    }
     return std::nullopt;
 }
 
 void IcmpHelperTransport::onReadable()
 {
-    ProbeAnswer answer;
-    if (drain(&answer))
-        emit answered(answer);
+    drain();
+    // Each is reported on its own: a handler may abandon the rest.
+    while (const auto a = takeReady(std::nullopt))
+        emit answered(*a);
 }
 
 void IcmpHelperTransport::helperGone()
@@ -228,9 +271,28 @@ void IcmpHelperTransport::helperGone()
     gone_ = true;
     if (notifier_)
         notifier_->setEnabled(false);
+    // The probes in flight fail now rather than at their time-outs.
+    std::vector<quint16> lost;
+    for (const auto& [sequence, flight] : flights_)
+        lost.push_back(sequence);
+    for (const quint16 sequence : lost) {
+        ProbeAnswer a;
+        a.status = icmp::kGeneralFailure;
+        a.sequence = sequence;
+        stamp(&a, flights_[sequence], 0);
+        land(sequence, a);
+    }
+    flushLater();
 }
 
-bool IcmpHelperTransport::drain(ProbeAnswer* answer)
+void IcmpHelperTransport::land(quint16 sequence, ProbeAnswer answer)
+{
+    flights_.erase(sequence);
+    answer.sequence = sequence;
+    ready_.push_back(answer);
+}
+
+void IcmpHelperTransport::drain()
 {
     for (int i = 0; i < kReadsPerWakeup && !gone_; ++i) {
         const ssize_t n = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
@@ -239,82 +301,73 @@ bool IcmpHelperTransport::drain(ProbeAnswer* answer)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            // The helper has ended: the probe in flight fails rather than
-            // waiting for its time-out.
             helperGone();
-            if (answer && inFlight_) {
-                *answer = ProbeAnswer {};
-                answer->status = icmp::kGeneralFailure;
-                answer->sequence = sequence_;
-                stamp(answer, 0);
-                inFlight_ = false;
-                return true;
-            }
             break;
         }
-        if (take(buffer_.data(), size_t(n), answer)) {
-            inFlight_ = false;
-            return true;
-        }
+        take(buffer_.data(), size_t(n));
     }
-    return false;
 }
 
-bool IcmpHelperTransport::take(const unsigned char* message, size_t size, ProbeAnswer* answer)
+void IcmpHelperTransport::take(const unsigned char* message, size_t size)
 {
     helper::Answer a;
     if (!helper::parseAnswer(std::span<const uint8_t>(message, size), &a))
-        return false;
-    if (!answer || !inFlight_)
-        return false;
+        return;
     switch (a.kind) {
     case helper::AnswerKind::Sent:
-    case helper::AnswerKind::Refused:
-        if (a.sequence != sequence_ || a.identifier != identifier_)
-            return false;
+    case helper::AnswerKind::Refused: {
+        const auto it = flights_.find(a.sequence);
+        if (it == flights_.end() || a.identifier != identifier_)
+            return;
         if (a.kind == helper::AnswerKind::Sent && a.error == 0) {
             if (a.timeNs > 0)
-                sentRealNs_ = a.timeNs;
-            return false;
+                it->second.sentRealNs = a.timeNs;
+            return;
         }
-        *answer = ProbeAnswer {};
-        answer->status = a.kind == helper::AnswerKind::Sent ? icmp::statusOfSendErrno(int(a.error))
-                                                            : icmp::kGeneralFailure;
-        answer->sequence = sequence_;
-        stamp(answer, 0);
-        return true;
+        ProbeAnswer failed;
+        failed.status = a.kind == helper::AnswerKind::Sent ? icmp::statusOfSendErrno(int(a.error))
+                                                           : icmp::kGeneralFailure;
+        stamp(&failed, it->second, 0);
+        land(a.sequence, failed);
+        return;
+    }
     case helper::AnswerKind::Packet: {
-        if (a.family != helper::Family::IPv4)
-            return false;
-        const icmp::ProbeKey key { identifier_, sequence_, dest_ };
-        const auto parsed = icmp::parseRawPacket(a.bytes, key);
-        if (!parsed)
-            return false;
-        *answer = *parsed;
-        answer->sequence = sequence_;
-        stamp(answer, a.timeNs);
-        return true;
+        size_t length = 0;
+        uint16_t sequence = 0;
+        if (a.family != helper::Family::IPv4 || !helper::concernsIdentifier(a.bytes, identifier_, &length, &sequence))
+            return;
+        const auto it = flights_.find(sequence);
+        if (it == flights_.end())
+            return;
+        const icmp::ProbeKey key { identifier_, sequence, it->second.dest };
+        auto parsed = icmp::parseRawPacket(a.bytes.first(length), key);
+        if (!parsed || !stamp(&*parsed, it->second, a.timeNs))
+            return;
+        land(sequence, *parsed);
+        return;
     }
     case helper::AnswerKind::Hello:
-        return false;
+        return;
     }
-    return false;
 }
 
-void IcmpHelperTransport::stamp(ProbeAnswer* answer, qint64 arrivalNs) const
+bool IcmpHelperTransport::stamp(ProbeAnswer* answer, const Flight& flight, qint64 arrivalNs) const
 {
-    const qint64 untilNow = std::max<qint64>(0, now(CLOCK_MONOTONIC) - sentMonoNs_);
+    const qint64 untilNow = std::max<qint64>(0, now(CLOCK_MONOTONIC) - flight.sentMonoNs);
     answer->elapsedUs = untilNow / 1000;
     answer->arrivedUsAgo = 0;
     if (arrivalNs > 0) {
         // Wall-clock times: trusted only within what the monotonic clock
         // allows (the wall clock may have been set meanwhile).
-        const qint64 kernel = arrivalNs - sentRealNs_;
+        const qint64 kernel = arrivalNs - flight.sentRealNs;
+        if (kernel < 0 && kernel > -10'000'000'000)
+            return false; // in before the send: an earlier probe's answer
         if (kernel >= 0 && kernel <= untilNow + 1'000'000) {
             answer->elapsedUs = kernel / 1000;
             answer->arrivedUsAgo = std::max<qint64>(0, untilNow - kernel) / 1000;
         }
     }
+    return true;
 }
 
 std::unique_ptr<IcmpTransport> openIcmpTransport(IcmpSocketKind kind)

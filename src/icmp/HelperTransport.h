@@ -15,9 +15,12 @@
 //   3. send() writes one request; the helper answers "sent" (with the time
 //      the echo left, or the send's error) and relays the replies and
 //      errors that carry its identifier. The socket pair's notifier reads
-//      them; the answer to the probe in flight is recognised exactly as
-//      from a raw socket (icmp::parseRawPacket), its round trip measured
-//      from the helper's send time to the kernel's receive time stamp.
+//      them; each names its probe by its sequence, and is recognised
+//      exactly as from a raw socket (icmp::parseRawPacket), its round trip
+//      measured from the helper's send time to the kernel's receive time
+//      stamp. Probes are kept by sequence, so the transport (like the
+//      helper, which keeps nothing per request) serves any number of them in
+//      flight.
 //   4. The destructor closes the socket pair, which ends the helper, and
 //      collects it.
 // A helper that has gone away fails the probe in flight and every later send
@@ -26,7 +29,9 @@
 #include "icmp/Transport.h"
 
 #include <QString>
+#include <deque>
 #include <memory>
+#include <unordered_map>
 #include <sys/types.h>
 #include <vector>
 
@@ -54,24 +59,38 @@ public:
     pid_t helperPid() const { return pid_; }
 
 private:
+    struct Flight {
+        quint32 dest = 0;
+        qint64 sentRealNs = 0; // when the helper sent it (wall clock, the kernel's scale)
+        qint64 sentMonoNs = 0; // when it was asked for (monotonic)
+    };
+
     void onReadable();
-    // Reads what the helper has sent until the answer to the probe in flight
-    // (returned when `answer` is given) or until nothing is waiting.
-    bool drain(ProbeAnswer* answer);
-    bool take(const unsigned char* message, size_t size, ProbeAnswer* answer);
+    // Reads what the helper has sent, without waiting, into ready_.
+    void drain();
+    void take(const unsigned char* message, size_t size);
+    // The probe of this sequence has its answer: it is no longer in flight.
+    void land(quint16 sequence, ProbeAnswer answer);
     void helperGone();
-    void stamp(ProbeAnswer* answer, qint64 arrivalNs) const;
+    // Round trip of an answer that arrived at arrivalNs (wall clock; 0 =
+    // unknown, then it runs to now). False when it arrived before its probe
+    // was sent: it answers an earlier probe of the same sequence.
+    bool stamp(ProbeAnswer* answer, const Flight& flight, qint64 arrivalNs) const;
+    void abandonSequence(quint16 sequence);
+    void abandonEverything();
+    std::optional<ProbeAnswer> takeReady(std::optional<quint16> sequence);
+    // Reports what is ready from the event loop (answers found by
+    // pollAnswer for other probes, failures when the helper has gone).
+    void flushLater();
 
     int fd_ = -1;
     pid_t pid_ = -1;
     quint16 identifier_ = 0;
     QSocketNotifier* notifier_ = nullptr;
     bool gone_ = false;
-    bool inFlight_ = false;
-    quint16 sequence_ = 0;
-    quint32 dest_ = 0;
-    qint64 sentRealNs_ = 0;
-    qint64 sentMonoNs_ = 0;
+    bool flushPosted_ = false;
+    std::unordered_map<quint16, Flight> flights_;
+    std::deque<ProbeAnswer> ready_; // answers read, not yet reported
     std::vector<unsigned char> buffer_;
 };
 

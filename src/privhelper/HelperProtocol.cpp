@@ -224,27 +224,30 @@ std::vector<uint8_t> echoRequestMessage(const EchoRequest& request)
     return m;
 }
 
-bool concernsIdentifier(std::span<const uint8_t> packet, uint16_t identifier, size_t* length)
+bool concernsIdentifier(std::span<const uint8_t> packet, uint16_t identifier, size_t* length, uint16_t* sequence)
 {
     size_t total = 0;
     const size_t ihl = icmpIpv4Header(packet, true, &total);
     if (ihl == 0 || total < ihl + kIcmpHeader)
         return false;
     const auto icmp = packet.subspan(ihl, total - ihl);
-    bool ours = false;
+    const uint8_t* echo = nullptr; // the echo's ICMP header
     if (icmp[0] == 0) {
-        ours = be16(&icmp[4]) == identifier;
+        echo = icmp.data();
     } else if (isIcmpError(icmp[0])) {
         // The error quotes the IP header of the request and its first 8 bytes.
         const auto inner = icmp.subspan(kIcmpHeader);
         size_t innerTotal = 0;
         const size_t innerIhl = icmpIpv4Header(inner, false, &innerTotal);
-        ours = innerIhl != 0 && inner.size() >= innerIhl + kIcmpHeader && inner[innerIhl] == kEchoRequestV4
-               && be16(&inner[innerIhl + 4]) == identifier;
+        if (innerIhl != 0 && inner.size() >= innerIhl + kIcmpHeader && inner[innerIhl] == kEchoRequestV4)
+            echo = &inner[innerIhl];
     }
-    if (ours)
-        *length = total;
-    return ours;
+    if (!echo || be16(&echo[4]) != identifier)
+        return false;
+    *length = total;
+    if (sequence)
+        *sequence = be16(&echo[6]);
+    return true;
 }
 
 } // namespace tarvok::helper

@@ -125,7 +125,9 @@ std::vector<uint8_t> echoRequestMessage(const EchoRequest& request);
 // Does an IPv4 packet as a raw ICMP socket delivers it concern echoes with
 // this identifier: an echo reply carrying it, or an ICMP error quoting an echo
 // request that carries it? The length of the packet proper (its IPv4 total
-// length; padding behind it is not relayed) goes to *length.
-bool concernsIdentifier(std::span<const uint8_t> packet, uint16_t identifier, size_t* length);
+// length; padding behind it is not relayed) goes to *length, the echo's
+// sequence to *sequence when it is given.
+bool concernsIdentifier(std::span<const uint8_t> packet, uint16_t identifier, size_t* length,
+                        uint16_t* sequence = nullptr);
 
 } // namespace tarvok::helper

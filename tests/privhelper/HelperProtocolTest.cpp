@@ -224,8 +224,12 @@ TEST(HelperRelay, OnlyEchoesWithItsIdentifierAndErrorsAboutThem)
         }
     }
     size_t length = 0;
-    ASSERT_TRUE(concernsIdentifier(padded, kId, &length));
+    uint16_t sequence = 0;
+    ASSERT_TRUE(concernsIdentifier(padded, kId, &length, &sequence));
     EXPECT_EQ(length, properLength) << "padding behind the packet is not relayed";
+    EXPECT_EQ(sequence, 0xfffe);
+    ASSERT_TRUE(concernsIdentifier(ipv4(icmpError(11, ipv4(echo(8, kId)))), kId, &length, &sequence));
+    EXPECT_EQ(sequence, 0xfffe) << "the sequence of the quoted request";
     for (size_t n = 0; n < properLength; ++n)
         EXPECT_FALSE(concernsIdentifier(std::span(padded).first(n), kId, &length)) << "cut at " << n;
 }
