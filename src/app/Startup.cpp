@@ -6,7 +6,6 @@
 #include "base/Clock.h"
 #include "base/Privileges.h"
 #include "icmp/KtIcmp.h"
-#include "icmp/SocketTransport.h"
 #include "run/LocalAddress.h"
 #include "ui/Images.h"
 #include "ui/LatencyGraphPage.h"
@@ -360,9 +359,11 @@ int runTarvok(int argc, char** argv)
         return 0;
     }
 
-    // The one privileged step comes first: the ICMP socket. Every privilege
-    // goes right after it, before any file is read or program started.
-    preopenIcmpSocket();
+    // Tarvok needs no privilege: where the kernel admits no ICMP datagram
+    // socket, the raw socket belongs to the echo helper, a program of its
+    // own. A process started with privileges all the same (a capability
+    // left on the executable by an older package, an ambient one, a set-ID
+    // file) gives them all up before anything is loaded, read or started.
     if (QString why; !dropPrivileges(&why)) {
         printTo(stderr, QStringLiteral("Tarvok: 特権を手放せないため終了します (%1)\n").arg(why));
         return 1;

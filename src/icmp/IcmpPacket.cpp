@@ -59,7 +59,7 @@ bool isOurRequest(std::span<const uint8_t> icmpHeader, const ProbeKey& probe)
 
 bool acceptsReplyFrom(quint32 from, const ProbeKey& probe)
 {
-    if (probe.dest == 0 || probe.anyReplySource)
+    if (probe.anyReplySource)
         return true;
     const auto* d = reinterpret_cast<const uint8_t*>(&probe.dest);
     if ((d[0] & 0xf0) == 0xe0)
@@ -163,7 +163,7 @@ std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const
     const size_t innerIhl = ipv4HeaderLength(inner, nullptr);
     if (innerIhl == 0 || inner.size() < innerIhl + kIcmpHeader)
         return std::nullopt;
-    if (probe.dest != 0 && addressAt(&inner[16]) != probe.dest)
+    if (addressAt(&inner[16]) != probe.dest)
         return std::nullopt;
     if (!isOurRequest(inner.subspan(innerIhl, kIcmpHeader), probe))
         return std::nullopt;
@@ -192,7 +192,7 @@ std::optional<ProbeAnswer> parseQueuedError(const QueuedError& error, std::span<
     // failed send carry none (the send itself reported that failure).
     if (!isOurRequest(original.first(std::min(original.size(), kIcmpHeader)), probe))
         return std::nullopt;
-    if (probe.dest != 0 && error.dest != 0 && error.dest != probe.dest)
+    if (error.dest != 0 && error.dest != probe.dest)
         return std::nullopt;
     ProbeAnswer answer;
     answer.from = error.offender;

@@ -33,7 +33,9 @@ int openRaw()
     return ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
-IcmpSocketKind kindFromEnvironment()
+} // namespace
+
+IcmpSocketKind icmpSocketKindFromEnvironment()
 {
     const QByteArray v = qgetenv("TARVOK_ICMP_SOCKET").trimmed().toLower();
     if (v == "dgram" || v == "datagram")
@@ -42,6 +44,8 @@ IcmpSocketKind kindFromEnvironment()
         return IcmpSocketKind::Raw;
     return IcmpSocketKind::Auto;
 }
+
+namespace {
 
 QString cannotOpenMessage(IcmpSocketKind kind, int err)
 {
@@ -53,13 +57,13 @@ QString cannotOpenMessage(IcmpSocketKind kind, int err)
         m += QStringLiteral("(%1 ソケット: %2)").arg(QLatin1String(which), why);
     m += QStringLiteral("\n次のどちらかで使えるようになります:\n"
                         "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
-                        "  setcap cap_net_raw+ep <tarvok の実行ファイル>\n"
+                        "  setcap cap_net_raw+ep /usr/libexec/tarvok/tarvok-icmp-helper\n"
                         "Tarvok cannot open the ICMP socket it needs.");
     if (which)
         m += QStringLiteral(" (%1 socket: %2)").arg(QLatin1String(which), why);
     m += QStringLiteral("\nEither of these makes it available:\n"
                         "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
-                        "  setcap cap_net_raw+ep <the tarvok executable>");
+                        "  setcap cap_net_raw+ep /usr/libexec/tarvok/tarvok-icmp-helper");
     return m;
 }
 
@@ -84,17 +88,6 @@ OpenedSocket openIcmpSocket(IcmpSocketKind kind)
         o.kind = IcmpSocketKind::Raw;
     }
     return o;
-}
-
-// The socket opened by preopenIcmpSocket, waiting for its transport.
-struct Preopened {
-    IcmpSocketKind requested = IcmpSocketKind::Auto;
-    OpenedSocket socket;
-};
-std::optional<Preopened>& preopened()
-{
-    static std::optional<Preopened> p;
-    return p;
 }
 
 void setInt(int fd, int level, int name, int value)
@@ -131,14 +124,8 @@ bool receiveTime(msghdr& msg, timespec* out)
 IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) : IcmpTransport(parent)
 {
     if (kind == IcmpSocketKind::Auto)
-        kind = kindFromEnvironment();
-    OpenedSocket opened;
-    if (auto& pre = preopened(); pre && pre->requested == kind) {
-        opened = pre->socket;
-        pre.reset();
-    } else {
-        opened = openIcmpSocket(kind);
-    }
+        kind = icmpSocketKindFromEnvironment();
+    const OpenedSocket opened = openIcmpSocket(kind);
     fd_ = opened.fd;
     kind_ = opened.kind;
     if (fd_ < 0)
@@ -384,21 +371,6 @@ IcmpSocketTransport::Read IcmpSocketTransport::readPacket(ProbeAnswer* answer, b
         *matched = true;
     }
     return Read::Packet;
-}
-
-bool preopenIcmpSocket(IcmpSocketKind kind)
-{
-    if (kind == IcmpSocketKind::Auto)
-        kind = kindFromEnvironment();
-    auto& pre = preopened();
-    if (pre && pre->socket.fd >= 0)
-        ::close(pre->socket.fd);
-    pre.reset();
-    const OpenedSocket o = openIcmpSocket(kind);
-    if (o.fd < 0)
-        return false;
-    pre = Preopened { kind, o };
-    return true;
 }
 
 std::unique_ptr<IcmpTransport> openSocketTransport(IcmpSocketKind kind)
