@@ -110,6 +110,11 @@ bool AtomicFileWriter::refuse(const QString& message)
 
 bool AtomicFileWriter::fail(int err)
 {
+    // Out of descriptors: the operator is told so in as many words.
+    if ((err == EMFILE || err == ENFILE) && !failed_)
+        return refuse(QStringLiteral("開いているファイルが多すぎる (ファイル記述子の上限に達した) ため、"
+                                     "ファイル %1 を書き込めません。")
+                          .arg(path_));
     if (!failed_)
         error_ = describe(err);
     failed_ = true;

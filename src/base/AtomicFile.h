@@ -58,8 +58,9 @@ public:
     bool commit();
     // Why the last call failed.
     QString errorString() const { return error_; }
-    // The file was refused (another user's link, not a regular file):
-    // errorString() is then a whole sentence naming the file.
+    // The file was refused (another user's link, not a regular file), or
+    // the process ran out of file descriptors: errorString() is then a whole
+    // sentence naming the file and the cause.
     bool refused() const { return refused_; }
 
 private:

@@ -120,6 +120,8 @@ public:
     QString CurrentAddress() const { return currentAddress_; }
     QString CurrentComment() const { return currentComment_; }
     int CurrentIndex() const { return currentIndex_; }
+    // Echoes judged ＮＧ since the controller was made, over all runs.
+    int NgEchoes() const { return ngEchoes_; }
 
     // Header-click sorting is allowed now (the window may grey its headers).
     bool ResultSortAllowed() const { return !resultSortBlocked_; }
@@ -197,6 +199,7 @@ private:
     QString currentAddress_;
     QString currentComment_;
     int currentIndex_ = -1;
+    int ngEchoes_ = 0;
 
     Phase phase_ = Phase::Idle;
     bool running_ = false; // a ping run of this controller is in progress

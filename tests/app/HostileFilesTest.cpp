@@ -222,4 +222,7 @@ TEST(HostileFiles, FileNamesThatAreNotUtf8OpenAsTheirBytes)
     RunParameters p;
     ASSERT_TRUE(writeParameterFile(parameterFilePath(asText), asText, p, QDateTime::currentDateTime()));
     EXPECT_EQ(::access((cp932Name + ".#CONFIG#").constData(), F_OK), 0);
+    // QTemporaryDir cannot remove names that are not UTF-8.
+    ::unlink((cp932Name + ".#CONFIG#").constData());
+    ::unlink(cp932Name.constData());
 }
