@@ -84,6 +84,7 @@ struct TKtICMP::Impl {
     std::function<void(bool ok, quint32 addr, const QString& name)> lookupDone;
     qint64 sentAt = 0;
     qint64 answeredUsAgo = 0; // how long the last answer had waited to be read
+    qint64 lastRoundTripUs = -1; // of the echo last ended, -1 when nothing answered in time
     quint16 sequence = 0;        // of the probe in flight
     quint16 nextSequence = 1;
 
@@ -208,11 +209,14 @@ struct TKtICMP::Impl {
             return;
         }
         answeredUsAgo = a.arrivedUsAgo;
+        lastRoundTripUs = us;
         endEcho(a.status, a.from, static_cast<quint32>(std::min<qint64>(us / 1000, 0xffffffff)), a.ttl);
     }
 
     void endEcho(int status, quint32 from, quint32 rtt, quint8 replyTtl)
     {
+        if (status != 0 || from == 0)
+            lastRoundTripUs = -1;
         wait = Wait::None;
         timer.reset();
         auto next = std::move(echoDone);
@@ -581,6 +585,11 @@ void TKtICMP::Cancel()
 bool TKtICMP::Busy() const
 {
     return d->busy;
+}
+
+qint64 TKtICMP::LastRoundTripUs() const
+{
+    return d->lastRoundTripUs;
 }
 
 QString TKtICMP::StatusText(int code)

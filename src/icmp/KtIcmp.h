@@ -61,6 +61,10 @@ public:
     // event loop. Called from an event handler it takes effect on return.
     void Cancel();
     bool Busy() const;
+    // The round trip of the echo last reported by OnReply, in microseconds as
+    // measured (the kernel's receive time stamp where there is one), or -1
+    // when it had no reply. Valid while its OnReply handler runs.
+    qint64 LastRoundTripUs() const;
 
     static QString StatusText(int code);
     // inet_addr semantics on the trimmed text; at most 255 characters.

@@ -113,6 +113,7 @@ void RunController::ExecutePingRun()
         statSortBlocked_ = true;
         view_.setBusyCursor(false);
         emit runStarted();
+        notifyObservers([](EchoObserver& o) { o.runStarted(); });
         PingRunLoop();
     });
 }
@@ -239,6 +240,8 @@ void RunController::afterEcho()
 
 void RunController::endCycle()
 {
+    if (!break_)
+        notifyObservers([](EchoObserver& o) { o.passEnded(); });
     if (break_ || !view_.periodic()) {
         view_.setStatusText(QStringLiteral("終了しました。"));
         view_.setIdleControls(true);
@@ -306,6 +309,7 @@ void RunController::finishRun()
     } catch (...) {
         // The run is over either way; the tray is the hooks' business.
     }
+    notifyObservers([](EchoObserver& o) { o.runEnded(); });
     resultSortBlocked_ = false;
     statSortBlocked_ = false;
     SetBusy(false);
@@ -360,7 +364,45 @@ void RunController::KtICMP1Reply(int Status, const QString& IPAddress, quint32 R
                                           currentComment_));
         TrimResultList();
         waiting_ = false;
+        if (!observers_.empty()) {
+            JudgedEcho echo;
+            echo.timeUs = now.toMSecsSinceEpoch() * 1000;
+            echo.targetIndex = currentIndex_;
+            echo.target = currentAddress_;
+            echo.comment = currentComment_;
+            echo.address = j.ipAddress;
+            echo.status = Status;
+            echo.statusText = TKtICMP::StatusText(Status);
+            echo.rttUs = Status == 0 ? engine_.LastRoundTripUs() : -1;
+            echo.ng = j.isNG;
+            echo.slow = j.slow;
+            notifyObservers([&](EchoObserver& o) { o.echoJudged(echo); });
+        }
     });
+}
+
+void RunController::addEchoObserver(EchoObserver* observer)
+{
+    if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
+}
+
+void RunController::removeEchoObserver(EchoObserver* observer)
+{
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+template <typename F>
+void RunController::notifyObservers(F&& f)
+{
+    // Observers keep their own account beside the run: one that fails must
+    // not end the run or keep the others from hearing of the echo.
+    for (EchoObserver* o : observers_) {
+        try {
+            f(*o);
+        } catch (...) {
+        }
+    }
 }
 
 void RunController::TrimResultList()

@@ -36,6 +36,7 @@
 #include "monitor/StatisticsModel.h"
 #include "monitor/TargetState.h"
 #include "run/ResultModel.h"
+#include "run/EchoObserver.h"
 #include "run/RunSchedule.h"
 #include "run/RunView.h"
 #include "store/Preferences.h"
@@ -138,6 +139,11 @@ public:
     // afresh with the statistics, emptied by mnuClearClick().
     const LatencyHistory& latencyHistory() const { return history_; }
     const ListSortMemory& resultSortMemory() const { return resultSort_; }
+
+    // Listeners of the judged echoes (see EchoObserver.h); each must outlive
+    // the controller or be removed first. Adding one twice has no effect.
+    void addEchoObserver(EchoObserver* observer);
+    void removeEchoObserver(EchoObserver* observer);
     const ListSortMemory& statSortMemory() const { return statSort_; }
 
 signals:
@@ -173,6 +179,7 @@ private:
     void failRun(const QString& message);
     void TrimResultList();
     void post(void (RunController::*step)());
+    template <typename F> void notifyObservers(F&& f);
     template <typename F> void guarded(F&& f);
 
     TKtICMP& engine_;
@@ -206,6 +213,7 @@ private:
     qint64 entry_ = 0;
     qint64 deadline_ = 0;
     std::unique_ptr<TimerHandle> waitTimer_;
+    std::vector<EchoObserver*> observers_;
     quint64 generation_ = 0; // invalidates queued steps of an ended run
 };
 

@@ -551,3 +551,52 @@ TEST(PeriodicRun, PingCommandDuringTheWaitIsIgnored)
     EXPECT_EQ(r.net->sent().size(), 1);
     EXPECT_EQ(r.hooks.started, 1);
 }
+
+TEST(PeriodicRun, ObserversHearEveryJudgedEchoInOrderWithItsPassesAndEnd)
+{
+    struct Recorder final : EchoObserver {
+        QStringList events;
+        std::vector<JudgedEcho> echoes;
+        void runStarted() override { events << "start"; }
+        void echoJudged(const JudgedEcho& e) override
+        {
+            echoes.push_back(e);
+            events << "echo:" + e.target;
+        }
+        void passEnded() override { events << "pass"; }
+        void runEnded() override { events << "end"; }
+    } rec;
+    Rig r;
+    r.ctl.addEchoObserver(&rec);
+    r.ctl.addEchoObserver(&rec); // once only
+    r.view.lines = {"10.0.0.1 first", "10.0.0.2"};
+    r.view.isPeriodic = true;
+    r.view.intervalMinutes = 1;
+    r.net->setResponder([](const Probe& p) {
+        return p.dest == ip("10.0.0.1") ? FakeOutcome::reply("10.0.0.1", 64, 12) : FakeOutcome::silence();
+    });
+    r.ctl.mnuPingClick();
+    r.run(1012 + 2000 + 60000 + 1012 + 2000);
+    r.ctl.mnuBreakClick();
+    r.run(10);
+    EXPECT_EQ(rec.events, (QStringList{"start", "echo:10.0.0.1", "echo:10.0.0.2", "pass", "echo:10.0.0.1",
+                                        "echo:10.0.0.2", "pass", "end"}));
+    ASSERT_EQ(rec.echoes.size(), 4u);
+    const JudgedEcho& ok = rec.echoes[0];
+    EXPECT_EQ(ok.comment, "first");
+    EXPECT_EQ(ok.address, "10.0.0.1");
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.rttUs, 12000);
+    EXPECT_FALSE(ok.ng);
+    EXPECT_EQ(ok.timeUs, QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)).addMSecs(12).toMSecsSinceEpoch() * 1000);
+    const JudgedEcho& lost = rec.echoes[1];
+    EXPECT_EQ(lost.targetIndex, 1);
+    EXPECT_EQ(lost.rttUs, -1);
+    EXPECT_TRUE(lost.ng);
+    EXPECT_EQ(lost.statusText, "Request timed out");
+
+    r.ctl.removeEchoObserver(&rec);
+    r.ctl.mnuPingClick();
+    r.run(1012);
+    EXPECT_EQ(rec.echoes.size(), 4u);
+}
