@@ -41,6 +41,7 @@ private:
         qint64 sentRealNs = 0; // wall-clock time of the send, the kernel's scale for receive times
         qint64 sentMonoNs = 0; // monotonic time of the send
         quint16 sequence = 0;
+        bool anyReplySource = false;
     };
     static constexpr quint16 kNoFlight = 0xffff;
 
@@ -78,14 +79,13 @@ private:
     std::vector<unsigned char> buffer_;
 };
 
-// Opens the ICMP socket now, while the process still holds whatever a raw
-// socket needs (CAP_NET_RAW), so that the privilege can be given up before
-// anything else runs. The next IcmpSocketTransport asked for the same kind
-// takes this socket instead of opening one. Returns false when none opened
-// (the transport then tries again and reports why).
-bool preopenIcmpSocket(IcmpSocketKind kind = IcmpSocketKind::Auto);
+// The kind TARVOK_ICMP_SOCKET asks for: "dgram" (or "datagram") Datagram,
+// "raw" Raw, anything else Auto.
+IcmpSocketKind icmpSocketKindFromEnvironment();
 
-// The transport TKtICMP uses by default.
+// A socket transport of the kind asked for (tests and benchmarks may ask for a
+// raw socket; the program itself takes its transport from openIcmpTransport,
+// HelperTransport.h).
 std::unique_ptr<IcmpTransport> openSocketTransport(IcmpSocketKind kind);
 
 } // namespace tarvok

@@ -139,7 +139,6 @@ void RunController::mnuBreakClick()
     view_.setStatusText(QStringLiteral("終了しました。"));
     emit commandModeCleared();
     view_.setIdleControls(true);
-    emit breakRequested();
     if (running_ && (phase_ == Phase::WaitingPhase || phase_ == Phase::Stalled || phase_ == Phase::Streaming))
         post(&RunController::onBreakNoticed);
 }
@@ -391,6 +390,8 @@ void RunController::recordEcho(int Status, const QString& IPAddress, quint32 RTT
     view_.setStatusText(j.statusBar);
     TargetState& state = states_[static_cast<size_t>(currentIndex_)];
     CountAttempt(state);
+    if (j.isNG)
+        ++ngEchoes_;
     results_.append(now, currentAddress_, currentComment_, Status, IPAddress, RTT, currentIndex_);
     hooks_->ApplyAlertRules(state, dateTime, currentAddress_, currentComment_, j.message, j.isNG);
     RecordJudgement(state, j, RTT, prefs_);
