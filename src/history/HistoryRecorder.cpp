@@ -183,7 +183,8 @@ void HistoryRecorder::loop()
         taken.clear();
 
         const qint64 now = steadyUs();
-        if (!store.isOpen() && (now >= nextOpenUs_ || stopping)) {
+        // The file is made when there is something to write, not before.
+        if (!store.isOpen() && !pending.empty() && (now >= nextOpenUs_ || stopping)) {
             const auto f = store.open(path_);
             if (f != HistoryStore::Fault::None)
                 handle(f, store);

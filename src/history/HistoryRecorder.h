@@ -5,7 +5,8 @@
 // Order of steps:
 //  1. echoJudged() (the run's thread) copies the echo into a buffer under a
 //     lock; nothing else happens there.
-//  2. A writer thread of its own wakes at least every flush interval
+//  2. A writer thread of its own (which opens the file, creating it, with the
+//     first echoes to write) wakes at least every flush interval
 //     (default 250 ms), takes the buffer and writes it in one transaction.
 //  3. After a write it summarises the minutes and hours that have ended and
 //     removes old rows, each in small steps within a few milliseconds, so

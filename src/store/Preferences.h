@@ -45,6 +45,12 @@ struct Preferences {
     int NGPassCount = 1;
     bool DontFlagment = false;
     bool ContinuationNGCount = false;
+    // The lasting history (history.sqlite in the program folder): on or off,
+    // days of raw echoes (and of their minute summaries), days of hour
+    // summaries and outages.
+    bool HistoryEnabled = true;
+    int HistoryRawDays = 14;
+    int HistorySummaryDays = 400;
 
     bool operator==(const Preferences&) const = default;
 };

@@ -2,6 +2,7 @@
 
 #include "base/Cp932.h"
 
+#include <algorithm>
 #include <QFileInfo>
 
 namespace tarvok {
@@ -181,6 +182,10 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir)
     p.NGPassCount = i("NGPassCount", d.NGPassCount);
     p.DontFlagment = b("DontFlagment", d.DontFlagment);
     p.ContinuationNGCount = b("ContinuationNGCount", d.ContinuationNGCount);
+    p.HistoryEnabled = b("HistoryEnabled", d.HistoryEnabled);
+    // Days below one would delete what was just recorded.
+    p.HistoryRawDays = std::max(1, i("HistoryRawDays", d.HistoryRawDays));
+    p.HistorySummaryDays = std::max(1, i("HistorySummaryDays", d.HistorySummaryDays));
     return p;
 }
 
@@ -228,6 +233,9 @@ void savePreferences(IniFile& ini, const Preferences& p)
     i("NGPassCount", p.NGPassCount);
     b("DontFlagment", p.DontFlagment);
     b("ContinuationNGCount", p.ContinuationNGCount);
+    b("HistoryEnabled", p.HistoryEnabled);
+    i("HistoryRawDays", p.HistoryRawDays);
+    i("HistorySummaryDays", p.HistorySummaryDays);
 }
 
 LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, QSize screenSize,

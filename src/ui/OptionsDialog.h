@@ -128,6 +128,9 @@ private:
     TSpinEdit* edtAutoDeleteCount = nullptr;
     QCheckBox* chkBlinkTrayIcon = nullptr;
     QCheckBox* chkDontFlagment = nullptr;
+    QCheckBox* chkHistoryEnabled = nullptr;
+    TSpinEdit* edtHistoryRawDays = nullptr;
+    TSpinEdit* edtHistorySummaryDays = nullptr;
 
     // ログ保存
     QCheckBox* chkLogTrace = nullptr;
