@@ -233,9 +233,16 @@ void savePreferences(IniFile& ini, const Preferences& p)
     i("NGPassCount", p.NGPassCount);
     b("DontFlagment", p.DontFlagment);
     b("ContinuationNGCount", p.ContinuationNGCount);
-    b("HistoryEnabled", p.HistoryEnabled);
-    i("HistoryRawDays", p.HistoryRawDays);
-    i("HistorySummaryDays", p.HistorySummaryDays);
+    // The history's keys appear once they differ from their defaults, so a
+    // file that never changed them keeps its keys as they were.
+    const Preferences d;
+    auto kept = [&](const char* key, bool changed) { return changed || ini.hasKey(T, QString::fromLatin1(key)); };
+    if (kept("HistoryEnabled", p.HistoryEnabled != d.HistoryEnabled))
+        b("HistoryEnabled", p.HistoryEnabled);
+    if (kept("HistoryRawDays", p.HistoryRawDays != d.HistoryRawDays))
+        i("HistoryRawDays", p.HistoryRawDays);
+    if (kept("HistorySummaryDays", p.HistorySummaryDays != d.HistorySummaryDays))
+        i("HistorySummaryDays", p.HistorySummaryDays);
 }
 
 LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, QSize screenSize,
