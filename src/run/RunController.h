@@ -118,9 +118,9 @@ public:
     }
     void SetBreakFlag(bool on) { break_ = on; }
 
-    QString CurrentAddress() const { return currentAddress_; }
-    QString CurrentComment() const { return currentComment_; }
     int CurrentIndex() const { return currentIndex_; }
+    // Echoes judged ＮＧ since the controller was made, over all runs.
+    int NgEchoes() const { return ngEchoes_; }
 
     // Header-click sorting is allowed now (the window may grey its headers).
     bool ResultSortAllowed() const { return !resultSortBlocked_; }
@@ -155,8 +155,6 @@ signals:
     void runFinished(bool broken);
     // A failure inside a run ended it; the window reports the message.
     void runError(const QString& message);
-    // The break command was given (route traces listen to end themselves).
-    void breakRequested();
     // The busy flag was set or cleared (commands that are refused while busy
     // follow it).
     void busyChanged(bool busy);
@@ -204,6 +202,7 @@ private:
     QString currentAddress_;
     QString currentComment_;
     int currentIndex_ = -1;
+    int ngEchoes_ = 0;
 
     Phase phase_ = Phase::Idle;
     bool running_ = false; // a ping run of this controller is in progress

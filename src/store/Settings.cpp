@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace tarvok {
 
 namespace {
@@ -36,6 +38,36 @@ Placement loadPlacement(const IniFile& ini, QSize screenSize, QSize windowSize)
     p.width = ini.readInteger(P, QStringLiteral("Width"), windowSize.width());
     p.height = ini.readInteger(P, QStringLiteral("Height"), windowSize.height());
     p.maximized = ini.readBool(P, QStringLiteral("Maximized"), false);
+    return p;
+}
+
+Placement fitPlacement(const Placement& placement, const QList<QRect>& screens, const QRect& primary)
+{
+    if (!primary.isValid() || primary.isEmpty())
+        return placement;
+    const qint64 width = std::max(placement.width, 1);
+    const qint64 height = std::max(placement.height, 1);
+    // 64-bit: a stored 32767 x 32767 at 32767 must not overflow.
+    qint64 covered = 0;
+    for (const QRect& s : screens) {
+        const qint64 w = std::min<qint64>(qint64(placement.left) + width, qint64(s.x()) + s.width())
+                         - std::max<qint64>(placement.left, s.x());
+        const qint64 h = std::min<qint64>(qint64(placement.top) + height, qint64(s.y()) + s.height())
+                         - std::max<qint64>(placement.top, s.y());
+        if (w > 0 && h > 0)
+            covered += w * h;
+    }
+    if (covered >= width * height)
+        return placement;
+    Placement p = placement;
+    if (p.width > primary.width())
+        p.width = primary.width();
+    if (p.height > primary.height())
+        p.height = primary.height();
+    const int w = std::max(p.width, 1);
+    const int h = std::max(p.height, 1);
+    p.left = int(std::clamp<qint64>(p.left, primary.x(), qint64(primary.x()) + primary.width() - w));
+    p.top = int(std::clamp<qint64>(p.top, primary.y(), qint64(primary.y()) + primary.height() - h));
     return p;
 }
 
@@ -260,6 +292,8 @@ LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, Q
     out.layout.resultColumnWidths = loadResultColumnWidths(ini, currentResultWidths);
     out.layout.statColumnWidths = loadStatColumnWidths(ini, currentStatWidths);
     out.preferences = loadPreferences(ini, programDir);
+    const int window = ini.readInteger(QStringLiteral("Graph"), QStringLiteral("TimeWindow"), -1);
+    out.layout.graphTimeWindow = window >= 0 && window <= 3 ? window : -1;
     return out;
 }
 
@@ -277,6 +311,8 @@ bool saveSettings(const QString& iniPath, const WindowLayout& layout, const Pref
     savePlacement(ini, layout.placement);
     saveColumnWidths(ini, layout.resultColumnWidths, layout.statColumnWidths);
     savePreferences(ini, prefs);
+    if (layout.graphTimeWindow >= 0)
+        ini.writeInteger(QStringLiteral("Graph"), QStringLiteral("TimeWindow"), layout.graphTimeWindow);
     return ini.save(error);
 }
 
