@@ -3,7 +3,6 @@
 #include "base/Cp932.h"
 
 #include <QFileInfo>
-#include <algorithm>
 
 #include <algorithm>
 
@@ -215,6 +214,10 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir)
     p.DontFlagment = b("DontFlagment", d.DontFlagment);
     p.ContinuationNGCount = b("ContinuationNGCount", d.ContinuationNGCount);
     p.MaxEchoesInFlight = std::clamp(i("MaxEchoesInFlight", d.MaxEchoesInFlight), 1, 1024);
+    p.HistoryEnabled = b("HistoryEnabled", d.HistoryEnabled);
+    // Days below one would delete what was just recorded.
+    p.HistoryRawDays = std::max(1, i("HistoryRawDays", d.HistoryRawDays));
+    p.HistorySummaryDays = std::max(1, i("HistorySummaryDays", d.HistorySummaryDays));
     return p;
 }
 
@@ -266,6 +269,16 @@ void savePreferences(IniFile& ini, const Preferences& p)
     // they were.
     if (p.MaxEchoesInFlight != 1 || ini.hasKey(T, QStringLiteral("MaxEchoesInFlight")))
         i("MaxEchoesInFlight", p.MaxEchoesInFlight);
+    // The history's keys appear once they differ from their defaults, so a
+    // file that never changed them keeps its keys as they were.
+    const Preferences d;
+    auto kept = [&](const char* key, bool changed) { return changed || ini.hasKey(T, QString::fromLatin1(key)); };
+    if (kept("HistoryEnabled", p.HistoryEnabled != d.HistoryEnabled))
+        b("HistoryEnabled", p.HistoryEnabled);
+    if (kept("HistoryRawDays", p.HistoryRawDays != d.HistoryRawDays))
+        i("HistoryRawDays", p.HistoryRawDays);
+    if (kept("HistorySummaryDays", p.HistorySummaryDays != d.HistorySummaryDays))
+        i("HistorySummaryDays", p.HistorySummaryDays);
 }
 
 LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, QSize screenSize,

@@ -194,6 +194,25 @@ void TfrmOption::buildBasicTab(QWidget* page)
     inFlightRow->addWidget(edtMaxEchoesInFlight);
     inFlightRow->addStretch(1);
     v->addLayout(inFlightRow);
+
+    // The lasting history.
+    chkHistoryEnabled = checkBox(page, "chkHistoryEnabled", QStringLiteral("Ping の履歴を記録する"));
+    edtHistoryRawDays = spin(page, "edtHistoryRawDays", 1, 3650);
+    edtHistorySummaryDays = spin(page, "edtHistorySummaryDays", 1, 36500);
+    v->addWidget(chkHistoryEnabled);
+    auto* historyRow = new QHBoxLayout;
+    historyRow->addSpacing(indent(chkHistoryEnabled));
+    historyRow->addWidget(label(page, "lblHistoryRawDays", QStringLiteral("個々の結果：")));
+    historyRow->addWidget(edtHistoryRawDays);
+    historyRow->addWidget(label(page, "lblHistorySummaryDays", QStringLiteral("日、集計と障害履歴：")));
+    historyRow->addWidget(edtHistorySummaryDays);
+    historyRow->addWidget(label(page, "lblHistoryDays", QStringLiteral("日保存する")));
+    historyRow->addStretch(1);
+    v->addLayout(historyRow);
+    connect(chkHistoryEnabled, &QCheckBox::toggled, this, [this](bool on) {
+        edtHistoryRawDays->setEnabled(on);
+        edtHistorySummaryDays->setEnabled(on);
+    });
     v->addStretch(1);
 }
 
@@ -394,6 +413,11 @@ void TfrmOption::FormCreate()
     chkBlinkTrayIcon->setChecked(p.BlinkTrayIcon);
     chkDontFlagment->setChecked(p.DontFlagment);
     edtMaxEchoesInFlight->setValue(p.MaxEchoesInFlight);
+    chkHistoryEnabled->setChecked(p.HistoryEnabled);
+    edtHistoryRawDays->setValue(p.HistoryRawDays);
+    edtHistorySummaryDays->setValue(p.HistorySummaryDays);
+    edtHistoryRawDays->setEnabled(p.HistoryEnabled);
+    edtHistorySummaryDays->setEnabled(p.HistoryEnabled);
 
     chkLogTrace->setChecked(p.LogTrace);
     edtLogDirectory->setText(p.LogDirectory);
@@ -475,6 +499,9 @@ void TfrmOption::btnOKClick()
     p.BlinkTrayIcon = chkBlinkTrayIcon->isChecked();
     p.DontFlagment = chkDontFlagment->isChecked();
     p.MaxEchoesInFlight = spinValue(edtMaxEchoesInFlight);
+    p.HistoryEnabled = chkHistoryEnabled->isChecked();
+    p.HistoryRawDays = spinValue(edtHistoryRawDays);
+    p.HistorySummaryDays = spinValue(edtHistorySummaryDays);
 
     p.LogTrace = chkLogTrace->isChecked();
     p.LogDirectory = edtLogDirectory->text();

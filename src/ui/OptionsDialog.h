@@ -129,6 +129,9 @@ private:
     QCheckBox* chkBlinkTrayIcon = nullptr;
     QCheckBox* chkDontFlagment = nullptr;
     TSpinEdit* edtMaxEchoesInFlight = nullptr;
+    QCheckBox* chkHistoryEnabled = nullptr;
+    TSpinEdit* edtHistoryRawDays = nullptr;
+    TSpinEdit* edtHistorySummaryDays = nullptr;
 
     // ログ保存
     QCheckBox* chkLogTrace = nullptr;
