@@ -8,6 +8,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iputils-ping libcap2-bin procps
   fping  # benchmark peer (bench/run_peers.sh)
+  qt6-httpserver-dev qt6-websockets-dev  # the metrics endpoint (Qt HttpServer needs both)
+  prometheus curl  # the metrics endpoint scraped by a real Prometheus (tests/package)
   fonts-ipafont-gothic qt6-translations-l10n
   clang libclang-rt-14-dev
   # packaging, manual pages, user guide and its screenshots

@@ -45,6 +45,7 @@ struct Preferences {
     int NGPassCount = 1;
     bool DontFlagment = false;
     bool ContinuationNGCount = false;
+    QString MetricsListen;           // "[ADDRESS:]PORT" of the metrics endpoint; empty: off
 
     bool operator==(const Preferences&) const = default;
 };

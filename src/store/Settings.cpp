@@ -181,6 +181,7 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir)
     p.NGPassCount = i("NGPassCount", d.NGPassCount);
     p.DontFlagment = b("DontFlagment", d.DontFlagment);
     p.ContinuationNGCount = b("ContinuationNGCount", d.ContinuationNGCount);
+    p.MetricsListen = s("MetricsListen", d.MetricsListen);
     return p;
 }
 
@@ -228,6 +229,10 @@ void savePreferences(IniFile& ini, const Preferences& p)
     i("NGPassCount", p.NGPassCount);
     b("DontFlagment", p.DontFlagment);
     b("ContinuationNGCount", p.ContinuationNGCount);
+    // Written once set, so that a file that never had the endpoint stays as
+    // it was; once there, also when emptied again.
+    if (!p.MetricsListen.isEmpty() || ini.hasKey(T, QStringLiteral("MetricsListen")))
+        s("MetricsListen", p.MetricsListen);
 }
 
 LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, QSize screenSize,

@@ -128,6 +128,8 @@ private:
     TSpinEdit* edtAutoDeleteCount = nullptr;
     QCheckBox* chkBlinkTrayIcon = nullptr;
     QCheckBox* chkDontFlagment = nullptr;
+    QLineEdit* edtMetricsListen = nullptr;
+    QLabel* lblMetricsError = nullptr;
 
     // ログ保存
     QCheckBox* chkLogTrace = nullptr;

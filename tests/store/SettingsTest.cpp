@@ -80,6 +80,7 @@ Preferences unusualPreferences()
     p.NGPassCount = 9;
     p.DontFlagment = true;
     p.ContinuationNGCount = true;
+    p.MetricsListen = QStringLiteral("0.0.0.0:9464");
     return p;
 }
 
@@ -125,8 +126,18 @@ TEST(Settings, PreferencesRoundTripThroughTheFile)
     const Preferences p = unusualPreferences();
     IniFile ini;
     savePreferences(ini, p);
-    EXPECT_EQ(ini.keys("Tarvok").size(), 38);
+    EXPECT_EQ(ini.keys("Tarvok").size(), 39);
     EXPECT_EQ(loadPreferences(parsed(ini.toBytes()), kProgramDir), p);
+
+    // The metrics endpoint's key appears once set, and stays when emptied.
+    Preferences off = p;
+    off.MetricsListen.clear();
+    savePreferences(ini, off);
+    EXPECT_TRUE(ini.hasKey("Tarvok", "MetricsListen"));
+    EXPECT_EQ(loadPreferences(parsed(ini.toBytes()), kProgramDir).MetricsListen, QString());
+    IniFile fresh;
+    savePreferences(fresh, off);
+    EXPECT_FALSE(fresh.hasKey("Tarvok", "MetricsListen"));
 }
 
 TEST(Settings, StoredValuesFollowTheReadingRules)
