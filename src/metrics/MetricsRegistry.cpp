@@ -227,7 +227,30 @@ QByteArray MetricsRegistry::render(ExpositionFormat format) const
     return out;
 }
 
+std::shared_ptr<const MetricsRegistry::Snapshot> MetricsRegistry::snapshot() const
+{
+    auto snap = std::make_shared<Snapshot>();
+    snap->seen.reserve(slots_.size());
+    for (const Slot& s : slots_)
+        if (s.seen)
+            snap->seen.push_back(s);
+    snap->passes = passes_;
+    snap->version = version_;
+    return snap;
+}
+
+void MetricsRegistry::render(const Snapshot& snapshot, ExpositionFormat format, QByteArray& out)
+{
+    renderSlots(snapshot.seen, snapshot.passes, snapshot.version, format, out);
+}
+
 void MetricsRegistry::render(ExpositionFormat f, QByteArray& out) const
+{
+    renderSlots(slots_, passes_, version_, f, out);
+}
+
+void MetricsRegistry::renderSlots(const std::vector<Slot>& slots_, quint64 passes_, const QByteArray& version_,
+                                  ExpositionFormat f, QByteArray& out)
 {
     // About 23 lines per target, each with its labels.
     qsizetype estimate = 2048;

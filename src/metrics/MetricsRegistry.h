@@ -33,6 +33,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace tarvok {
@@ -63,6 +64,13 @@ public:
     void render(ExpositionFormat format, QByteArray& out) const;
     QByteArray render(ExpositionFormat format) const;
 
+    // What a scrape writes out, copied (the numbers; the texts are shared),
+    // so that the text can be written on another thread while the runs go
+    // on. Cheap next to writing it out.
+    struct Snapshot;
+    std::shared_ptr<const Snapshot> snapshot() const;
+    static void render(const Snapshot& snapshot, ExpositionFormat format, QByteArray& out);
+
     // The format a scraper asks for with its Accept header: OpenMetrics when
     // it names application/openmetrics-text (with a non-zero q), else the
     // text format.
@@ -75,7 +83,6 @@ public:
     quint64 passes() const { return passes_; }
     int targetCount() const { return static_cast<int>(slots_.size()); }
 
-private:
     struct Slot {
         QString target;
         QString address;
@@ -92,6 +99,10 @@ private:
         bool literal = false; // the target is an address: the label stays
     };
 
+private:
+    static void renderSlots(const std::vector<Slot>& targets, quint64 passes, const QByteArray& version,
+                            ExpositionFormat f, QByteArray& out);
+
     int slotFor(const QString& target);
     static void setLabels(Slot& slot);
 
@@ -101,6 +112,12 @@ private:
     QHash<QString, int> byTarget_;
     std::vector<int> slotOfIndex_; // target index of the current run -> slot
     quint64 passes_ = 0;
+};
+
+struct MetricsRegistry::Snapshot {
+    std::vector<Slot> seen; // the targets seen
+    quint64 passes = 0;
+    QByteArray version;
 };
 
 } // namespace tarvok

@@ -104,6 +104,7 @@ private:
 MetricsServer::MetricsServer(const MetricsRegistry& registry, Clock& clock, Limits limits, QObject* parent)
     : QAbstractHttpServer(parent), registry_(registry), clock_(clock), limits_(limits)
 {
+    writers_.setMaxThreadCount(1);
 }
 
 MetricsServer::MetricsServer(const MetricsRegistry& registry, Clock& clock, QObject* parent)
@@ -111,7 +112,12 @@ MetricsServer::MetricsServer(const MetricsRegistry& registry, Clock& clock, QObj
 {
 }
 
-MetricsServer::~MetricsServer() = default;
+MetricsServer::~MetricsServer()
+{
+    // A text still being written is dropped with its answer.
+    writers_.clear();
+    writers_.waitForDone();
+}
 
 bool MetricsServer::start(const ListenAddress& where, QString* error)
 {
@@ -154,9 +160,32 @@ bool MetricsServer::handleRequest(const QHttpServerRequest& request, QTcpSocket*
         responder.write(QByteArrayLiteral("Method Not Allowed\n"),
                         {{"Content-Type", text}, {"Allow", "GET"}, {"Connection", close}}, Status::MethodNotAllowed);
     } else {
+        // The snapshot here, the text on the worker, the answer back here
+        // (if the client is still there).
         const ExpositionFormat format = MetricsRegistry::formatForAccept(request.value("Accept"));
-        responder.write(registry_.render(format),
-                        {{"Content-Type", MetricsRegistry::contentType(format)}, {"Connection", close}}, Status::Ok);
+        auto snapshot = registry_.snapshot();
+        auto pending = std::make_shared<QHttpServerResponder>(std::move(responder));
+        QPointer<QTcpSocket> client(socket);
+        if (guard) {
+            guard->answered = true;
+            armDeadline(guard, socket, clock_, limits_.responseTimeoutMs);
+        }
+        writers_.start([this, snapshot, format, pending, client] {
+            QByteArray text;
+            MetricsRegistry::render(*snapshot, format, text);
+            QMetaObject::invokeMethod(
+                this,
+                [pending, client, format, text = std::move(text)] {
+                    if (!client || client->state() != QAbstractSocket::ConnectedState)
+                        return;
+                    pending->write(text,
+                                   {{"Content-Type", MetricsRegistry::contentType(format)}, {"Connection", "close"}},
+                                   QHttpServerResponder::StatusCode::Ok);
+                    client->disconnectFromHost();
+                },
+                Qt::QueuedConnection);
+        });
+        return true;
     }
     if (guard) {
         guard->answered = true;

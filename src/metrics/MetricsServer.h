@@ -8,7 +8,10 @@
 //   other methods      405 (Allow: GET)
 //   other paths        404
 //
-// Every answer closes its connection. A connection whose request grows past
+// A scrape takes a snapshot of the registry on this thread and writes the
+// text out on a worker thread of the server's own (one at a time); the
+// answer goes out from this thread when the text is ready. Every answer
+// closes its connection. A connection whose request grows past
 // Limits::maxRequestBytes gets 413 and is closed; one that has not sent a
 // whole request within requestTimeoutMs, or has not taken its answer within
 // responseTimeoutMs, is dropped. At most maxConnections are open at once;
@@ -16,6 +19,7 @@
 
 #include "metrics/ListenAddress.h"
 
+#include <QThreadPool>
 #include <QtHttpServer/QAbstractHttpServer>
 
 namespace tarvok {
@@ -55,6 +59,7 @@ private:
     Clock& clock_;
     Limits limits_;
     BoundedTcpServer* tcp_ = nullptr;
+    QThreadPool writers_; // last: waited for before the rest goes
 };
 
 } // namespace tarvok
