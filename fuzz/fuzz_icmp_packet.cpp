@@ -19,7 +19,7 @@ quint32 addressAt(const uint8_t* p)
     return a;
 }
 bool multicast(quint32 netOrder) { return (reinterpret_cast<const uint8_t*>(&netOrder)[0] & 0xf0) == 0xe0; }
-bool fromDest(quint32 from, const ProbeKey& k) { return k.dest == 0 || multicast(k.dest) || from == k.dest; }
+bool fromDest(quint32 from, const ProbeKey& k) { return k.anyReplySource || multicast(k.dest) || from == k.dest; }
 bool errorStatus(int s) { return s >= 11001 && s <= 11255; }
 
 // An echo request header carrying the probe's identifier and sequence.
@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t flags = in.byte();
     std::memcpy(&probe.dest, &dest, 4);
     if (flags & 1)
-        probe.dest = 0; // destination unknown: not checked
+        probe.dest = 0; // 0.0.0.0 is checked like any other destination
+    probe.anyReplySource = (flags & 8) != 0;
     QueuedError error;
     error.errnoValue = in.byte();
     error.origin = in.byte() & 3;
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(inner + 20 <= total);
             const size_t innerIhl = (p[inner] & 0x0f) * 4u;
             FUZZ_CHECK(innerIhl >= 20);
-            FUZZ_CHECK(probe.dest == 0 || addressAt(&p[inner + 16]) == probe.dest);
+            FUZZ_CHECK(addressAt(&p[inner + 16]) == probe.dest);
             FUZZ_CHECK(isProbe(p.first(total), inner + innerIhl, probe));
         }
     }
@@ -87,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (auto a = parseQueuedError(error, p, probe)) {
         FUZZ_CHECK(errorStatus(a->status));
         FUZZ_CHECK(isProbe(p, 0, probe));
-        FUZZ_CHECK(probe.dest == 0 || error.dest == 0 || error.dest == probe.dest);
+        FUZZ_CHECK(error.dest == 0 || error.dest == probe.dest);
         FUZZ_CHECK(error.origin == 1 || error.origin == 2);
         FUZZ_CHECK(a->from == (error.origin == 2 ? error.offender : 0));
     }

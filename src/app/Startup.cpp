@@ -6,10 +6,10 @@
 #include "base/Clock.h"
 #include "base/Privileges.h"
 #include "icmp/KtIcmp.h"
-#include "icmp/SocketTransport.h"
 #include "metrics/MetricsServer.h"
 #include "run/LocalAddress.h"
 #include "ui/Images.h"
+#include "ui/LatencyGraphPage.h"
 #include "ui/SelectionCommands.h"
 #include "ui/TargetFileCommands.h"
 
@@ -359,6 +359,7 @@ WindowLayout TarvokProgram::collectLayout() const
     l.placement.height = normal.height();
     l.resultColumnWidths = columnWidths(w.ListView1);
     l.statColumnWidths = columnWidths(w.ListView2);
+    l.graphTimeWindow = w.tabGraph->timeWindow();
     return l;
 }
 
@@ -373,6 +374,8 @@ void TarvokProgram::applyLayout(const WindowLayout& layout)
         w.setWindowState(w.windowState() | Qt::WindowMaximized);
     setColumnWidths(w.ListView1, layout.resultColumnWidths);
     setColumnWidths(w.ListView2, layout.statColumnWidths);
+    if (layout.graphTimeWindow >= 0)
+        w.tabGraph->setTimeWindow(layout.graphTimeWindow);
 }
 
 int runTarvok(int argc, char** argv)
@@ -394,9 +397,11 @@ int runTarvok(int argc, char** argv)
         return 2;
     }
 
-    // The one privileged step comes first: the ICMP socket. Every privilege
-    // goes right after it, before any file is read or program started.
-    preopenIcmpSocket();
+    // Tarvok needs no privilege: where the kernel admits no ICMP datagram
+    // socket, the raw socket belongs to the echo helper, a program of its
+    // own. A process started with privileges all the same (a capability
+    // left on the executable by an older package, an ambient one, a set-ID
+    // file) gives them all up before anything is loaded, read or started.
     if (QString why; !dropPrivileges(&why)) {
         printTo(stderr, QStringLiteral("Tarvok: 特権を手放せないため終了します (%1)\n").arg(why));
         return 1;

@@ -1,9 +1,9 @@
 #pragma once
-// Giving up the privileges the program was started with. The only thing
-// that needs one is opening a raw ICMP socket (CAP_NET_RAW, from a file
-// capability, from the ambient set, or from a set-user-ID root file); once
-// the socket is open, nothing the program reads, writes or starts may run
-// with it.
+// Giving up the privileges the program was started with. Tarvok needs none
+// (the raw ICMP socket, where one is needed, belongs to the echo helper), so
+// whatever it was given (a file capability, the ambient set, a set-user-ID
+// root file) goes before anything is loaded: nothing the program reads,
+// writes or starts may run with it.
 
 #include <QString>
 

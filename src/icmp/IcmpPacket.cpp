@@ -55,18 +55,17 @@ bool isOurRequest(std::span<const uint8_t> icmpHeader, const ProbeKey& probe)
            && be16(&icmpHeader[4]) == probe.identifier && be16(&icmpHeader[6]) == probe.sequence;
 }
 
-// Did an echo reply from `from` come from the host the probe went to?
-bool fromProbeDestination(quint32 from, const ProbeKey& probe)
+} // namespace
+
+bool acceptsReplyFrom(quint32 from, const ProbeKey& probe)
 {
-    if (probe.dest == 0)
+    if (probe.anyReplySource)
         return true;
     const auto* d = reinterpret_cast<const uint8_t*>(&probe.dest);
     if ((d[0] & 0xf0) == 0xe0)
         return true; // 224.0.0.0/4
     return from == probe.dest;
 }
-
-} // namespace
 
 quint16 internetChecksum(std::span<const uint8_t> bytes)
 {
@@ -150,7 +149,7 @@ std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const
     const int type = icmp[0];
     if (type == kEchoReply) {
         if (icmp[1] != 0 || be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence
-            || !fromProbeDestination(answer.from, probe))
+            || !acceptsReplyFrom(answer.from, probe))
             return std::nullopt;
         answer.status = kSuccess;
         return answer;
@@ -164,7 +163,7 @@ std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const
     const size_t innerIhl = ipv4HeaderLength(inner, nullptr);
     if (innerIhl == 0 || inner.size() < innerIhl + kIcmpHeader)
         return std::nullopt;
-    if (probe.dest != 0 && addressAt(&inner[16]) != probe.dest)
+    if (addressAt(&inner[16]) != probe.dest)
         return std::nullopt;
     if (!isOurRequest(inner.subspan(innerIhl, kIcmpHeader), probe))
         return std::nullopt;
@@ -177,7 +176,7 @@ std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, qu
 {
     if (icmp.size() < kIcmpHeader || icmp[0] != kEchoReply || icmp[1] != 0)
         return std::nullopt;
-    if (be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence || !fromProbeDestination(from, probe))
+    if (be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence || !acceptsReplyFrom(from, probe))
         return std::nullopt;
     ProbeAnswer answer;
     answer.status = kSuccess;
@@ -193,7 +192,7 @@ std::optional<ProbeAnswer> parseQueuedError(const QueuedError& error, std::span<
     // failed send carry none (the send itself reported that failure).
     if (!isOurRequest(original.first(std::min(original.size(), kIcmpHeader)), probe))
         return std::nullopt;
-    if (probe.dest != 0 && error.dest != 0 && error.dest != probe.dest)
+    if (error.dest != 0 && error.dest != probe.dest)
         return std::nullopt;
     ProbeAnswer answer;
     answer.from = error.offender;

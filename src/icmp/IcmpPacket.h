@@ -37,8 +37,20 @@ enum IpStatus : int {
 struct ProbeKey {
     quint16 identifier = 0;
     quint16 sequence = 0;
-    quint32 dest = 0;       // network byte order; 0 = do not check
+    // Network byte order. Always checked: 0.0.0.0 is an address like any
+    // other here (the kernel sends such a probe to a local address, whose
+    // answer is then not taken for the probe's).
+    quint32 dest = 0;
+    // An echo reply counts whatever address it comes from (route probes: a
+    // host may answer from another of its addresses). Errors must still
+    // carry our request to dest.
+    bool anyReplySource = false;
 };
+
+// Does an echo reply from `from` answer the probe? From its destination, from
+// anyone when the destination is a multicast group or the probe takes any
+// source.
+bool acceptsReplyFrom(quint32 from, const ProbeKey& probe);
 
 // The Internet checksum (RFC 1071) of a byte range.
 quint16 internetChecksum(std::span<const uint8_t> bytes);
@@ -55,8 +67,8 @@ std::optional<int> statusOfIcmpError(int type, int code);
 int statusOfSendErrno(int err);
 
 // An answer is ours only when it is about the probe in flight: its
-// identifier and sequence, and, when the probe's destination is known, an
-// echo reply must come from that destination (a multicast group excepted,
+// identifier and sequence, and an echo reply must come from the probe's
+// destination (a multicast group excepted,
 // whose members answer from their own addresses) and an error must quote a
 // request to it.
 //

@@ -1,11 +1,12 @@
 #include "icmp/KtIcmp.h"
 
 #include "base/TextTrim.h"
+#include "icmp/HelperTransport.h"
 #include "icmp/IcmpPacket.h"
-#include "icmp/SocketTransport.h"
 #include "icmp/SystemResolver.h"
 
 #include <QPointer>
+#include <QRandomGenerator>
 #include <arpa/inet.h>
 #include <functional>
 #include <utility>
@@ -24,11 +25,18 @@ namespace {
 constexpr int kUnknownHost = -1;
 const QString kNoAddress = QStringLiteral("0.0.0.0");
 
+// A NUL character would end the text early for the C library: such a text
+// names no host at all (it must never be taken for the part before the NUL).
+bool holdsNul(const QString& text)
+{
+    return text.contains(QChar(u'\0'));
+}
+
 // inet_addr of the trimmed text; INADDR_NONE when it is no address or longer
 // than an address text can be.
 in_addr_t parseAddress(const QString& trimmed)
 {
-    if (trimmed.size() > 255)
+    if (trimmed.size() > 255 || holdsNul(trimmed))
         return INADDR_NONE;
     // Plain ASCII (every address) goes to inet_addr as it is; other text as
     // UTF-8, which it turns down the same way.
@@ -86,7 +94,9 @@ struct TKtICMP::Impl {
     qint64 answeredUsAgo = 0; // how long the last answer had waited to be read
     qint64 lastRoundTripUs = -1; // of the echo last ended, -1 when nothing answered in time
     quint16 sequence = 0;        // of the probe in flight
-    quint16 nextSequence = 1;
+    // Each engine starts its sequence numbers at a random place, so that the
+    // echoes of one run cannot be taken for those of an earlier one.
+    quint16 nextSequence = static_cast<quint16>(QRandomGenerator::global()->bounded(65536));
 
     // The operation in progress, its parameters taken when it started.
     QString address;
@@ -306,7 +316,7 @@ struct TKtICMP::Impl {
         // Texts that cannot be a name, and the limited broadcast address,
         // whose value is the unresolvable marker itself.
         in_addr probe {};
-        if (text.isEmpty() || text.size() > 255 || inet_aton(text.toUtf8().constData(), &probe) != 0) {
+        if (text.isEmpty() || text.size() > 255 || holdsNul(text) || inet_aton(text.toUtf8().constData(), &probe) != 0) {
             next(false, 0, QString(), false);
             return;
         }
@@ -478,6 +488,7 @@ struct TKtICMP::Impl {
         probe.dontFragment = dontFragment;
         probe.payloadSize = 0;
         probe.sequence = nextSequence++;
+        probe.anyReplySource = true;
         sendProbe(probe, [this](int status, quint32 from, quint32 rtt, quint8) {
             if (from == 0) {
                 if (!stopped) {
@@ -527,7 +538,7 @@ struct TKtICMP::Impl {
 TKtICMP::TKtICMP(QObject* parent) : TKtICMP(IcmpSocketKind::Auto, parent) {}
 
 TKtICMP::TKtICMP(IcmpSocketKind kind, QObject* parent)
-    : TKtICMP(openSocketTransport(kind), std::make_unique<SystemResolver>(), Clock::system(), parent)
+    : TKtICMP(openIcmpTransport(kind), std::make_unique<SystemResolver>(), Clock::system(), parent)
 {
 }
 

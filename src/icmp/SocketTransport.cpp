@@ -33,7 +33,9 @@ int openRaw()
     return ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
-IcmpSocketKind kindFromEnvironment()
+} // namespace
+
+IcmpSocketKind icmpSocketKindFromEnvironment()
 {
     const QByteArray v = qgetenv("TARVOK_ICMP_SOCKET").trimmed().toLower();
     if (v == "dgram" || v == "datagram")
@@ -43,16 +45,25 @@ IcmpSocketKind kindFromEnvironment()
     return IcmpSocketKind::Auto;
 }
 
+namespace {
+
 QString cannotOpenMessage(IcmpSocketKind kind, int err)
 {
+    // Japanese first, then the same in English, as the other start-up hints.
+    const char* const which = kind == IcmpSocketKind::Raw ? "raw" : kind == IcmpSocketKind::Datagram ? "datagram" : nullptr;
+    const QString why = QString::fromLocal8Bit(std::strerror(err));
     QString m = QStringLiteral("必要な ICMP ソケットを開けません。");
-    if (kind == IcmpSocketKind::Raw)
-        m += QStringLiteral("(raw ソケット: %1)").arg(QString::fromLocal8Bit(std::strerror(err)));
-    else if (kind == IcmpSocketKind::Datagram)
-        m += QStringLiteral("(datagram ソケット: %1)").arg(QString::fromLocal8Bit(std::strerror(err)));
+    if (which)
+        m += QStringLiteral("(%1 ソケット: %2)").arg(QLatin1String(which), why);
     m += QStringLiteral("\n次のどちらかで使えるようになります:\n"
                         "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
-                        "  setcap cap_net_raw+ep <tarvok の実行ファイル>");
+                        "  setcap cap_net_raw+ep /usr/libexec/tarvok/tarvok-icmp-helper\n"
+                        "Tarvok cannot open the ICMP socket it needs.");
+    if (which)
+        m += QStringLiteral(" (%1 socket: %2)").arg(QLatin1String(which), why);
+    m += QStringLiteral("\nEither of these makes it available:\n"
+                        "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+                        "  setcap cap_net_raw+ep /usr/libexec/tarvok/tarvok-icmp-helper");
     return m;
 }
 
@@ -77,17 +88,6 @@ OpenedSocket openIcmpSocket(IcmpSocketKind kind)
         o.kind = IcmpSocketKind::Raw;
     }
     return o;
-}
-
-// The socket opened by preopenIcmpSocket, waiting for its transport.
-struct Preopened {
-    IcmpSocketKind requested = IcmpSocketKind::Auto;
-    OpenedSocket socket;
-};
-std::optional<Preopened>& preopened()
-{
-    static std::optional<Preopened> p;
-    return p;
 }
 
 void setInt(int fd, int level, int name, int value)
@@ -124,14 +124,8 @@ bool receiveTime(msghdr& msg, timespec* out)
 IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) : IcmpTransport(parent)
 {
     if (kind == IcmpSocketKind::Auto)
-        kind = kindFromEnvironment();
-    OpenedSocket opened;
-    if (auto& pre = preopened(); pre && pre->requested == kind) {
-        opened = pre->socket;
-        pre.reset();
-    } else {
-        opened = openIcmpSocket(kind);
-    }
+        kind = icmpSocketKindFromEnvironment();
+    const OpenedSocket opened = openIcmpSocket(kind);
     fd_ = opened.fd;
     kind_ = opened.kind;
     if (fd_ < 0)
@@ -222,6 +216,7 @@ int IcmpSocketTransport::send(const Probe& probe)
     inFlight_ = true;
     sequence_ = probe.sequence;
     dest_ = probe.dest;
+    anyReplySource_ = probe.anyReplySource;
     return 0;
 }
 
@@ -325,7 +320,7 @@ IcmpSocketTransport::Read IcmpSocketTransport::readError(ProbeAnswer* answer, bo
         if (msg.msg_namelen >= sizeof from && from.sin_family == AF_INET)
             qe.dest = from.sin_addr.s_addr;
         const size_t len = std::min(static_cast<size_t>(n), buffer_.size());
-        const icmp::ProbeKey key { identifier_, sequence_, dest_ };
+        const icmp::ProbeKey key { identifier_, sequence_, dest_, anyReplySource_ };
         if (auto a = icmp::parseQueuedError(qe, std::span(buffer_.data(), len), key)) {
             *answer = *a;
             answer->sequence = sequence_;
@@ -356,7 +351,7 @@ IcmpSocketTransport::Read IcmpSocketTransport::readPacket(ProbeAnswer* answer, b
     if (!answer || !inFlight_ || (msg.msg_flags & MSG_TRUNC))
         return Read::Packet;
     const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n));
-    const icmp::ProbeKey key { identifier_, sequence_, dest_ };
+    const icmp::ProbeKey key { identifier_, sequence_, dest_, anyReplySource_ };
     std::optional<ProbeAnswer> a;
     if (kind_ == IcmpSocketKind::Raw) {
         a = icmp::parseRawPacket(bytes, key);
@@ -376,21 +371,6 @@ IcmpSocketTransport::Read IcmpSocketTransport::readPacket(ProbeAnswer* answer, b
         *matched = true;
     }
     return Read::Packet;
-}
-
-bool preopenIcmpSocket(IcmpSocketKind kind)
-{
-    if (kind == IcmpSocketKind::Auto)
-        kind = kindFromEnvironment();
-    auto& pre = preopened();
-    if (pre && pre->socket.fd >= 0)
-        ::close(pre->socket.fd);
-    pre.reset();
-    const OpenedSocket o = openIcmpSocket(kind);
-    if (o.fd < 0)
-        return false;
-    pre = Preopened { kind, o };
-    return true;
 }
 
 std::unique_ptr<IcmpTransport> openSocketTransport(IcmpSocketKind kind)

@@ -52,6 +52,7 @@ private:
     bool inFlight_ = false;
     quint16 sequence_ = 0;
     quint32 dest_ = 0;
+    bool anyReplySource_ = false;
     qint64 sentRealNs_ = 0; // wall-clock time of the send, the kernel's scale for receive times
     qint64 sentMonoNs_ = 0; // monotonic time of the send
     int currentTtl_ = -1;
@@ -59,14 +60,13 @@ private:
     std::vector<unsigned char> buffer_;
 };
 
-// Opens the ICMP socket now, while the process still holds whatever a raw
-// socket needs (CAP_NET_RAW), so that the privilege can be given up before
-// anything else runs. The next IcmpSocketTransport asked for the same kind
-// takes this socket instead of opening one. Returns false when none opened
-// (the transport then tries again and reports why).
-bool preopenIcmpSocket(IcmpSocketKind kind = IcmpSocketKind::Auto);
+// The kind TARVOK_ICMP_SOCKET asks for: "dgram" (or "datagram") Datagram,
+// "raw" Raw, anything else Auto.
+IcmpSocketKind icmpSocketKindFromEnvironment();
 
-// The transport TKtICMP uses by default.
+// A socket transport of the kind asked for (tests and benchmarks may ask for a
+// raw socket; the program itself takes its transport from openIcmpTransport,
+// HelperTransport.h).
 std::unique_ptr<IcmpTransport> openSocketTransport(IcmpSocketKind kind);
 
 } // namespace tarvok

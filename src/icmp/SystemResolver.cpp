@@ -8,8 +8,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <system_error>
-#include <thread>
 
 namespace tarvok {
 
@@ -77,6 +75,8 @@ SystemResolver::SystemResolver(QObject* parent) : Resolver(parent), channel_(std
 
 SystemResolver::~SystemResolver()
 {
+    for (auto& entry : pending_)
+        entry.second->store(true);
     std::lock_guard lock(channel_->mutex);
     channel_->receiver = nullptr;
 }
@@ -93,14 +93,18 @@ quint64 SystemResolver::lookupAddress(quint32 addr)
 
 void SystemResolver::cancel(quint64 id)
 {
-    pending_.erase(id);
+    if (const auto it = pending_.find(id); it != pending_.end()) {
+        it->second->store(true);
+        pending_.erase(it);
+    }
 }
 
 quint64 SystemResolver::start(bool isReverse, const QByteArray& name, quint32 addr)
 {
     const quint64 id = nextId_++;
-    try {
-        std::thread([channel = channel_, id, isReverse, name, addr] {
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    const bool queued = LookupPool::shared().submit(
+        [channel = channel_, id, isReverse, name, addr] {
             const Result r = isReverse ? reverse(addr) : forward(name);
             std::lock_guard lock(channel->mutex);
             if (SystemResolver* receiver = channel->receiver) {
@@ -111,11 +115,11 @@ quint64 SystemResolver::start(bool isReverse, const QByteArray& name, quint32 ad
                     [receiver, id, r] { receiver->deliver(id, r.ok, r.addr, QString::fromUtf8(r.name)); },
                     Qt::QueuedConnection);
             }
-        }).detach();
-    } catch (const std::system_error&) {
-        return 0; // no thread: the look-up cannot be started
-    }
-    pending_.insert(id);
+        },
+        cancelled);
+    if (!queued)
+        return 0; // no worker: the look-up cannot be started
+    pending_.emplace(id, std::move(cancelled));
     return id;
 }
 

@@ -1,14 +1,17 @@
 #pragma once
 // The system's host name service (getaddrinfo / getnameinfo) as a Resolver.
-// Every request runs on a detached worker thread of its own and reports back
-// through the event loop of the resolver's thread. Nothing ever waits for a
-// worker: a cancelled request, or one still hanging when the resolver is
-// destroyed, finishes (or not) unseen.
+// Requests run on the few workers of the shared look-up pool (LookupPool)
+// and report back through the event loop of the resolver's thread. Nothing
+// ever waits for a worker: a cancelled request, or one still hanging when the
+// resolver is destroyed, finishes (or not) unseen, and one cancelled before
+// a worker took it never runs.
 
 #include "icmp/Transport.h"
 
+#include "icmp/LookupPool.h"
+
+#include <map>
 #include <memory>
-#include <set>
 
 namespace tarvok {
 
@@ -30,7 +33,7 @@ private:
 
     std::shared_ptr<Channel> channel_;
     quint64 nextId_ = 1;
-    std::set<quint64> pending_;
+    std::map<quint64, LookupPool::Cancel> pending_;
 };
 
 } // namespace tarvok

@@ -11,8 +11,9 @@ namespace tarvok {
 
 // Kind of ICMP socket of the system transport. Auto tries a datagram socket
 // (no privilege needed where net.ipv4.ping_group_range admits the group) and
-// falls back to a raw socket (needs CAP_NET_RAW). The environment variable
-// TARVOK_ICMP_SOCKET=dgram|raw overrides Auto.
+// falls back to the raw socket of the echo helper (the one program holding
+// CAP_NET_RAW). The environment variable TARVOK_ICMP_SOCKET=dgram|raw
+// overrides Auto.
 enum class IcmpSocketKind { Auto, Datagram, Raw };
 
 struct Probe {
@@ -21,6 +22,9 @@ struct Probe {
     bool dontFragment = false;
     int payloadSize = 0;       // bytes of 0xA7
     quint16 sequence = 0;
+    // Route probes take an echo reply from any address: a host may answer
+    // from another of its addresses. Pings take only the destination's.
+    bool anyReplySource = false;
 };
 
 struct ProbeAnswer {

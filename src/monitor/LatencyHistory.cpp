@@ -1,5 +1,7 @@
 #include "monitor/LatencyHistory.h"
 
+#include "base/MulDiv.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -153,7 +155,7 @@ void LatencyHistory::aggregate(int target, qint64 fromMs, qint64 toMs, int colum
     const Series& s = series_[static_cast<size_t>(target)];
     if (s.chunks.empty() || s.lastMs < fromMs)
         return;
-    const __int128 span = toMs - fromMs;
+    const quint64 span = quint64(toMs - fromMs);
 
     // The chunk that holds the first echo at or after fromMs, and its position.
     auto it = std::upper_bound(s.chunks.begin(), s.chunks.end(), fromMs,
@@ -224,8 +226,8 @@ void LatencyHistory::aggregate(int target, qint64 fromMs, qint64 toMs, int colum
         if (t >= nextStart) {
             // A new bucket: one division per bucket, not per echo.
             finish();
-            current = static_cast<int>(static_cast<__int128>(t - fromMs) * columns / span);
-            nextStart = fromMs + static_cast<qint64>((static_cast<__int128>(current + 1) * span + columns - 1) / columns);
+            current = static_cast<int>(mulDivFloor(quint64(t - fromMs), quint64(columns), span));
+            nextStart = fromMs + static_cast<qint64>(mulDivCeil(quint64(current + 1), span, quint64(columns)));
             scratch_.clear();
         }
         LatencyBucket& k = out[static_cast<size_t>(current)];

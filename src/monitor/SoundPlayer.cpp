@@ -59,14 +59,17 @@ void SoundPlayer::playWhenLoaded()
         return;
     switch (effect_->status()) {
     case QSoundEffect::Ready:
-        if (!effect_->isPlaying())
+        if (!effect_->isPlaying()) {
             effect_->play();
+            emit loaded(lastStarted_, true);
+        }
         break;
     case QSoundEffect::Error: {
         // Undecodable file or no device: silently give up on this sound.
         QSoundEffect* dead = effect_;
         effect_ = nullptr;
         dead->deleteLater();
+        emit loaded(lastStarted_, false);
         break;
     }
     default:

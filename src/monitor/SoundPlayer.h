@@ -43,6 +43,10 @@ public:
 signals:
     // Emitted by play() when it starts a sound (after the existence test).
     void started(const QString& path);
+    // The audio backend has read the sound started last: it plays now
+    // (playing) or cannot be played (not a WAV file, no usable device). A
+    // sound replaced or stopped before that reports nothing.
+    void loaded(const QString& path, bool playing);
 
 private:
     void playWhenLoaded();

@@ -103,7 +103,6 @@ public:
     // Records a click on `column`; returns true for an ascending sort.
     bool click(int column);
     int column() const { return column_; }
-    bool lastAscending() const { return ascending_; }
     void reset() { column_ = 0, ascending_ = false; }
 
 private:

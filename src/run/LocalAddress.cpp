@@ -1,5 +1,7 @@
 #include "run/LocalAddress.h"
 
+#include "icmp/LookupPool.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -12,8 +14,6 @@
 #include <QDateTime>
 #include <QMetaObject>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace tarvok {
 
@@ -95,8 +95,9 @@ void ClockTicker::tickNow()
     if (lookupPending_ || !lookup_)
         return;
     lookupPending_ = true;
-    try {
-        std::thread([mailbox = mailbox_, lookup = lookup_] {
+    // On a worker of the shared look-up pool, beside the name look-ups.
+    const bool queued = LookupPool::shared().submit(
+        [mailbox = mailbox_, lookup = lookup_] {
             bool ok = true;
             QString address;
             try {
@@ -108,10 +109,10 @@ void ClockTicker::tickNow()
             if (ClockTicker* owner = mailbox->owner)
                 QMetaObject::invokeMethod(
                     owner, [owner, ok, address] { owner->lookupDone(ok, address); }, Qt::QueuedConnection);
-        }).detach();
-    } catch (const std::system_error&) {
-        lookupPending_ = false; // no thread now; the next tick tries again
-    }
+        },
+        nullptr);
+    if (!queued)
+        lookupPending_ = false; // no worker now; the next tick tries again
 }
 
 void ClockTicker::lookupDone(bool ok, const QString& address)

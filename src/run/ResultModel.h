@@ -74,7 +74,6 @@ public:
     int count() const;
     // Holds change notifications back until publish(); off publishes.
     void setDeferredUpdates(bool on);
-    bool deferredUpdates() const { return deferred_; }
     // Tells the views every append and trim since the last publish, in
     // order: the trimmed rows go, then the new rows come at the end.
     void publish();

@@ -125,7 +125,6 @@ void RunController::mnuBreakClick()
     view_.setStatusText(QStringLiteral("終了しました。"));
     emit commandModeCleared();
     view_.setIdleControls(true);
-    emit breakRequested();
     if (running_ && (phase_ == Phase::WaitingPhase || phase_ == Phase::Stalled))
         post(&RunController::onBreakNoticed);
 }

@@ -118,8 +118,6 @@ public:
     }
     void SetBreakFlag(bool on) { break_ = on; }
 
-    QString CurrentAddress() const { return currentAddress_; }
-    QString CurrentComment() const { return currentComment_; }
     int CurrentIndex() const { return currentIndex_; }
 
     // Header-click sorting is allowed now (the window may grey its headers).
@@ -155,8 +153,6 @@ signals:
     void runFinished(bool broken);
     // A failure inside a run ended it; the window reports the message.
     void runError(const QString& message);
-    // The break command was given (route traces listen to end themselves).
-    void breakRequested();
     // The busy flag was set or cleared (commands that are refused while busy
     // follow it).
     void busyChanged(bool busy);

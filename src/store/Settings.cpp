@@ -250,6 +250,8 @@ LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, Q
     out.layout.resultColumnWidths = loadResultColumnWidths(ini, currentResultWidths);
     out.layout.statColumnWidths = loadStatColumnWidths(ini, currentStatWidths);
     out.preferences = loadPreferences(ini, programDir);
+    const int window = ini.readInteger(QStringLiteral("Graph"), QStringLiteral("TimeWindow"), -1);
+    out.layout.graphTimeWindow = window >= 0 && window <= 3 ? window : -1;
     return out;
 }
 
@@ -267,6 +269,8 @@ bool saveSettings(const QString& iniPath, const WindowLayout& layout, const Pref
     savePlacement(ini, layout.placement);
     saveColumnWidths(ini, layout.resultColumnWidths, layout.statColumnWidths);
     savePreferences(ini, prefs);
+    if (layout.graphTimeWindow >= 0)
+        ini.writeInteger(QStringLiteral("Graph"), QStringLiteral("TimeWindow"), layout.graphTimeWindow);
     return ini.save(error);
 }
 

@@ -72,6 +72,9 @@ struct WindowLayout {
     Placement placement;
     QList<int> resultColumnWidths;   // the six result-list columns
     QList<int> statColumnWidths;     // the eight statistics-list columns
+    // The latency graph's time window, [Graph] TimeWindow (0 = 5分, 1 = 30分,
+    // 2 = 2時間, 3 = 全体); -1: none stored, and none to write.
+    int graphTimeWindow = -1;
 
     bool operator==(const WindowLayout&) const = default;
 };

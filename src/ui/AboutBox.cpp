@@ -89,7 +89,7 @@ TAboutBox::~TAboutBox()
 
 QString TAboutBox::ProductText()
 {
-    return QStringLiteral("Tarvok Version ") + QLatin1String(ProgramVersion);
+    return QStringLiteral("Tarvok Version ") + QLatin1String(ProgramShortVersion);
 }
 
 void TAboutBox::FormCreate()

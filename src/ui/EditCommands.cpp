@@ -12,11 +12,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTreeView>
+#include <algorithm>
 
 namespace tarvok {
 
@@ -255,20 +257,54 @@ bool TTarvokMain::FindNext(const QString& text, bool matchCase)
     return true;
 }
 
+namespace {
+
+// Moves a find or replace dialog off the editor's selection when it covers
+// it: below the selection where the screen has room, else above it.
+void keepOffSelection(QWidget* dialog, QPlainTextEdit* memo)
+{
+    QTextCursor c = memo->textCursor();
+    if (!c.hasSelection() || !dialog->isVisible())
+        return;
+    QTextCursor from = c, to = c;
+    from.setPosition(c.selectionStart());
+    to.setPosition(c.selectionEnd());
+    const QRect local = memo->cursorRect(from).united(memo->cursorRect(to));
+    const QRect match(memo->viewport()->mapToGlobal(local.topLeft()), local.size());
+    const QRect frame = dialog->frameGeometry();
+    if (!frame.intersects(match))
+        return;
+    const QScreen* screen = dialog->screen();
+    const QRect room = screen ? screen->availableGeometry() : QRect();
+    constexpr int Gap = 8;
+    int top = match.bottom() + 1 + Gap;
+    if (room.isValid() && top + frame.height() > room.bottom() + 1)
+        top = std::max(room.top(), match.top() - Gap - frame.height());
+    dialog->move(dialog->pos() + QPoint(0, top - frame.top()));
+}
+
+} // namespace
+
 void TTarvokMain::Find1Find()
 {
+    Page1->setCurrentWidget(tabMemo);
     FindNext(Find1->FindText(), Find1->MatchCase());
+    keepOffSelection(Find1, editor());
     Find1->activateWindow();
 }
 
 void TTarvokMain::Replace1Find()
 {
+    Page1->setCurrentWidget(tabMemo);
     FindNext(Replace1->FindText(), Replace1->MatchCase());
+    keepOffSelection(Replace1, editor());
     Replace1->activateWindow();
 }
 
 void TTarvokMain::Replace1Replace(bool all)
 {
+    // The editor is shown before anything in it changes.
+    Page1->setCurrentWidget(tabMemo);
     QPlainTextEdit* const memo = editor();
     memo->setUpdatesEnabled(false);
     const bool matchCase = Replace1->MatchCase();
@@ -323,8 +359,9 @@ void TTarvokMain::Replace1Replace(bool all)
     }
 
     edit.endEditBlock();
-    Replace1->activateWindow();
     memo->setUpdatesEnabled(true);
+    keepOffSelection(Replace1, memo);
+    Replace1->activateWindow();
 }
 
 } // namespace tarvok

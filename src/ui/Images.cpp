@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 // The resource file belongs to a static library: its initialiser has to be
 // referenced to be linked in.
@@ -158,27 +160,70 @@ QString appIconFile()
     return resource("tarvok.svg");
 }
 
+namespace {
+
+// The pictures drawn so far. They go with the application object (a post
+// routine of its destructor), not with the program's static objects, which
+// are destroyed after the windowing system is gone.
+struct ImageCache {
+    std::optional<QList<QPixmap>> list, buttons;
+    QList<QIcon> listIcons, treeIcons;
+    QIcon app;
+};
+ImageCache* imageCache = nullptr;
+
+ImageCache& cache()
+{
+    if (!imageCache) {
+        imageCache = new ImageCache;
+        qAddPostRoutine([] { delete std::exchange(imageCache, nullptr); });
+    }
+    return *imageCache;
+}
+
+} // namespace
+
 const QList<QPixmap>& ImageList1()
 {
-    static const QList<QPixmap> list = renderList(listImageFile, ListImageCount);
-    return list;
+    auto& list = cache().list;
+    if (!list)
+        list = renderList(listImageFile, ListImageCount);
+    return *list;
 }
 
 const QList<QPixmap>& ButtonImage()
 {
-    static const QList<QPixmap> list = renderList(buttonImageFile, ButtonImageCount);
-    return list;
+    auto& list = cache().buttons;
+    if (!list)
+        list = renderList(buttonImageFile, ButtonImageCount);
+    return *list;
 }
 
 QIcon listIcon(int index)
 {
-    static QList<QIcon> cache;
     if (index < 0 || index >= ListImageCount)
         return {};
-    if (cache.isEmpty())
+    QList<QIcon>& icons = cache().listIcons;
+    if (icons.isEmpty())
         for (int i = 0; i < ListImageCount; ++i)
-            cache << iconOf(listImageFile(i));
-    return cache.at(index);
+            icons << iconOf(listImageFile(i));
+    return icons.at(index);
+}
+
+QIcon listIconSameWhenSelected(int index)
+{
+    if (index < 0 || index >= ListImageCount)
+        return {};
+    QList<QIcon>& icons = cache().treeIcons;
+    if (icons.isEmpty()) {
+        for (const QPixmap& pm : ImageList1()) {
+            QIcon icon;
+            icon.addPixmap(pm, QIcon::Normal);
+            icon.addPixmap(pm, QIcon::Selected);
+            icons << icon;
+        }
+    }
+    return index < icons.size() ? icons.at(index) : QIcon();
 }
 
 QIcon buttonIcon(int index)
@@ -188,14 +233,17 @@ QIcon buttonIcon(int index)
 
 QIcon appIcon()
 {
-    static const QIcon icon = deferredIcon([] {
-        QIcon i;
-        // The 16-pixel picture stays sharp where the detailed one would blur.
-        i.addPixmap(renderImage(listImageFile(imgTray), 16));
-        for (int px : {22, 24, 32, 48, 64, 128, 256})
-            i.addPixmap(renderImage(appIconFile(), px));
-        return i;
-    });
+    QIcon& icon = cache().app;
+    if (icon.isNull()) {
+        icon = deferredIcon([] {
+            QIcon i;
+            // The 16-pixel picture stays sharp where the detailed one would blur.
+            i.addPixmap(renderImage(listImageFile(imgTray), 16));
+            for (int px : {22, 24, 32, 48, 64, 128, 256})
+                i.addPixmap(renderImage(appIconFile(), px));
+            return i;
+        });
+    }
     return icon;
 }
 

@@ -52,6 +52,9 @@ const QList<QPixmap>& ButtonImage();
 // Icon of a list index, with pictures for 16 x 16 at ratios 1 to 4 and for
 // larger sizes; a null icon for an index outside the list (-1: no image).
 QIcon listIcon(int index);
+// The 16 x 16 picture of a list index, the same when its item is selected
+// (the trace tree's nodes).
+QIcon listIconSameWhenSelected(int index);
 QIcon buttonIcon(int index);
 
 // The application icon (the tulip): window, tray, version box. Small sizes

@@ -24,6 +24,8 @@ public:
     // How the address is opened; TKtShellEx by default (tests replace it).
     std::function<void(const QString&)> Opener;
 
+    // The colour shown now; setTextColor sets the label's own colour, shown
+    // while the pointer is not over it.
     QColor textColor() const;
     void setTextColor(const QColor& color);
     bool pressed() const { return pressed_; }
@@ -36,13 +38,16 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void Click();
+    void showState();
 
-    QColor normalColor_;
+    QColor normalColor_; // the label's own colour (setTextColor)
     bool pressed_ = false;
+    bool over_ = false;
 };
 
 } // namespace tarvok

@@ -26,8 +26,6 @@
 namespace tarvok {
 
 namespace {
-const char* const kSection = "Graph";
-const char* const kTimeWindowKey = "TimeWindow";
 constexpr int kDefaultWindow = 1; // 30分
 } // namespace
 
@@ -101,38 +99,22 @@ void LatencyGraphPage::setChosenTargets(const std::vector<int>& targets)
 
 void LatencyGraphPage::cmbGraphSpanActivated(int index)
 {
-    graph->setSpan(spanOf(index));
-    const QString path = iniPath_ ? iniPath_() : QString();
-    if (path.isEmpty())
-        return;
-    IniFile ini;
-    if (!ini.load(path))
-        return; // an unreadable settings file is reported by the start-up and shutdown
-    ini.writeInteger(QLatin1String(kSection), QLatin1String(kTimeWindowKey), index);
-    (void)ini.save(); // the choice is a convenience; the shutdown reports a settings file that cannot be written
-}
-
-void LatencyGraphPage::showEvent(QShowEvent* event)
-{
-    if (!loaded_)
-        loadTimeWindow();
-    QWidget::showEvent(event);
-}
-
-void LatencyGraphPage::loadTimeWindow()
-{
-    loaded_ = true;
-    const QString path = iniPath_ ? iniPath_() : QString();
-    if (path.isEmpty())
-        return;
-    IniFile ini;
-    if (!ini.load(path))
-        return;
-    const int index = ini.readInteger(QLatin1String(kSection), QLatin1String(kTimeWindowKey), kDefaultWindow);
-    if (index >= 0 && index < cmbGraphSpan->count()) {
+    if (cmbGraphSpan->currentIndex() != index)
         cmbGraphSpan->setCurrentIndex(index);
-        graph->setSpan(spanOf(index));
-    }
+    graph->setSpan(spanOf(index));
+}
+
+int LatencyGraphPage::timeWindow() const
+{
+    return cmbGraphSpan->currentIndex();
+}
+
+void LatencyGraphPage::setTimeWindow(int index)
+{
+    if (index < 0 || index >= cmbGraphSpan->count())
+        return;
+    cmbGraphSpan->setCurrentIndex(index);
+    graph->setSpan(spanOf(index));
 }
 
 bool LatencyGraphPage::saveImage(const QString& path, QString* error)
@@ -184,7 +166,6 @@ void TTarvokMain::bindGraph()
 {
     tabGraph = new LatencyGraphPage(run_->latencyHistory(), prefs);
     tabGraph->setObjectName(QStringLiteral("tabGraph"));
-    tabGraph->setIniPathProvider([this] { return selection().iniPath(); });
     Page1->addTab(tabGraph, QStringLiteral("グラフ"));
 
     // The graph shows the targets selected in the statistics list.

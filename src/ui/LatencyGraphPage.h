@@ -3,9 +3,8 @@
 // graph's context menu (save as PNG, copy, newest) and its refresh at display
 // rate while a run records echoes.
 //
-// The chosen time window is kept in the settings file under [Graph]
-// TimeWindow (0 = 5分, 1 = 30分, 2 = 2時間, 3 = 全体), written when the
-// operator changes it.
+// The chosen time window (0 = 5分, 1 = 30分, 2 = 2時間, 3 = 全体) is kept
+// with the other settings: read at start-up and written at exit.
 
 #include <QWidget>
 #include <functional>
@@ -29,9 +28,10 @@ public:
 
     LatencyGraphPage(const LatencyHistory& history, const Preferences& prefs, QWidget* parent = nullptr);
 
-    // Where the time window is kept; asked when the page is first shown and
-    // when the choice changes (empty: not kept).
-    void setIniPathProvider(std::function<QString()> provider) { iniPath_ = std::move(provider); }
+    // The entry of cmbGraphSpan chosen, and choosing one (an index outside
+    // the list changes nothing).
+    int timeWindow() const;
+    void setTimeWindow(int index);
     // Span of each entry of cmbGraphSpan, in ms (0: the whole run).
     static qint64 spanOf(int index);
 
@@ -52,14 +52,7 @@ public slots:
     void pmnGraphCopyClick();
     void cmbGraphSpanActivated(int index);
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
-    void loadTimeWindow();
-
-    std::function<QString()> iniPath_;
-    bool loaded_ = false;
     QTimer* refresh_ = nullptr;
 };
 

@@ -1,5 +1,6 @@
 #include "ui/LatencyGraphView.h"
 
+#include "base/MulDiv.h"
 #include "store/Preferences.h"
 
 #include <QHelpEvent>
@@ -22,15 +23,22 @@ constexpr qint64 kHour = 60 * kMinute;
 constexpr qint64 kDay = 24 * kHour;
 constexpr qint64 kMinWholeSpan = kMinute;
 constexpr qint64 kMaxSpan = 400 * kDay;
-constexpr int kStripRow = 4;
+// Pixels between 0 ms and the frame below it: a host that answers in 0 ms
+// draws its line just above the frame, not on it.
+constexpr int kZeroLift = 3;
+
+// Height of one target's row in the strip of losses and slow replies: tall
+// enough to read at a glance, shorter when many targets share it.
+int stripRow(size_t targets)
+{
+    return targets <= 2 ? 10 : targets <= 4 ? 8 : targets <= 8 ? 6 : 4;
+}
 constexpr int kLegendTextWidth = 240;
 
-QColor targetColour(int k)
-{
-    static const QRgb colours[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f,
-                                   0xbcbd22, 0x17becf, 0x393b79, 0x637939, 0x8c6d31, 0x843c39, 0x7b4173, 0x3182bd};
-    return QColor(colours[k % int(std::size(colours))]);
-}
+constexpr QRgb kColours[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f,
+                             0xbcbd22, 0x17becf, 0x393b79, 0x637939, 0x8c6d31, 0x843c39, 0x7b4173, 0x3182bd};
+constexpr int kColourCount = int(std::size(kColours));
+static_assert(kColourCount >= LatencyGraphView::kMaxTargets);
 
 // 1, 2 or 5 times a power of ten, at least `raw`.
 double niceStep(double raw)
@@ -112,10 +120,8 @@ std::pair<qint64, qint64> LatencyGraphView::range() const
     const qint64 end = history_.lastMs() + 1;
     if (span_ <= 0)
         return {0, std::max(end, kMinWholeSpan)};
-    if (following_) {
-        const qint64 to = std::max(end, span_);
-        return {to - span_, to};
-    }
+    if (following_)
+        return {end - span_, end}; // reaching back from now, before the run began if need be
     return {fixedTo_ - span_, fixedTo_};
 }
 
@@ -127,7 +133,8 @@ void LatencyGraphView::fixRange(qint64 from, qint64 to)
         following_ = true; // back at the newest echo
     } else {
         following_ = false;
-        fixedTo_ = std::max(to, span_); // never before the run began
+        // The right edge never goes back before the run's first span.
+        fixedTo_ = std::max(to, std::min(span_, history_.lastMs() + 1));
     }
     dirty_ = true;
     update();
@@ -268,9 +275,9 @@ QString LatencyGraphView::toolTipAt(int x)
         }
         return row[size_t(col)];
     };
-    const __int128 span = drawnTo_ - drawnFrom_;
-    const qint64 t0 = drawnFrom_ + qint64((__int128(col) * span + columns - 1) / columns);
-    const qint64 t1 = drawnFrom_ + qint64((__int128(col + 1) * span + columns - 1) / columns);
+    const qint64 span = drawnTo_ - drawnFrom_;
+    const qint64 t0 = drawnFrom_ + qint64(mulDivCeil(quint64(col), quint64(span), quint64(columns)));
+    const qint64 t1 = drawnFrom_ + qint64(mulDivCeil(quint64(col + 1), quint64(span), quint64(columns)));
     const QDateTime start = history_.start();
     const QString fmt = span < 10 * kMinute ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss");
     QStringList lines;
@@ -297,6 +304,52 @@ QString LatencyGraphView::toolTipAt(int x)
         lines << label + QStringLiteral("： ") + values;
     }
     return lines.join(QLatin1Char('\n'));
+}
+
+// --- Colours ------------------------------------------------------------------
+
+// A target keeps the colour it was first drawn in for the whole run, whatever
+// else is shown beside it. Only when a target shown with it already has that
+// colour (more targets than colours over the run) does it take a free one.
+void LatencyGraphView::assignColours()
+{
+    if (history_.start() != colourRun_ || history_.targetCount() != colourTargets_) {
+        colourOfTarget_.clear();
+        colourRun_ = history_.start();
+        colourTargets_ = history_.targetCount();
+    }
+    drawnColours_.assign(drawn_.size(), -1);
+    bool used[kColourCount] = {};
+    for (size_t k = 0; k < drawn_.size(); ++k) {
+        const auto it = colourOfTarget_.find(drawn_[k]);
+        if (it != colourOfTarget_.end() && !used[it->second]) {
+            drawnColours_[k] = it->second;
+            used[it->second] = true;
+        }
+    }
+    for (size_t k = 0; k < drawn_.size(); ++k) {
+        if (drawnColours_[k] >= 0)
+            continue;
+        int c = drawn_[k] % kColourCount;
+        for (int i = 0; used[c] && i < kColourCount; ++i)
+            c = (c + 1) % kColourCount;
+        drawnColours_[k] = c;
+        used[c] = true;
+        colourOfTarget_[drawn_[k]] = c;
+    }
+}
+
+QColor LatencyGraphView::colour(size_t k) const
+{
+    return k < drawnColours_.size() ? QColor(kColours[drawnColours_[k]]) : QColor(Qt::black);
+}
+
+QColor LatencyGraphView::targetColour(int target) const
+{
+    for (size_t k = 0; k < drawn_.size(); ++k)
+        if (drawn_[k] == target)
+            return colour(k);
+    return {};
 }
 
 // --- Drawing ------------------------------------------------------------------
@@ -328,7 +381,7 @@ LatencyGraphView::Frame LatencyGraphView::frame(const QFontMetrics& fm) const
 
     const int left = all.left() + fm.horizontalAdvance(QStringLiteral("100000")) + 8;
     const int axisH = fm.height() + 4;
-    const int stripH = std::max<int>(1, int(drawn_.size())) * kStripRow + 2;
+    const int stripH = std::max<int>(1, int(drawn_.size())) * stripRow(drawn_.size()) + 2;
     const int bottom = all.bottom() - axisH;
     f.timeAxis = QRect(left, bottom + 1, all.right() - left, axisH);
     f.strip = QRect(left, bottom - stripH + 1, all.right() - left, stripH);
@@ -358,6 +411,7 @@ void LatencyGraphView::draw(QPainter& p)
     dirty_ = false;
 
     drawn_ = shownTargets();
+    assignColours();
     if (drawn_.empty() || !history_.start().isValid()) {
         buckets_.clear();
         drawnPlot_ = QRect();
@@ -390,7 +444,7 @@ void LatencyGraphView::draw(QPainter& p)
     // The scale ends on the first tick above the longest reply, so that a
     // steady line never lies on the frame.
     const double yMax = (std::floor(std::max(top, 1.0) / step) + 1) * step;
-    auto y = [&](double v) { return plot.bottom() + 1 - v / yMax * (plot.height()); };
+    auto y = [&](double v) { return plot.bottom() + 1 - kZeroLift - v / yMax * (plot.height() - kZeroLift); };
     auto x = [&](int column) { return plot.left() + column + 0.5; };
 
     // Grid and value axis.
@@ -445,7 +499,7 @@ void LatencyGraphView::draw(QPainter& p)
     std::vector<QPolygonF> medians;
     for (size_t k = 0; k < drawn_.size(); ++k) {
         const auto& row = buckets_[k];
-        QColor band = targetColour(int(k));
+        QColor band = colour(k);
         band.setAlpha(drawn_.size() > 4 ? 40 : 60);
         QList<QRect> bars;
         int prev = -1;
@@ -493,7 +547,7 @@ void LatencyGraphView::draw(QPainter& p)
             ++k;
             continue;
         }
-        p.setPen(QPen(targetColour(k), 1));
+        p.setPen(QPen(colour(size_t(k)), 1));
         if (line.size() == 1)
             p.drawPoint(line[0]);
         else
@@ -526,17 +580,20 @@ void LatencyGraphView::draw(QPainter& p)
     p.setPen(ink);
     p.drawText(QRect(0, f.strip.top() - 2, plot.left() - 5, std::max(f.strip.height(), fm.height())),
                Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("NG"));
+    const int rowHeight = stripRow(drawn_.size());
     for (size_t k = 0; k < drawn_.size(); ++k) {
-        const int top = f.strip.top() + 1 + int(k) * kStripRow;
-        const QColor c = targetColour(int(k));
+        const int top = f.strip.top() + 1 + int(k) * rowHeight;
+        if (k > 0)
+            p.fillRect(f.strip.left(), top - 1, f.strip.width(), 1, QColor(0xe0, 0xe0, 0xe0));
+        const QColor c = colour(k);
         QColor light = c;
-        light.setAlpha(110);
+        light.setAlpha(170);
         for (int i = 0; i < columns; ++i) {
             const LatencyBucket& b = buckets_[k][size_t(i)];
             if (b.lost > 0)
-                p.fillRect(plot.left() + i, top, 2, kStripRow - 1, c);
+                p.fillRect(plot.left() + i, top, 2, rowHeight - 1, c);
             else if (b.slow > 0)
-                p.fillRect(plot.left() + i, top + kStripRow / 2, 2, kStripRow - 1 - kStripRow / 2, light);
+                p.fillRect(plot.left() + i, top + rowHeight / 2, 2, rowHeight - 1 - rowHeight / 2, light);
         }
     }
     p.setPen(QColor(0xa0, 0xa0, 0xa0));
@@ -560,7 +617,7 @@ void LatencyGraphView::draw(QPainter& p)
         if (row >= entryRows)
             break;
         const int ly = f.legend.top() + row * line;
-        p.fillRect(lx, ly + line / 2 - 2, 14, 4, targetColour(int(k)));
+        p.fillRect(lx, ly + line / 2 - 2, 14, 4, colour(k));
         p.setPen(ink);
         p.drawText(QRect(lx + 18, ly, w, line), Qt::AlignLeft | Qt::AlignVCenter, text);
         lx += w;

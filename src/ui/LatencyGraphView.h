@@ -17,6 +17,7 @@
 
 #include <QImage>
 #include <QWidget>
+#include <unordered_map>
 #include <vector>
 
 namespace tarvok {
@@ -55,6 +56,10 @@ public:
     void refresh();
     // The graph as drawn at the current size.
     QImage image();
+    // The plot area of the last paint (invalid before one).
+    QRect plotRect() const { return drawnPlot_; }
+    // The colour the last paint gave a target (invalid when not drawn).
+    QColor targetColour(int target) const;
     // The hover text for the pixel column at x (empty outside the plot or
     // without a run).
     QString toolTipAt(int x);
@@ -88,6 +93,8 @@ private:
     void aggregate(const QRect& plot);
     void fixRange(qint64 from, qint64 to);
     QString legendNote() const;
+    void assignColours();
+    QColor colour(size_t k) const; // of drawn_[k]
 
     const LatencyHistory& history_;
     const Preferences& prefs_;
@@ -105,6 +112,10 @@ private:
     qint64 drawnFrom_ = 0;
     qint64 drawnTo_ = 0;
     QRect drawnPlot_;
+    std::vector<int> drawnColours_; // palette entry of each drawn target
+    std::unordered_map<int, int> colourOfTarget_; // kept for the run
+    QDateTime colourRun_;
+    int colourTargets_ = -1;
 };
 
 } // namespace tarvok

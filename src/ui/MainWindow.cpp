@@ -13,7 +13,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QChildEvent>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -34,6 +36,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTableView>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -168,7 +171,8 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     KtICMP1->setParent(this);
     KtICMP1->setObjectName(QStringLiteral("KtICMP1"));
 
-    run_ = std::make_unique<RunController>(*KtICMP1, *this, this, prefs, clock_, this);
+    // Owned here alone (no QObject parent): they go before the window's children.
+    run_ = std::make_unique<RunController>(*KtICMP1, *this, this, prefs, clock_);
     run_->setObjectName(QStringLiteral("RunController"));
 
     createActions();
@@ -901,8 +905,46 @@ void TTarvokMain::fillEditor(const QString& text)
     Memo1->document()->setModified(modified);
 }
 
+// Dialogs and questions of the window, and those they open in turn, give
+// the activation back to the window below them when they close: the window
+// manager may leave no window active, and the window's keys (F5, F7, ...)
+// would then do nothing until the operator clicks.
+void TTarvokMain::watchDialog(QObject* object)
+{
+    if (auto* dialog = qobject_cast<QDialog*>(object); dialog && !dialog->property("tarvokWatched").toBool()) {
+        dialog->setProperty("tarvokWatched", true);
+        dialog->installEventFilter(this);
+    }
+}
+
+bool TTarvokMain::event(QEvent* event)
+{
+    if (event->type() == QEvent::ChildPolished)
+        watchDialog(static_cast<QChildEvent*>(event)->child());
+    return QMainWindow::event(event);
+}
+
+void TTarvokMain::dialogClosed(QWidget* dialog)
+{
+    QWidget* const active = QApplication::activeWindow();
+    QWidget* const below = dialog->parentWidget() ? dialog->parentWidget()->window() : nullptr;
+    if (!below || (active && active != dialog))
+        return;
+    QTimer::singleShot(0, below, [below] {
+        const QWidget* modal = QApplication::activeModalWidget();
+        if (below->isVisible() && !below->isMinimized() && (!modal || modal == below)
+            && QApplication::activeWindow() != below)
+            below->activateWindow();
+    });
+}
+
 bool TTarvokMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::ChildPolished && qobject_cast<QDialog*>(watched))
+        watchDialog(static_cast<QChildEvent*>(event)->child());
+    else if (event->type() == QEvent::Hide && watched->isWidgetType() && qobject_cast<QDialog*>(watched)
+             && static_cast<QWidget*>(watched)->isWindow())
+        dialogClosed(static_cast<QWidget*>(watched));
     if (event->type() == QEvent::Show && watched == Memo1)
         editor();
     if (event->type() == QEvent::Resize && Bar1Panels[0] && watched == Bar1Panels[0]->parentWidget())

@@ -17,6 +17,7 @@
 #include "store/StartupOptions.h"
 
 #include <QMainWindow>
+#include <QPersistentModelIndex>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -315,8 +316,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    void watchDialog(QObject* object);
+    void dialogClosed(QWidget* dialog);
     void createActions();
     void createMenus();
     void createToolBar();
@@ -337,6 +341,8 @@ private:
     Clock& clock_;
     std::unique_ptr<RunController> run_;
     std::unique_ptr<TraceRunController> trace_;
+    bool followHop_ = false;            // the trace tree shows the newest hop as it comes
+    QPersistentModelIndex newestHop_;   // of the trace tree
     AlertCenter* alerts_ = nullptr;
     DisplayPacer* pacer_ = nullptr; // the screen catches up at display rate
     ReportCommands* reports_ = nullptr;

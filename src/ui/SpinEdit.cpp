@@ -4,10 +4,12 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QToolButton>
 
 #include <algorithm>
+#include <limits>
 
 namespace tarvok {
 
@@ -39,9 +41,19 @@ TSpinEdit::TSpinEdit(QWidget* parent)
 
 int TSpinEdit::Value() const
 {
+    const QString t = text();
     bool ok = false;
-    const int v = text().toInt(&ok, 10);
-    return ok ? v : min_;
+    const int v = t.toInt(&ok, 10);
+    if (ok)
+        return v;
+    // An integer too large for 32 bits stands for the end of the range it
+    // points to (a huge count must not read as the minimum).
+    static const QRegularExpression integer(QStringLiteral("^\\s*([+-]?)[0-9]+\\s*$"));
+    const auto m = integer.match(t);
+    if (!m.hasMatch())
+        return min_;
+    return CheckValue(m.captured(1) == QLatin1String("-") ? std::numeric_limits<qint64>::min()
+                                                          : std::numeric_limits<qint64>::max());
 }
 
 int TSpinEdit::CheckValue(qint64 v) const

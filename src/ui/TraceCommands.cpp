@@ -3,38 +3,21 @@
 
 #include "icmp/KtIcmp.h"
 #include "run/TraceRunController.h"
+#include "ui/HopLineDelegate.h"
 #include "ui/Images.h"
 #include "ui/MainWindow.h"
 
 #include <QTreeView>
+#include <utility>
 
 namespace tarvok {
 
-namespace {
-
-// The icons of the tree: a node looks the same selected as not.
-QIcon treeIcon(int index)
-{
-    static QList<QIcon> icons;
-    if (icons.isEmpty()) {
-        for (const QPixmap& pm : ImageList1()) {
-            QIcon icon;
-            icon.addPixmap(pm, QIcon::Normal);
-            icon.addPixmap(pm, QIcon::Selected);
-            icons << icon;
-        }
-    }
-    return index >= 0 && index < icons.size() ? icons.at(index) : QIcon();
-}
-
-} // namespace
-
 void TTarvokMain::bindTraceRun()
 {
-    trace_ = std::make_unique<TraceRunController>(*KtICMP1, *run_, *this, prefs, this);
+    trace_ = std::make_unique<TraceRunController>(*KtICMP1, *run_, *this, prefs);
     trace_->setObjectName(QStringLiteral("TraceRunController"));
     TraceTreeModel& tree = trace_->treeModel();
-    tree.setImageProvider(&treeIcon);
+    tree.setImageProvider(&listIconSameWhenSelected); // a node looks the same selected as not
 
     // Read-only, no lines or buttons at the root, 19 pixels per level.
     TreeView1->setModel(&tree);
@@ -46,6 +29,27 @@ void TTarvokMain::bindTraceRun()
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     TreeView1->setItemsExpandable(true);
+    TreeView1->setItemDelegate(new HopLineDelegate(TreeView1));
+
+    // The view follows the newest hop while the operator keeps the one before
+    // it in sight (the first hop of a tree: its target); once they scroll it
+    // away (or collapse its target), new hops arrive without moving the view.
+    connect(&tree, &QAbstractItemModel::rowsAboutToBeInserted, this, [this](const QModelIndex& parent) {
+        followHop_ = false;
+        if (!parent.isValid() || !parent.parent().isValid()) {
+            newestHop_ = QPersistentModelIndex(); // a tree being built
+            return;
+        }
+        const QRect r = TreeView1->visualRect(newestHop_.isValid() ? QModelIndex(newestHop_) : parent);
+        followHop_ = r.isValid() && TreeView1->viewport()->rect().intersects(r);
+    });
+    connect(&tree, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent, int, int last) {
+        if (!parent.isValid() || !parent.parent().isValid())
+            return;
+        newestHop_ = TreeView1->model()->index(last, 0, parent);
+        if (std::exchange(followHop_, false))
+            TreeView1->scrollTo(newestHop_, QAbstractItemView::EnsureVisible);
+    });
 
     connect(trace_.get(), &TraceRunController::expandRequested, this, [this](const QModelIndex& index, bool all) {
         if (all)

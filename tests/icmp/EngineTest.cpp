@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using namespace tarvok;
 using namespace tarvok::test;
 
@@ -134,7 +136,9 @@ TEST_F(Engine, SeveralEchoesEachFollowedByThePause)
 {
     engine.Address = "10.0.0.1";
     engine.NumberOfPings = 3;
-    net->push({ FakeOutcome::reply("10.0.0.1", 64, 10), FakeOutcome::silence(), FakeOutcome::reply("10.0.0.1", 64, 20) });
+    // The second echo is answered by another host only: no answer for a ping.
+    net->push({ FakeOutcome::reply("10.0.0.1", 64, 10), FakeOutcome::reply("10.0.0.2", 64, 5),
+                FakeOutcome::reply("10.0.0.1", 64, 20) });
     ASSERT_TRUE(engine.Ping());
     advance(clock, 10000);
     ASSERT_EQ(replies.size(), 3u);
@@ -146,8 +150,28 @@ TEST_F(Engine, SeveralEchoesEachFollowedByThePause)
     EXPECT_EQ(replies[2].at, 1510 + 500 + 20);
     EXPECT_EQ(finishedAt, 2030 + 500);
     ASSERT_EQ(net->sent().size(), 3);
-    EXPECT_NE(net->sent()[0].sequence, net->sent()[1].sequence);
-    EXPECT_NE(net->sent()[1].sequence, net->sent()[2].sequence);
+    EXPECT_EQ(quint16(net->sent()[0].sequence + 1), net->sent()[1].sequence);
+    EXPECT_EQ(quint16(net->sent()[1].sequence + 1), net->sent()[2].sequence);
+}
+
+TEST(EngineSequence, EachEngineStartsAtARandomSequence)
+{
+    // Sixteen engines all starting at one number would be a fixed start.
+    std::set<quint16> firsts;
+    for (int i = 0; i < 16; ++i) {
+        ManualClock clock;
+        auto* net = new FakeTransport(clock);
+        TKtICMP engine(std::unique_ptr<IcmpTransport>(net), std::make_unique<FakeResolver>(), clock);
+        engine.Address = "10.0.0.1";
+        engine.NumberOfPings = 1;
+        engine.ResolveHostName = false;
+        net->push({ FakeOutcome::silence() });
+        ASSERT_TRUE(engine.Ping());
+        advance(clock, 10000);
+        ASSERT_EQ(net->sent().size(), 1);
+        firsts.insert(net->sent()[0].sequence);
+    }
+    EXPECT_GT(firsts.size(), 8u);
 }
 
 TEST_F(Engine, FailuresAreReportedWithTheAnsweringRouterOrNoAddress)
@@ -206,12 +230,16 @@ TEST_F(Engine, UnresolvableTextsNeedNoLookup)
 {
     engine.NumberOfPings = 1;
     engine.Delay = 0;
-    for (const QString& a : { QString("255.255.255.255"), QString(""), QString("   "), QString(300, 'a') }) {
+    // A NUL inside the text ends it early for the C library: the text as a
+    // whole names no host, whatever stands before the NUL.
+    const QString nul(QChar(u'\0'));
+    for (const QString& a : { QString("255.255.255.255"), QString(""), QString("   "), QString(300, 'a'),
+                              "127.0.0.1" + nul + "junk", "localhost" + nul + "x" }) {
         engine.Address = a;
         ASSERT_TRUE(engine.Ping());
         advance(clock, 10);
     }
-    ASSERT_EQ(replies.size(), 4u);
+    ASSERT_EQ(replies.size(), 6u);
     for (const auto& r : replies)
         EXPECT_EQ(r.status, -1);
     EXPECT_TRUE(dns->forwardLookups().isEmpty());
@@ -608,6 +636,7 @@ TEST(EngineStatic, AddressForms)
     EXPECT_TRUE(TKtICMP::IsAddress(QString(250, ' ') + "10.0.0.1" + QString(250, ' ')))
         << "blanks are trimmed before the length counts";
     EXPECT_FALSE(TKtICMP::IsAddress("10.0.0.1" + QString(250, ' ') + "x"));
+    EXPECT_FALSE(TKtICMP::IsAddress("127.0.0.1" + QString(QChar(u'\0')) + "junk"));
 }
 
 } // namespace

@@ -18,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr quint16 kId = 0x1234;
 constexpr quint16 kSeq = 0x0102;
-const ProbeKey kProbe { kId, kSeq, 0 };
+const ProbeKey kProbe { kId, kSeq, ip("10.0.0.99") };
 
 void putAddress(Bytes& b, size_t at, const char* dotted)
 {
@@ -125,8 +125,20 @@ TEST(EchoReply, FromAnotherHostIsNotOurs)
     EXPECT_FALSE(parseRawPacket(span(withIpHeader(echoReply(kId, kSeq), "10.0.0.98", "10.0.0.1", 62)), toDest));
     EXPECT_TRUE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.99"), 60, toDest));
     EXPECT_FALSE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.98"), 60, toDest));
+    // The target 0.0.0.0 is checked like any other: the local host's answer
+    // to it is no answer from 0.0.0.0.
+    const ProbeKey toAny { kId, kSeq, ip("0.0.0.0") };
+    EXPECT_FALSE(parseRawPacket(span(withIpHeader(echoReply(kId, kSeq), "127.0.0.1", "127.0.0.1", 64)), toAny));
+    EXPECT_FALSE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("127.0.0.1"), 64, toAny));
+    EXPECT_FALSE(parseRawPacket(
+        span(withIpHeader(icmpError(3, 1, kId, kSeq, "10.0.0.98"), "10.0.2.1", "10.0.0.1", 254)), toAny));
     // Members of a multicast group answer from their own addresses.
     EXPECT_TRUE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.98"), 60, ProbeKey { kId, kSeq, ip("224.0.0.1") }));
+    // Route probes take the reply of a host that answers from another of its
+    // addresses; an error must still quote a request to the destination.
+    const ProbeKey route { kId, kSeq, ip("10.0.0.99"), true };
+    EXPECT_TRUE(parseRawPacket(span(withIpHeader(echoReply(kId, kSeq), "10.0.0.98", "10.0.0.1", 62)), route));
+    EXPECT_TRUE(parseDatagramPacket(span(echoReply(kId, kSeq)), ip("10.0.0.98"), 60, route));
 
     // An error queue entry about a request to another destination.
     const Bytes ours = buildEchoRequest(kId, kSeq, 56);
@@ -134,6 +146,8 @@ TEST(EchoReply, FromAnotherHostIsNotOurs)
     EXPECT_FALSE(parseQueuedError(other, span(ours), toDest));
     other.dest = ip("10.0.0.99");
     EXPECT_TRUE(parseQueuedError(other, span(ours), toDest));
+    other.dest = ip("10.0.0.98");
+    EXPECT_FALSE(parseQueuedError(other, span(ours), route));
 }
 
 TEST(RawPacket, MalformedPacketsAreRejected)

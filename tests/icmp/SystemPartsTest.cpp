@@ -2,16 +2,22 @@
 // names that the hosts file answers (no packet leaves the machine).
 
 #include "icmp/KtIcmp.h"
+#include "icmp/LookupPool.h"
 #include "icmp/SystemResolver.h"
 #include "support/FakeIcmp.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
+#include <vector>
 
 using namespace tarvok;
 using namespace tarvok::test;
@@ -57,6 +63,16 @@ bool hostsFileKnowsLocalhost()
            && n.contains(QRegularExpression(R"(^hosts:\s*files\b)", QRegularExpression::MultilineOption));
 }
 
+// Every look-up of the shared pool has run or been dropped, and what they
+// posted back has been delivered.
+bool lookupsSettled()
+{
+    const bool idle = QTest::qWaitFor(
+        [] { return LookupPool::shared().busy() == 0 && LookupPool::shared().queued() == 0; }, 10'000);
+    QCoreApplication::sendPostedEvents();
+    return idle;
+}
+
 TEST(SystemResolverTest, LocalhostBothWaysAndCancel)
 {
     if (!hostsFileKnowsLocalhost())
@@ -78,11 +94,14 @@ TEST(SystemResolverTest, LocalhostBothWaysAndCancel)
     EXPECT_TRUE(spy[1][1].toBool());
     EXPECT_FALSE(spy[1][3].toString().isEmpty());
 
-    // A cancelled request never reports, even when it completes.
+    // A cancelled request never reports, whether it had started or not.
     const quint64 cancelled = resolver.lookupName("localhost");
     resolver.cancel(cancelled);
-    QTest::qWait(300);
-    EXPECT_EQ(spy.count(), 2);
+    const quint64 after = resolver.lookupName("localhost");
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_EQ(spy[2][0].toULongLong(), after);
+    ASSERT_TRUE(lookupsSettled());
+    EXPECT_EQ(spy.count(), 3);
 }
 
 TEST(SystemResolverTest, DestroyedWithARequestRunning)
@@ -95,8 +114,40 @@ TEST(SystemResolverTest, DestroyedWithARequestRunning)
         QObject::connect(&resolver, &Resolver::finished, [&] { ++reported; });
         resolver.lookupName("localhost");
     }
-    QTest::qWait(300); // the worker finishes into nothing
+    ASSERT_TRUE(lookupsSettled()); // the worker finished into nothing
     EXPECT_EQ(reported, 0);
+}
+
+TEST(LookupPoolTest, BoundedWorkersAndCancelledJobsNeverRun)
+{
+    LookupPool pool(2);
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    std::atomic<int> ran {0};
+    auto blocking = [&] {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return release; });
+        ++ran;
+    };
+    std::vector<LookupPool::Cancel> marks;
+    for (int i = 0; i < 5; ++i) {
+        marks.push_back(std::make_shared<std::atomic<bool>>(false));
+        ASSERT_TRUE(pool.submit(blocking, marks.back()));
+    }
+    // Two workers hang in their jobs; the rest wait, and no thread is added.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pool.busy() == 2; }, 5000));
+    EXPECT_EQ(pool.threads(), 2);
+    EXPECT_EQ(pool.queued(), 3);
+    marks[3]->store(true);
+    marks[4]->store(true);
+    {
+        std::lock_guard lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pool.busy() == 0 && pool.queued() == 0; }, 5000));
+    EXPECT_EQ(ran.load(), 3);
 }
 
 } // namespace

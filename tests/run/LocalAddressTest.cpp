@@ -1,5 +1,8 @@
 #include "run/LocalAddress.h"
 
+#include "icmp/LookupPool.h"
+
+#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -154,9 +157,25 @@ TEST(ClockTicker, DestroyedWhileALookupRuns)
         ticker.tickNow();
         ASSERT_TRUE(QTest::qWaitFor([&] { return gate.calls.load() == 1; }, 5000));
     }
-    gate.release(); // the worker finishes after its ticker is gone and posts nothing
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gate.running.load() == 0; }, 5000));
-    QTest::qWait(20);
+    // The worker finishes after its ticker is gone and posts nothing: no
+    // queued call reaches anything once it has returned.
+    struct MetaCallCounter : QObject {
+        int calls = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::MetaCall)
+                ++calls;
+            return false;
+        }
+    } counter;
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::instance()->installEventFilter(&counter);
+    gate.release();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return LookupPool::shared().busy() == 0 && LookupPool::shared().queued() == 0; }, 5000));
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::instance()->removeEventFilter(&counter);
+    EXPECT_EQ(counter.calls, 0);
 }
 
 // The machine's own address is the last one in the order the resolver gives

@@ -1,5 +1,7 @@
 #include "FakeIcmp.h"
 
+#include "icmp/IcmpPacket.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <arpa/inet.h>
@@ -18,6 +20,13 @@ quint32 ip(const char* dotted)
 FakeOutcome FakeOutcome::reply(const char* from, quint8 ttl, qint64 afterMs)
 {
     return FakeOutcome { Kind::Answer, 0, ip(from), ttl, afterMs };
+}
+
+FakeOutcome FakeOutcome::echo(quint8 ttl, qint64 afterMs)
+{
+    FakeOutcome o { Kind::Answer, 0, 0, ttl, afterMs };
+    o.fromProbed = true;
+    return o;
 }
 
 FakeOutcome FakeOutcome::error(int status, const char* from, qint64 afterMs, quint8 ttl)
@@ -75,6 +84,13 @@ int FakeTransport::send(const Probe& probe)
     }
     if (o.kind == FakeOutcome::Kind::SendError)
         return o.status;
+    if (o.fromProbed)
+        o.from = probe.dest;
+    // The system transport's check: an echo reply from another host than the
+    // one probed is not the answer (unless the probe takes any source).
+    if (o.kind == FakeOutcome::Kind::Answer && o.status == 0
+        && !icmp::acceptsReplyFrom(o.from, icmp::ProbeKey { 0, 0, probe.dest, probe.anyReplySource }))
+        o = FakeOutcome::silence();
     if (o.kind == FakeOutcome::Kind::Answer && o.readLateMs >= 0) {
         ProbeAnswer a { o.status, o.from, o.ttl, probe.sequence, o.afterMs * 1000 };
         timers_.push_back(clock_.singleShot(o.afterMs, [this, a] {

@@ -50,9 +50,14 @@ struct FakeOutcome {
     // Answer: the thread is busy when it arrives and reads it only this much
     // later (-1: at once); it carries its arrival time as the kernel's stamp.
     qint64 readLateMs = -1;
+    // Answer: sent by the probed host itself, whatever its address (from is
+    // then taken from the probe).
+    bool fromProbed = false;
 
     // An echo reply from `from`.
     static FakeOutcome reply(const char* from, quint8 ttl = 64, qint64 afterMs = 1);
+    // An echo reply from the host probed.
+    static FakeOutcome echo(quint8 ttl = 64, qint64 afterMs = 1);
     // An ICMP error (11003, 11013, ...) sent by `from`.
     static FakeOutcome error(int status, const char* from, qint64 afterMs = 1, quint8 ttl = 254);
     // Nothing comes back.

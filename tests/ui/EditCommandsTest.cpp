@@ -17,7 +17,9 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QDialog>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -160,6 +162,61 @@ TEST(EditCommands, ReplaceAndReplaceAllFollowTheSelectionAndNeverRepeat)
     EXPECT_EQ(r.w->Memo1->toPlainText(), QStringLiteral("a a"));
 }
 
+TEST(EditCommands, FindAndReplaceShowTheEditorAndKeepOffTheMatch)
+{
+    EditRig r;
+    QString text;
+    for (int i = 0; i < 12; ++i)
+        text += QStringLiteral("line %1\n").arg(i);
+    text += QStringLiteral("target");
+    r.set(text, 0, 0);
+    r.w->mnuFindClick();
+    TFindDialog* find = r.w->Find1;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(find));
+
+    // The operator moved on to the results, and left the dialog over the editor.
+    r.w->Page1->setCurrentWidget(r.w->TabPingReport);
+    find->move(r.w->Memo1->mapToGlobal(QPoint(0, 0)));
+    find->setFindText(QStringLiteral("target"));
+    find->btnFindNext->click();
+    EXPECT_EQ(r.w->Page1->currentWidget(), r.w->tabMemo);
+    QTextCursor c = r.w->Memo1->textCursor();
+    ASSERT_TRUE(c.hasSelection());
+    const QRect local = r.w->Memo1->cursorRect(c);
+    const QRect match(r.w->Memo1->viewport()->mapToGlobal(local.topLeft()), local.size());
+    EXPECT_FALSE(find->frameGeometry().intersects(match));
+
+    // すべて置換 from another tab shows the editor it changes.
+    r.set(QStringLiteral("a a"), 0, 0);
+    r.w->Page1->setCurrentWidget(r.w->TabPingReport);
+    r.replace(QStringLiteral("a"), QStringLiteral("b"), false, true);
+    EXPECT_EQ(r.w->Page1->currentWidget(), r.w->tabMemo);
+    EXPECT_EQ(r.w->Memo1->toPlainText(), QStringLiteral("b b"));
+}
+
+TEST(EditCommands, TheWindowIsActiveAgainAfterADialogOrAQuestionCloses)
+{
+    EditRig r;
+    // A dialog of the window, and a question asked from within it.
+    auto* dialog = new QDialog(r.w.get());
+    dialog->show();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+    auto* question = new QMessageBox(QMessageBox::Question, QStringLiteral("Tarvok"), QStringLiteral("?"),
+                                     QMessageBox::Yes | QMessageBox::No, dialog);
+    question->show();
+    question->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(question));
+    // Nothing is active while the window system has not decided yet.
+    QApplication::setActiveWindow(nullptr);
+    question->hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->isActiveWindow(); }, 5000));
+    QApplication::setActiveWindow(nullptr);
+    dialog->hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return r.w->isActiveWindow(); }, 5000));
+    delete dialog;
+}
+
 TEST(EditCommands, EditorCommandsActOnTheEditorWhateverHasTheFocus)
 {
     EditRig r;
@@ -246,7 +303,9 @@ TEST(EditCommands, VersionBoxIsOneAtATimeAndItsLinkOpensTheHomePage)
     EXPECT_EQ(box->windowTitle(), QStringLiteral("Tarvok のバージョン情報"));
     EXPECT_FALSE(box->isModal());
     EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_EQ(box->ProductName->text(), QStringLiteral("Tarvok Version ") + QLatin1String(ProgramVersion));
+    // Major and minor only ("1.33"), whatever the build's third number.
+    EXPECT_EQ(box->ProductName->text(), QStringLiteral("Tarvok Version ") + QLatin1String(ProgramShortVersion));
+    EXPECT_TRUE(QString::fromLatin1(ProgramVersion).startsWith(QLatin1String(ProgramShortVersion) + u'.'));
     EXPECT_TRUE(box->ProductName->font().bold());
     EXPECT_EQ(box->ProgramIcon->pixmap().deviceIndependentSize(), QSizeF(32, 32));
     EXPECT_EQ(box->KtUrlLabel2->toolTip(), QStringLiteral("ここから Tarvok の最新版が入手できます"));
@@ -290,7 +349,7 @@ TEST(EditCommands, UrlLabelColoursFollowTheMouseAndClickOpensUrlOrCaption)
     QTest::mousePress(&label, Qt::RightButton, {}, QPoint(5, 5));
     EXPECT_EQ(label.textColor(), QColor(Qt::red));
     QTest::mouseRelease(&label, Qt::RightButton, {}, QPoint(5, 5));
-    EXPECT_EQ(label.textColor(), QColor(Qt::black));
+    EXPECT_EQ(label.textColor(), QColor(Qt::red)); // still over it
     QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(label.textColor(), QColor(Qt::yellow));
     QApplication::sendEvent(&label, &leave);
@@ -301,6 +360,25 @@ TEST(EditCommands, UrlLabelColoursFollowTheMouseAndClickOpensUrlOrCaption)
     EXPECT_EQ(label.textColor(), QColor(Qt::red));
     QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(&label, Qt::LeftButton, {}, QPoint(500, 5)); // released outside: no click
+    EXPECT_EQ(label.textColor(), QColor(Qt::black));
+
+    // Held and dragged away (the window sends moves, no leave), released
+    // outside, and the leave that follows: the label's own colour.
+    QApplication::sendEvent(&label, &enter);
+    QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(5, 5));
+    QMouseEvent out(QEvent::MouseMove, QPointF(300, 5), QPointF(300, 5), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&label, &out);
+    EXPECT_EQ(label.textColor(), QColor(Qt::black));
+    QMouseEvent back(QEvent::MouseMove, QPointF(6, 5), QPointF(6, 5), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&label, &back);
+    EXPECT_EQ(label.textColor(), QColor(Qt::yellow));
+    QApplication::sendEvent(&label, &out);
+    QTest::mouseRelease(&label, Qt::LeftButton, {}, QPoint(300, 5));
+    QApplication::sendEvent(&label, &leave);
+    EXPECT_EQ(label.textColor(), QColor(Qt::black));
+    QApplication::sendEvent(&label, &enter);
+    EXPECT_EQ(label.textColor(), QColor(Qt::red));
+    QApplication::sendEvent(&label, &leave);
     EXPECT_EQ(label.textColor(), QColor(Qt::black));
 
     label.URL = QStringLiteral("file:///guide.html");

@@ -8,12 +8,14 @@
 #include "monitor/LatencyHistory.h"
 #include "store/IniFile.h"
 #include "store/Preferences.h"
+#include "store/Settings.h"
 #include "ui/LatencyGraphPage.h"
 #include "ui/LatencyGraphView.h"
 #include "ui/MainWindow.h"
 #include "ui/SpinEdit.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -100,35 +102,34 @@ TEST(LatencyGraph, TimeWindowFollowZoomPanAndHoverText)
     EXPECT_TRUE(g.toolTipAt(0).isEmpty()); // left of the plot
 }
 
-TEST(LatencyGraph, SavesPngAndKeepsTheWindowInItsOwnSection)
+TEST(LatencyGraph, SavesPngAndKeepsTheWindowWithTheSettings)
 {
     LatencyHistory h;
     fillHour(h);
     Preferences prefs;
     QTemporaryDir dir;
     const QString ini = dir.filePath("tarvok.ini");
-    {
-        IniFile f;
-        f.writeInteger("Tarvok", "CheckRTTValue", 400);
-        f.setPath(ini);
-        ASSERT_TRUE(f.save());
-    }
     LatencyGraphPage page(h, prefs);
-    page.setIniPathProvider([&] { return ini; });
     page.resize(640, 360);
     page.show();
     page.cmbGraphSpanActivated(2); // 2時間
+    EXPECT_FALSE(QFile::exists(ini)) << "nothing is written before the exit";
 
-    LatencyGraphPage again(h, prefs);
-    again.setIniPathProvider([&] { return ini; });
-    again.show();
-    EXPECT_EQ(again.cmbGraphSpan->currentIndex(), 2);
-    EXPECT_EQ(again.graph->span(), 2 * 60 * kMin);
+    // At exit the choice goes out with the other settings, and comes back.
+    WindowLayout layout;
+    layout.graphTimeWindow = page.timeWindow();
+    ASSERT_TRUE(saveSettings(ini, layout, prefs));
+    const LoadedSettings loaded = loadSettings(ini, dir.path(), QSize(1024, 768), QSize(640, 480), {}, {});
+    EXPECT_EQ(loaded.layout.graphTimeWindow, 2);
     IniFile f;
     ASSERT_TRUE(f.load(ini));
-    EXPECT_EQ(f.sections(), (QStringList{"Tarvok", "Graph"}));
     EXPECT_EQ(f.keys("Graph"), QStringList{"TimeWindow"});
-    EXPECT_EQ(f.readInteger("Tarvok", "CheckRTTValue", 0), 400);
+    LatencyGraphPage again(h, prefs);
+    again.setTimeWindow(loaded.layout.graphTimeWindow);
+    EXPECT_EQ(again.cmbGraphSpan->currentIndex(), 2);
+    EXPECT_EQ(again.graph->span(), 2 * 60 * kMin);
+    again.setTimeWindow(7); // not a choice: unchanged
+    EXPECT_EQ(again.timeWindow(), 2);
 
     const QString png = dir.filePath("graph.png");
     QString error;
@@ -154,7 +155,7 @@ TEST(LatencyGraph, SixthTabShowsTheTargetsSelectedInTheStatistics)
         lines << QStringLiteral("10.0.0.%1").arg(i);
     w.Memo1->setPlainText(lines.join('\n'));
     w.edtPingCount->setValue(1);
-    net->setResponder([](const Probe& p) { return (void)p, FakeOutcome::reply("10.0.0.1", 64, 3); });
+    net->setResponder([](const Probe&) { return FakeOutcome::echo(64, 3); });
     w.mnuPingClick();
     advance(clock, 60'000);
     ASSERT_FALSE(w.run().Busy());
@@ -166,4 +167,49 @@ TEST(LatencyGraph, SixthTabShowsTheTargetsSelectedInTheStatistics)
     EXPECT_EQ(g.shownTargets(), std::vector<int>{4});
     w.mnuClearClick();
     EXPECT_TRUE(g.shownTargets().empty());
+}
+
+TEST(LatencyGraph, ShortRunsEndAtNowAndEveryTargetKeepsItsColourAndZeroStaysVisible)
+{
+    // One minute of a run: the 30-minute window reaches back from now.
+    LatencyHistory h;
+    h.reset({"10.0.0.1", "10.0.0.2", "10.0.0.3"}, {"", "", ""}, QDateTime(QDate(2026, 12, 7), QTime(9, 0)), 0);
+    for (qint64 t = 0; t < kMin; t += 1000)
+        for (int target = 0; target < 3; ++target)
+            h.record(target, t, true, target == 0 ? 0 : 10 * quint32(target));
+    Preferences prefs;
+    LatencyGraphPage page(h, prefs);
+    page.resize(800, 400);
+    page.show();
+    LatencyGraphView& g = *page.graph;
+    const qint64 end = h.lastMs() + 1;
+    EXPECT_EQ(g.range(), std::make_pair(end - 30 * kMin, end));
+
+    // Colours stay with their targets whatever else the statistics select.
+    page.setChosenTargets({0, 1, 2});
+    (void)g.image();
+    const QColor c1 = g.targetColour(1), c2 = g.targetColour(2);
+    EXPECT_NE(c1, c2);
+    page.setChosenTargets({2});
+    (void)g.image();
+    EXPECT_EQ(g.targetColour(2), c2);
+    page.setChosenTargets({2, 1});
+    (void)g.image();
+    EXPECT_EQ(g.targetColour(1), c1);
+    EXPECT_EQ(g.targetColour(2), c2);
+
+    // A host answering in 0 ms draws its line above the frame, across the plot.
+    page.setChosenTargets({0});
+    page.cmbGraphSpanActivated(3); // 全体
+    const QImage img = g.image();
+    const QRect plot = g.plotRect();
+    ASSERT_TRUE(plot.isValid());
+    int coloured = 0;
+    for (int yy = plot.bottom() - 4; yy < plot.bottom(); ++yy)
+        for (int xx = plot.left() + 1; xx < plot.right(); ++xx) {
+            const QColor c = img.pixelColor(xx, yy);
+            if (std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 40)
+                ++coloured;
+        }
+    EXPECT_GT(coloured, plot.width() / 2);
 }

@@ -496,7 +496,7 @@ TEST(MainWindow, HiddenWindowListsCatchUpSeldomAndAtOnceWhenShown)
     r.w->Memo1->setPlainText(QStringLiteral("10.0.0.1\n10.0.0.2\n10.0.0.3\n10.0.0.4\n10.0.0.5\n10.0.0.6\n"));
     r.w->edtPingCount->setValue(1);
     r.w->edtPingWait->setValue(100);
-    r.net->setResponder([](const Probe&) { return FakeOutcome::reply("10.0.0.1", 64, 1); });
+    r.net->setResponder([](const Probe&) { return FakeOutcome::echo(64, 1); });
     r.w->hide();
     r.w->findChild<QAction*>(QStringLiteral("mnuPing"))->trigger();
     QAbstractItemModel* list = r.w->ListView1->model();

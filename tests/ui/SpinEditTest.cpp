@@ -56,8 +56,14 @@ TEST_F(SpinFixture, ReadsTypedTextUnclampedUntilConfirmed)
     EXPECT_EQ(spin->Value(), 1);
     spin->setText(QString());
     EXPECT_EQ(spin->Value(), 1);
+    // Digits beyond 32 bits: the end of the range they point to.
     spin->setText(QStringLiteral("99999999999"));
+    EXPECT_EQ(spin->Value(), 100);
+    spin->setText(QStringLiteral("-99999999999"));
     EXPECT_EQ(spin->Value(), 1);
+    spin->setRange(0, 0); // no range: the ends of the integers
+    spin->setText(QStringLiteral("+99999999999"));
+    EXPECT_EQ(spin->Value(), 2147483647);
 }
 
 TEST_F(SpinFixture, FocusLossAndSettingClampIntoRange)

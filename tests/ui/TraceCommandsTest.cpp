@@ -6,12 +6,16 @@
 #include "icmp/KtIcmp.h"
 #include "monitor/Statistics.h"
 #include "run/TraceRunController.h"
+#include "ui/HopLineDelegate.h"
 #include "ui/MainWindow.h"
+#include "ui/SpinEdit.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontMetricsF>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeView>
@@ -114,4 +118,70 @@ TEST(TraceCommands, TraceFillsTheTreeOnItsTabAndClearEmptiesIt)
     settle();
     EXPECT_EQ(r.tree().rowCount(), 0);
     EXPECT_FALSE(r.w->mnuTraceKekka->isEnabled());
+}
+
+TEST(TraceCommands, TheTreeFollowsTheNewestHopUntilTheOperatorScrollsAway)
+{
+    TraceWindow r;
+    // Routers answer every hop; the destination never does.
+    r.net->setResponder([](const Probe&) { return FakeOutcome::error(11013, "10.0.0.1", 1); });
+    r.w->chkResolveHostName->setChecked(false);
+    r.w->edtMaxHops->setValue(90);
+    r.w->Memo1->setPlainText(QStringLiteral("10.9.9.9\n10.9.9.8\n"));
+    r.w->resize(640, 480);
+    r.key(Qt::Key_F6);
+    QTreeView* view = r.w->TreeView1;
+    const auto shown = [&](const QModelIndex& i) {
+        const QRect rect = view->visualRect(i);
+        return rect.isValid() && view->viewport()->rect().contains(rect);
+    };
+    const auto newest = [&] { return r.node(0, r.tree().rowCount(r.node(0)) - 1); };
+
+    advance(r.clock, 70 * 501);
+    ASSERT_GE(r.tree().rowCount(r.node(0)), 60);
+    EXPECT_TRUE(shown(newest())) << "hop " << r.tree().rowCount(r.node(0));
+    EXPECT_GT(view->verticalScrollBar()->value(), 0);
+
+    // Scrolled back to the start: later hops leave the view where it is.
+    view->verticalScrollBar()->setValue(0);
+    advance(r.clock, 5 * 501);
+    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+    EXPECT_FALSE(shown(newest()));
+
+    // Back at the newest hop: followed again, into the next target's trace.
+    view->scrollTo(newest());
+    advance(r.clock, 30 * 501);
+    ASSERT_GT(r.tree().rowCount(r.node(1)), 3);
+    EXPECT_TRUE(shown(r.node(1, r.tree().rowCount(r.node(1)) - 1)));
+}
+
+TEST(TraceCommands, HopFieldsLineUpInAProportionalFont)
+{
+    QFont font(QStringLiteral("Sans Serif"), 10);
+    const QFontMetricsF fm(font);
+    // Digits of one width, blanks of another: padding with blanks cannot line up.
+    const QStringList lines = {"#001      12ms  10.0.0.1", "#002 1234567ms  router [10.0.0.2]",
+                               "#111       0ms  10.0.0.3", "#120  999999ms  10.0.0.4"};
+    const HopLineLayout first = layoutHopLine(lines.at(0), fm);
+    ASSERT_TRUE(first.isHop);
+    for (const QString& line : lines) {
+        const HopLineLayout l = layoutHopLine(line, fm);
+        ASSERT_TRUE(l.isHop) << line.toStdString();
+        EXPECT_TRUE(l.rest.startsWith(QLatin1String("ms  "))) << line.toStdString();
+        EXPECT_DOUBLE_EQ(l.restX, first.restX) << line.toStdString();
+        EXPECT_DOUBLE_EQ(l.timeX + fm.horizontalAdvance(l.time), l.restX) << line.toStdString();
+        EXPECT_EQ(l.label + u' ' + QString(line.size() - l.label.size() - 1 - l.time.size() - l.rest.size(), u' ')
+                      + l.time + l.rest,
+                  line);
+    }
+    // A status line starts its text where the times start; targets and the
+    // root are plain text.
+    const HopLineLayout timedOut = layoutHopLine(QStringLiteral("#003 Request timed out"), fm);
+    ASSERT_TRUE(timedOut.isHop);
+    EXPECT_TRUE(timedOut.time.isEmpty());
+    EXPECT_EQ(timedOut.rest, QStringLiteral("Request timed out"));
+    EXPECT_LT(timedOut.restX, first.restX);
+    EXPECT_GE(timedOut.restX, fm.horizontalAdvance(QStringLiteral("#003 ")));
+    for (const char* plain : {"TraceRoute", "10.0.0.2", "#12", "#abc x", "#0001"})
+        EXPECT_FALSE(layoutHopLine(QString::fromLatin1(plain), fm).isHop) << plain;
 }
