@@ -1,17 +1,22 @@
-// The command line, as arguments split at 0 bytes (as argv is). Switches set
-// exactly their options, file names are taken as typed from the arguments,
-// and command mode never stays on without a start-up run.
+// The command line, as arguments split at 0 bytes (as argv is). Every
+// argument's bytes come back unchanged from its text (a name that is not
+// UTF-8 still opens), switches set exactly their options, file names are
+// taken as typed from the arguments, and command mode never stays on without
+// a start-up run.
 
 #include "FuzzSupport.h"
 #include "app/CommandLine.h"
+#include "base/SafeOpen.h"
 
 using namespace tarvok;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     QStringList args;
-    for (const QByteArray& a : QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split('\0'))
-        args << QString::fromLocal8Bit(a);
+    for (const QByteArray& a : QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split('\0')) {
+        args << fileNameFromBytes(a);
+        FUZZ_CHECK(fileNameBytes(args.constLast()) == a);
+    }
     const QString def = QStringLiteral("/default/Tarvok.def");
     const CommandLine cl = parseCommandLine(args, def);
 

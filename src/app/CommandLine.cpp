@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "base/SafeOpen.h"
 #include "base/Version.h"
 #include "metrics/ListenAddress.h"
 
@@ -48,6 +49,10 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& defaul
         // output log, and it does not end a pending -O.
         if (arg.isEmpty())
             continue;
+        if (arg == QLatin1StringView("--ng-exit")) {
+            cl.ngExit = true;
+            continue;
+        }
         const QString upper = arg.toUpper();
         if (upper == QLatin1StringView("--METRICS")) {
             metricsPending = true;
@@ -84,7 +89,7 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& defaul
 QString usageText()
 {
     return QStringLiteral(
-        "使い方: tarvok [-H] [-R] [-C] [-O 出力ログファイル] [--metrics [アドレス:]ポート] [対象ファイル]\n"
+        "使い方: tarvok [-H] [-R] [-C] [-O 出力ログファイル] [--metrics [アドレス:]ポート] [--ng-exit] [対象ファイル]\n"
         "  -H        メイン画面を表示せずに起動します (タスクトレイから表示できます)\n"
         "  -R        起動後すぐに対象ファイルの端末へ Ping を実行します\n"
         "  -C        コマンドモード: 結果をすべて出力ログファイルに記録し、実行が終わると終了します (-R と併用)\n"
@@ -92,11 +97,20 @@ QString usageText()
         "  --metrics [アドレス:]ポート  Prometheus 用のメトリクスを http://アドレス:ポート/metrics で公開します\n"
         "            (ポートだけなら 127.0.0.1。設定ファイルの MetricsListen より優先)\n"
         "  対象ファイル  読み込む対象アドレスのファイル (既定値はプログラムフォルダの Tarvok.def)\n"
+        "  --ng-exit コマンドモードで、ＮＧと判定された応答が 1 件でもあれば終了コード 3 で終了します\n"
         "  --help    この説明を表示して終了します\n"
         "  --version バージョンを表示して終了します\n"
         "スイッチの大文字と小文字は区別しません。\n"
+        "終了コード:\n"
+        "  0      正常に終了しました (--ng-exit のときは、すべての応答がＯＫ)\n"
+        "  1      エラー: ICMP が使えない、画面なしでの起動や実行の失敗、ログの書き込み漏れ、\n"
+        "         設定ファイルに書き込めない、コマンドモードでの予期しないエラー\n"
+        "  2      画面 (ディスプレイ) がないのに、メイン画面を開くよう指示されました (-C と -R がない)\n"
+        "  3      --ng-exit のとき、ＮＧと判定された応答がありました\n"
+        "  128+n  コマンドモードの実行がシグナル n で中断されました (終了処理の後。SIGHUP 129、\n"
+        "         SIGINT 130、SIGTERM 143)\n"
         "\n"
-        "Usage: tarvok [-H] [-R] [-C] [-O output-log-file] [--metrics [ADDRESS:]PORT] [target-file]\n"
+        "Usage: tarvok [-H] [-R] [-C] [-O output-log-file] [--metrics [ADDRESS:]PORT] [--ng-exit] [target-file]\n"
         "  -H        start with the main window hidden (reachable through the tray icon)\n"
         "  -R        ping the targets of the target file as soon as the program has started\n"
         "  -C        command mode: log every result to the output log file and quit when\n"
@@ -105,10 +119,20 @@ QString usageText()
         "  --metrics [ADDRESS:]PORT  serve metrics for Prometheus at http://ADDRESS:PORT/metrics\n"
         "            (a bare port listens on 127.0.0.1; overrides MetricsListen of the settings file)\n"
         "  target-file  the target list to load (default: Tarvok.def in the program folder)\n"
+        "  --ng-exit in command mode, exit with status 3 when at least one echo was\n"
+        "            judged NG\n"
         "  --help    print this help and exit\n"
         "  --version print the version and exit\n"
         "Switches are not case-sensitive. Example for a scheduled check:\n"
-        "  tarvok -H -C -R -O out.txt list.txt\n");
+        "  tarvok -H -C -R --ng-exit -O out.txt list.txt\n"
+        "Exit status:\n"
+        "  0      ended normally (with --ng-exit: every echo was OK)\n"
+        "  1      an error: no ICMP, a start-up or run that failed without a display,\n"
+        "         log lines lost, settings not written, an unexpected error in command mode\n"
+        "  2      the main window was asked for where there is no display (no -C and -R)\n"
+        "  3      with --ng-exit: at least one echo was judged NG\n"
+        "  128+n  a command-mode run was ended by signal n, after the end steps\n"
+        "         (SIGHUP 129, SIGINT 130, SIGTERM 143)\n");
 }
 
 QString versionText()
@@ -120,7 +144,7 @@ QStringList argumentsFromArgv(int argc, char** argv)
 {
     QStringList args;
     for (int i = 1; i < argc; ++i)
-        args.append(QString::fromLocal8Bit(argv[i]));
+        args.append(fileNameFromBytes(QByteArray(argv[i])));
     return args;
 }
 

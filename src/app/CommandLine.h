@@ -1,8 +1,17 @@
 #pragma once
 // The command line of the tarvok executable:
-//   tarvok [-H] [-R] [-C] [-O <output log file>] [--metrics [ADDRESS:]PORT] [target file]
+//   tarvok [-H] [-R] [-C] [-O <output log file>] [--metrics [ADDRESS:]PORT] [--ng-exit] [target file]
 // plus --help and --version, which print and end the program without a
 // window.
+//
+// Exit statuses (usageText() lists them for the operator):
+//   0        ended normally
+//   1        an error: no ICMP, a failed start-up or run without a display,
+//            log lines lost, settings not written, an unexpected error in
+//            command mode
+//   2        a window asked for where there is no display
+//   3        --ng-exit and at least one echo judged ＮＧ
+//   128 + n  a command-mode run ended by signal n, after the end steps
 
 #include "store/StartupOptions.h"
 
@@ -29,6 +38,7 @@ struct CommandLine {
     // this run, in place of the MetricsListen key; "" turns it off.
     std::optional<QString> metricsListen;
     QString error; // with BadUsage
+    bool ngExit = false;         // --ng-exit: status 3 when an echo was judged ＮＧ
 };
 
 // Parses the arguments (without the program name) from left to right. Each
@@ -40,6 +50,8 @@ struct CommandLine {
 // stay as typed (a relative name is relative to the working folder).
 // --metrics (any case) takes the next argument, whatever it is, or the text
 // after "="; a value that is no listen address, or none, is BadUsage.
+// --ng-exit (exactly so) is taken wherever it stands and leaves a pending -O
+// pending.
 CommandLine parseCommandLine(const QStringList& arguments, const QString& defaultTargetFile);
 
 // Usage, in Japanese and English, ending with a line end.
@@ -47,8 +59,9 @@ QString usageText();
 // "Tarvok Version " and the program version, ending with a line end.
 QString versionText();
 
-// The arguments after the program name, decoded from the locale's encoding
-// (usable before the application object exists).
+// The arguments after the program name, as UTF-8; bytes that are not UTF-8
+// (a file name in CP932) are kept as the file system's bytes (see
+// fileNameFromBytes), so that the file they name opens.
 QStringList argumentsFromArgv(int argc, char** argv);
 
 // True when the program must run on Qt's offscreen platform: no display

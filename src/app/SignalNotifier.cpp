@@ -15,6 +15,7 @@ namespace {
 int g_fds[2] = {-1, -1};
 struct sigaction g_oldTerm;
 struct sigaction g_oldInt;
+struct sigaction g_oldHup;
 
 extern "C" void onSignal(int sig)
 {
@@ -46,7 +47,8 @@ SignalNotifier::SignalNotifier(std::function<void(int)> callback, QObject* paren
     sa.sa_flags = SA_RESTART;
     const bool term = ::sigaction(SIGTERM, &sa, &g_oldTerm) == 0;
     const bool intr = ::sigaction(SIGINT, &sa, &g_oldInt) == 0;
-    active_ = term && intr;
+    const bool hup = ::sigaction(SIGHUP, &sa, &g_oldHup) == 0;
+    active_ = term && intr && hup;
 }
 
 SignalNotifier::~SignalNotifier()
@@ -55,6 +57,7 @@ SignalNotifier::~SignalNotifier()
         return;
     ::sigaction(SIGTERM, &g_oldTerm, nullptr);
     ::sigaction(SIGINT, &g_oldInt, nullptr);
+    ::sigaction(SIGHUP, &g_oldHup, nullptr);
     delete notifier_;
     notifier_ = nullptr;
     ::close(g_fds[0]);

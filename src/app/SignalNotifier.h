@@ -1,5 +1,5 @@
 #pragma once
-// Turns SIGTERM and SIGINT into a call on the user-interface thread: the
+// Turns SIGTERM, SIGINT and SIGHUP (a closed terminal) into a call on the user-interface thread: the
 // signal handler only writes a byte into a socket pair, and a socket notifier
 // on the event loop reads it and runs the callback. The previous handlers are
 // restored when the notifier is destroyed. One instance per process.

@@ -3,18 +3,24 @@
 #include "app/CommandLine.h"
 #include "app/SignalNotifier.h"
 #include "app/TarvokWindow.h"
+#include "base/AtomicFile.h"
 #include "base/Clock.h"
+#include "base/Cp932.h"
 #include "base/Privileges.h"
 #include "icmp/KtIcmp.h"
 #include "metrics/MetricsServer.h"
 #include "run/LocalAddress.h"
+#include "targets/TargetFile.h"
 #include "ui/Images.h"
 #include "ui/LatencyGraphPage.h"
 #include "ui/SelectionCommands.h"
 #include "ui/TargetFileCommands.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QFont>
+#include <QPushButton>
 #include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -25,8 +31,13 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <functional>
+#include <new>
 
 namespace tarvok {
 
@@ -85,9 +96,9 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
 
     // Log lines lost after all their retries: the operator hears of it once
     // per file. In command mode they are counted on standard error at the end.
-    window_->log().onFirstLoss = [this](const QString& path) {
+    window_->log().onFirstLoss = [this](const QString& path, const QString& reason) {
         if (!window_->startup.commandMode && hooks_.warning)
-            hooks_.warning(LogWriter::lostLinesMessage(path));
+            hooks_.warning(LogWriter::lostLinesMessage(path, 0, reason));
     };
 
     // A run that fails in command mode would leave an unattended program
@@ -176,6 +187,7 @@ void TarvokProgram::ShowWindow()
         w.showMinimized(); // hidden, nobody could bring it back
     // The held notices, once the window has appeared.
     holdNotices_ = false;
+    offerRecovery();
     QTimer::singleShot(0, this, [this] {
         const auto held = std::exchange(heldNotices_, {});
         for (const auto& [critical, text] : held)
@@ -213,7 +225,18 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
             loadSettings(paths_.iniPath, paths_.programDir, screenSize, w.size(),
                          columnWidths(w.ListView1),
                          columnWidths(w.ListView2));
-        applyLayout(loaded.layout);
+        WindowLayout layout = loaded.layout;
+        // A placement that fits no screen (32767 x 32767 far off) comes back
+        // onto the primary one. Without a display the screen is made up, and
+        // the operator's placement is kept as it is.
+        if (!headless_ && QGuiApplication::primaryScreen()) {
+            QList<QRect> screens;
+            for (const QScreen* s : QGuiApplication::screens())
+                screens << s->availableGeometry();
+            layout.placement =
+                fitPlacement(layout.placement, screens, QGuiApplication::primaryScreen()->availableGeometry());
+        }
+        applyLayout(layout);
         w.prefs = loaded.preferences;
         if (!loaded.error.isEmpty() && hooks_.warning)
             hooks_.warning(loaded.error);
@@ -248,7 +271,9 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
                     hooks_.error(t);
             };
             if (!files.LoadAtStartup()) {
-                startFailed_ = w.startup.commandMode;
+                // With a display the window stays usable, and what the
+                // operator does there is saved at the end as usual.
+                startFailed_ = w.startup.commandMode && headless_;
                 return false; // reported; the later steps are skipped
             }
         }
@@ -259,7 +284,7 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
         idleStartPending_ = true;
         QTimer::singleShot(0, this, &TarvokProgram::IdleStart);
     } catch (const std::exception& e) {
-        startFailed_ = w.startup.commandMode;
+        startFailed_ = w.startup.commandMode && headless_;
         if (hooks_.error)
             hooks_.error(QString::fromLocal8Bit(e.what()));
         return false;
@@ -302,9 +327,14 @@ void TarvokProgram::IdleStart()
     }
 }
 
-void TarvokProgram::Terminate()
+void TarvokProgram::Terminate(int signal)
 {
     TarvokWindow& w = *window_;
+    // A command-mode run cut short (not one that had ended already).
+    if (signal != 0 && w.startup.commandMode && !quitRequested_ && commandModeSignal_ == 0)
+        commandModeSignal_ = signal;
+    if (signal != 0 && w.files().modified() && !quitRequested_)
+        writeRecovery();
     if (w.run().Busy())
         w.run().StopForClose();
     w.setClosePrompt(false);
@@ -329,11 +359,99 @@ bool TarvokProgram::EndOfProgram()
     w.files().EndOfProgram();
     QString error;
     if (!saveSettings(paths_.iniPath, collectLayout(), w.prefs, &error)) {
+        settingsFailed_ = true;
         if (hooks_.error)
             hooks_.error(error);
         return false;
     }
     return true;
+}
+
+int TarvokProgram::exitStatus(int loopStatus, bool ngExit) const
+{
+    if (commandModeSignal_ != 0)
+        return 128 + commandModeSignal_;
+    if (runFailed_ || settingsFailed_)
+        return 1;
+    if (ngExit && window_->run().NgEchoes() > 0)
+        return 3;
+    return loopStatus;
+}
+
+void TarvokProgram::reportException(const QString& what)
+{
+    const QString text = QStringLiteral("予期しないエラーが発生しました: %1").arg(what);
+    if (headless_ || window_->startup.commandMode || ended_) {
+        runFailed_ = true;
+        printTo(stderr, QStringLiteral("Tarvok: ") + text);
+        // The run is broken off like by a signal; the end steps still run.
+        if (!quitRequested_)
+            Terminate();
+        return;
+    }
+    // A box that stops nothing: the event loop goes on under it.
+    if (holdNotices_)
+        heldNotices_.append({true, text});
+    else
+        showNotice(true, text);
+}
+
+QString TarvokProgram::recoveryPath() const
+{
+    const QFileInfo ini(paths_.iniPath);
+    return paths_.programDir + ini.completeBaseName() + QStringLiteral(".recovered.txt");
+}
+
+bool TarvokProgram::writeRecovery()
+{
+    const QString crlf = toCrLf(window_->files().currentText());
+    text::Encoded e = text::encodeCp932(crlf);
+    // Nothing is dropped: text that CP932 cannot hold is kept as UTF-8,
+    // which the target file reader takes as well.
+    const QByteArray bytes = e.ok() ? e.bytes : QByteArray("\xEF\xBB\xBF") + crlf.toUtf8();
+    QString why;
+    if (writeFileAtomic(recoveryPath(), bytes, &why))
+        return true;
+    printTo(stderr, QStringLiteral("Tarvok: 保存されていない編集内容を %1 に残せません: %2").arg(recoveryPath(), why));
+    return false;
+}
+
+void TarvokProgram::offerRecovery()
+{
+    const QString path = recoveryPath();
+    if (headless_ || !QFileInfo::exists(path))
+        return;
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tarvok"),
+                                QStringLiteral("前回の終了時に保存されていなかった対象アドレスの編集内容を、"
+                                               "次のファイルに残しています。\n%1\n\n"
+                                               "エディタに読み込みますか？")
+                                    .arg(path),
+                                QMessageBox::NoButton, window_.get());
+    box->setObjectName(QStringLiteral("RecoveryNotice"));
+    QPushButton* load = box->addButton(QStringLiteral("読み込む"), QMessageBox::AcceptRole);
+    load->setObjectName(QStringLiteral("btnRecoveryLoad"));
+    QPushButton* drop = box->addButton(QStringLiteral("削除"), QMessageBox::DestructiveRole);
+    drop->setObjectName(QStringLiteral("btnRecoveryDelete"));
+    box->addButton(QStringLiteral("後で"), QMessageBox::RejectRole)->setObjectName(QStringLiteral("btnRecoveryLater"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    connect(box, &QMessageBox::buttonClicked, this, [this, path, load, drop](QAbstractButton* button) {
+        if (button == load) {
+            const TargetFileRead r = readTargetFile(path);
+            if (!r.ok()) {
+                showNotice(true, r.status == TargetFileRead::Refused ? r.error : cannotOpenMessage(path));
+                return;
+            }
+            // The text is the operator's unsaved work again: marked modified,
+            // so that the close asks before it is lost.
+            window_->files().loadRecoveredText(r.text);
+            QFile::remove(path);
+        } else if (button == drop) {
+            QFile::remove(path);
+        }
+    });
+    box->show();
+    box->raise();
 }
 
 void TarvokProgram::reportLostLogLines()
@@ -343,7 +461,7 @@ void TarvokProgram::reportLostLogLines()
         return;
     for (const LogWriter::Loss& loss : w.log().losses()) {
         runFailed_ = true;
-        printTo(stderr, LogWriter::lostLinesMessage(loss.path, loss.lines));
+        printTo(stderr, LogWriter::lostLinesMessage(loss.path, loss.lines, loss.reason));
     }
 }
 
@@ -378,6 +496,113 @@ void TarvokProgram::applyLayout(const WindowLayout& layout)
         w.tabGraph->setTimeWindow(layout.graphTimeWindow);
 }
 
+QString outOfMemoryText()
+{
+    return QStringLiteral("メモリが足りないため、処理を続けられませんでした。");
+}
+
+bool deliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& report)
+{
+    try {
+        return deliver();
+    } catch (const std::bad_alloc&) {
+        if (report)
+            report(outOfMemoryText());
+    } catch (const std::exception& e) {
+        if (report)
+            report(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        if (report)
+            report(QStringLiteral("不明な例外"));
+    }
+    return false;
+}
+
+namespace {
+
+// Every event the program handles passes through notify(): an exception that
+// escapes a command or event handler is caught here, in one place.
+class GuardedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    std::function<void(const QString&)> onException;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        return deliverGuarded([&] { return QApplication::notify(receiver, event); }, onException);
+    }
+};
+
+// Standard error carries the program's own messages only (cron mails it):
+// Qt's notes about its platform ("This plugin does not support
+// propagateSizeHints()", a display that could not be reached) are dropped;
+// its critical and fatal messages stay. TARVOK_QT_MESSAGES=1 keeps them all.
+void keepQtNotesOffStandardError(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtCriticalMsg && type != QtFatalMsg)
+        return;
+    const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+// A display is named but Qt's default platform may not reach it (a stale
+// DISPLAY under cron or ssh): offscreen is kept as the last resort, so that
+// the program runs as without a display instead of aborting. Returns the
+// display named, for the one line that tells of the fall-back.
+QString allowFallbackToOffscreen()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return QString();
+    const QString x11 = qEnvironmentVariable("DISPLAY");
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (x11.isEmpty() && wayland.isEmpty())
+        return QString();
+    QByteArray platforms;
+    if (!wayland.isEmpty() && qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
+        platforms = "wayland;";
+    if (!x11.isEmpty())
+        platforms += "xcb;";
+    else if (platforms.isEmpty())
+        platforms = "wayland;";
+    qputenv("QT_QPA_PLATFORM", platforms + "offscreen");
+    return x11.isEmpty() ? wayland : x11;
+}
+
+// The window, the fonts, the code page converter and the files all need
+// descriptors: with a soft limit set low, it is raised towards the hard one;
+// where too few remain even so, the program says so instead of failing in
+// some library with a misleading message. True when enough are free.
+bool enoughDescriptors(QString* why)
+{
+    constexpr rlim_t Wanted = 1024;
+    constexpr long Needed = 32;
+    struct rlimit lim {};
+    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0)
+        return true;
+    if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur < Wanted && lim.rlim_max > lim.rlim_cur) {
+        lim.rlim_cur = lim.rlim_max == RLIM_INFINITY ? Wanted : std::min(lim.rlim_max, Wanted);
+        (void)::setrlimit(RLIMIT_NOFILE, &lim);
+        (void)::getrlimit(RLIMIT_NOFILE, &lim);
+    }
+    if (lim.rlim_cur == RLIM_INFINITY)
+        return true;
+    long open = 0;
+    for (int fd = 0; fd < int(lim.rlim_cur) && fd < 4096; ++fd)
+        if (::fcntl(fd, F_GETFD) != -1)
+            ++open;
+    if (long(lim.rlim_cur) - open >= Needed)
+        return true;
+    *why = QStringLiteral("Tarvok: 開けるファイルの数 (ファイル記述子) が足りないため起動できません "
+                          "(上限 %1、使用中 %2。少なくとも %3 個の空きが必要です。ulimit -n で上限を上げてください)")
+               .arg(qulonglong(lim.rlim_cur))
+               .arg(open)
+               .arg(Needed);
+    return false;
+}
+
+} // namespace
+
 int runTarvok(int argc, char** argv)
 {
     const QStringList arguments = argumentsFromArgv(argc, argv);
@@ -407,10 +632,17 @@ int runTarvok(int argc, char** argv)
         return 1;
     }
 
+    if (QString why; !enoughDescriptors(&why)) {
+        printTo(stderr, why);
+        return 1;
+    }
+    if (qEnvironmentVariableIsEmpty("TARVOK_QT_MESSAGES"))
+        qInstallMessageHandler(keepQtNotesOffStandardError);
     selectPlatformForEnvironment();
+    const QString namedDisplay = allowFallbackToOffscreen();
     provideRuntimeDirectory();
     Clock::usePreciseWakeups();
-    QApplication app(argc, argv);
+    GuardedApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvok"));
     // Lets the desktop match the windows to the installed menu entry (its
     // icon in docks and task switchers, on Wayland too).
@@ -434,8 +666,11 @@ int runTarvok(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     const QString platform = QGuiApplication::platformName();
     const bool headless = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
-    if (headless && !early.options.runAtStart) {
-        // Nothing would run and no window could be seen.
+    if (headless && !namedDisplay.isEmpty())
+        printTo(stderr, QStringLiteral("Tarvok: 画面 %1 に接続できないため、画面なしで実行します。").arg(namedDisplay));
+    // Without a display only a command-mode run can end by itself: a window,
+    // or a run that leaves the program open, would wait for ever unseen.
+    if (headless && !(early.options.runAtStart && early.options.commandMode)) {
         printTo(stderr, noDisplayText());
         return 2;
     }
@@ -454,7 +689,8 @@ int runTarvok(int argc, char** argv)
     }
 
     TarvokProgram program(std::move(engine), AppPaths::current(), Clock::system(), headless);
-    SignalNotifier signalEnd([&program](int) { program.Terminate(); });
+    app.onException = [&program](const QString& what) { program.reportException(what); };
+    SignalNotifier signalEnd([&program](int signal) { program.Terminate(signal); });
 
     const bool started = program.FormCreate(arguments);
     TarvokWindow& w = program.window();
@@ -466,13 +702,13 @@ int runTarvok(int argc, char** argv)
         program.ShowWindow();
         if (!program.quitRequested())
             rc = app.exec();
-        if (program.runFailed())
-            rc = 1;
     }
-    program.EndOfProgram();
-    if (program.runFailed())
-        rc = 1; // also lines of the log lost at the end
-    return rc;
+    // The end steps are guarded like the handlers: an exception there is
+    // reported and the program still ends.
+    deliverGuarded([&program] { return program.EndOfProgram(); },
+                   [&program](const QString& what) { program.reportException(what); });
+    app.onException = nullptr;
+    return program.exitStatus(rc, early.ngExit);
 }
 
 } // namespace tarvok

@@ -63,8 +63,12 @@ public:
     void ShowWindow();
 
     // Ends the program the way the close sequence does, without a prompt: the
-    // run is asked to stop and the event loop ends (SIGTERM, SIGINT).
-    void Terminate();
+    // run is asked to stop and the event loop ends (SIGTERM, SIGINT, SIGHUP:
+    // `signal`; 0 for none). Editor text that was not saved goes to the
+    // recovery file first, so that nothing is lost without a word.
+    void Terminate(int signal = 0);
+    // The signal that ended a command-mode run (0: none).
+    int commandModeSignal() const { return commandModeSignal_; }
     // Set once the event loop has been asked to end.
     bool quitRequested() const { return quitRequested_; }
     // A run of command mode failed, or had no target without a display, or
@@ -74,8 +78,9 @@ public:
     // After the event loop: log lines still waiting get the rest of their
     // retries (lines lost in command mode are reported on standard error),
     // then the parameter file (SaveConfig) and the settings, unless a
-    // command-mode start-up failed. False when the settings file could not
-    // be written (reported once through hooks().error).
+    // command-mode start-up failed without a display. False when the
+    // settings file could not be written (reported once through
+    // hooks().error).
     bool EndOfProgram();
 
     // The metrics endpoint: listens where --metrics or else MetricsListen
@@ -86,6 +91,28 @@ public:
     void applyMetricsListen();
     const MetricsRegistry& metrics() const { return metrics_; }
     MetricsServer* metricsServer() const { return metricsServer_.get(); }
+    // The exit status after EndOfProgram(), from the event loop's own:
+    // 128 + n for a command-mode run ended by signal n; 1 for a failed run,
+    // lost log lines or settings not written; 3 with `ngExit` when an echo
+    // was judged ＮＧ; otherwise `loopStatus`.
+    int exitStatus(int loopStatus, bool ngExit) const;
+
+    // The one place where an exception that escaped a command or event
+    // handler ends up: in command mode (or without a display) the message
+    // goes to standard error and the program ends with status 1 after its
+    // end steps; otherwise a box shows it and the window goes on.
+    void reportException(const QString& what);
+
+    // Unsaved editor text kept at the end by a signal, offered at the next
+    // start: "<settings name>.recovered.txt" beside the settings file.
+    QString recoveryPath() const;
+    // Writes the editor text there (CP932, or UTF-8 where CP932 cannot hold
+    // it), atomically. False with the reason on standard error.
+    bool writeRecovery();
+    // When a recovery file is there: one notice that stops nothing, offering
+    // to load it into the editor (the file is then removed), to delete it,
+    // or to leave it for later.
+    void offerRecovery();
 
     // The placement and column widths as the window has them now, and back.
     WindowLayout collectLayout() const;
@@ -110,12 +137,19 @@ private:
     bool quitRequested_ = false;
     bool runFailed_ = false;
     bool startFailed_ = false;
+    bool settingsFailed_ = false;
+    int commandModeSignal_ = 0;
     // Notices of the start-up wait for the window (critical, text).
     bool holdNotices_ = true;
     QList<std::pair<bool, QString>> heldNotices_;
     bool idleStartPending_ = false;
     bool ended_ = false;
 };
+
+// Runs `deliver` and catches whatever it throws: the message (for
+// std::bad_alloc, outOfMemoryText()) goes to `report`, and false is returned.
+bool deliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& report);
+QString outOfMemoryText();
 
 // main(): --help and --version, the platform, the application, the engine
 // (EICMPError ends the program with its message and exit code 1), the

@@ -1,5 +1,7 @@
 #include "base/AtomicFile.h"
 
+#include "base/SafeOpen.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -23,7 +25,7 @@ QString describe(int err)
 // half way leaves the file damaged, which the caller reports.
 int writeInPlace(const QByteArray& target, const QByteArray& data)
 {
-    const int fd = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return errno;
     const bool ok = writeAll(fd, data.constData(), data.size()) && ::ftruncate(fd, off_t(data.size())) == 0
@@ -63,13 +65,15 @@ unsigned newFileMode()
     return 0666u & ~mask;
 }
 
-bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error, NewFileMode mode)
+bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error, NewFileMode mode, bool* refused)
 {
     AtomicFileWriter w(path, mode);
     if (w.open() && w.write(data) && w.commit())
         return true;
     if (error)
         *error = w.errorString();
+    if (refused)
+        *refused = w.refused();
     return false;
 }
 
@@ -93,8 +97,24 @@ void AtomicFileWriter::discard()
     held_.clear();
 }
 
+bool AtomicFileWriter::refuse(const QString& message)
+{
+    if (!failed_) {
+        error_ = message;
+        refused_ = true;
+    }
+    failed_ = true;
+    discard();
+    return false;
+}
+
 bool AtomicFileWriter::fail(int err)
 {
+    // Out of descriptors: the operator is told so in as many words.
+    if ((err == EMFILE || err == ENFILE) && !failed_)
+        return refuse(QStringLiteral("開いているファイルが多すぎる (ファイル記述子の上限に達した) ため、"
+                                     "ファイル %1 を書き込めません。")
+                          .arg(path_));
     if (!failed_)
         error_ = describe(err);
     failed_ = true;
@@ -106,19 +126,23 @@ bool AtomicFileWriter::open()
 {
     if (failed_ || fd_ >= 0 || inPlace_)
         return fail(EINVAL);
-    // A symbolic link stays: the file it points to is replaced.
-    QString real = path_;
-    const QFileInfo info(path_);
-    if (info.isSymLink())
-        real = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
-    target_ = QFile::encodeName(real);
-    if (target_.isEmpty())
+    // A symbolic link stays: the file it points to is replaced, provided the
+    // link is the user's own or root's (a link planted by another user is
+    // refused, so that the save cannot be turned onto some other file).
+    if (path_.isEmpty())
         return fail(ENOENT);
+    const ResolvedPath resolved = resolveTrusted(path_);
+    if (resolved.refused())
+        return refuse(resolved.refusal);
+    target_ = resolved.real;
 
     struct stat old {};
-    exists_ = ::stat(target_.constData(), &old) == 0;
+    exists_ = ::lstat(target_.constData(), &old) == 0;
     if (exists_ && S_ISDIR(old.st_mode))
         return fail(EISDIR);
+    // A FIFO or a device is not replaced by a regular file, nor written into.
+    if (exists_ && !S_ISREG(old.st_mode))
+        return refuse(notRegularMessage(path_, old.st_mode));
     // A file the user may not write is not replaced behind its back.
     if (exists_ && ::access(target_.constData(), W_OK) != 0)
         return fail(errno);

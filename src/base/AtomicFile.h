@@ -8,7 +8,9 @@
 // the user may not write is not replaced. Where the folder refuses the
 // temporary file but the file itself is writable, the file is rewritten in
 // place (then a failure half way cannot be undone). A symbolic link stays a
-// link: the file it points to is replaced.
+// link: the file it points to is replaced, when the link belongs to the user
+// or to root (see SafeOpen.h); a link of another user, a FIFO or a device is
+// refused with a message that names the file, and nothing is written.
 
 #include <QByteArray>
 #include <QString>
@@ -28,9 +30,11 @@ unsigned newFileMode();
 // start).
 enum class NewFileMode { FollowUmask, NotWritableByOthers };
 
-// Returns true on success; on failure *error (when given) holds a description.
+// Returns true on success; on failure *error (when given) holds a description,
+// and *refused (when given) tells whether the file was refused (the
+// description is then a whole sentence naming the file).
 bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error = nullptr,
-                     NewFileMode mode = NewFileMode::FollowUmask);
+                     NewFileMode mode = NewFileMode::FollowUmask, bool* refused = nullptr);
 
 // The same save for content that is produced piece by piece (a report of a
 // million rows): open(), write() the pieces in order, then commit(). Nothing
@@ -54,9 +58,14 @@ public:
     bool commit();
     // Why the last call failed.
     QString errorString() const { return error_; }
+    // The file was refused (another user's link, not a regular file), or
+    // the process ran out of file descriptors: errorString() is then a whole
+    // sentence naming the file and the cause.
+    bool refused() const { return refused_; }
 
 private:
     bool fail(int err);
+    bool refuse(const QString& message);
     void discard();
 
     QString path_;
@@ -72,6 +81,7 @@ private:
     qint64 writebackFrom_ = 0; // bytes before this offset are on their way to the disk
     QString error_;
     bool failed_ = false;
+    bool refused_ = false;
 };
 
 } // namespace tarvok

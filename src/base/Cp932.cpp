@@ -1,8 +1,11 @@
 #include "base/Cp932.h"
 
 #include <cerrno>
+#include <cstring>
 #include <iconv.h>
 #include <stdexcept>
+#include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace tarvok::text {
@@ -12,11 +15,28 @@ namespace {
 // iconv descriptors are not thread-safe: each thread opens its own, once
 // (opening one costs more than converting a log line).
 class Iconv {
+    // The converter is loaded from a file when first opened: with no file
+    // descriptor left, that fails for want of descriptors, not of the files.
+    static std::string whyUnavailable(int err)
+    {
+        if (err == EMFILE || err == ENFILE) {
+            struct rlimit lim {};
+            std::string text = "文字コード (CP932) の変換を準備できません: 開いているファイルが多すぎます "
+                               "(ファイル記述子の上限";
+            if (err == EMFILE && ::getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY)
+                text += " " + std::to_string(lim.rlim_cur);
+            return text + " に達しています)";
+        }
+        if (err == EINVAL)
+            return "文字コード (CP932) の変換を準備できません: glibc の gconv モジュールがありません";
+        return std::string("文字コード (CP932) の変換を準備できません: ") + std::strerror(err);
+    }
+
 public:
     Iconv(const char* to, const char* from) : cd_(iconv_open(to, from))
     {
         if (cd_ == reinterpret_cast<iconv_t>(-1))
-            throw std::runtime_error("CP932 conversion is not available (glibc gconv modules missing)");
+            throw std::runtime_error(whyUnavailable(errno));
     }
     ~Iconv() { iconv_close(cd_); }
     Iconv(const Iconv&) = delete;

@@ -188,6 +188,7 @@ int IcmpHelperTransport::send(const Probe& probe)
     const auto message = helper::encodeRequest(r);
     Flight flight;
     flight.dest = probe.dest;
+    flight.anyReplySource = probe.anyReplySource;
     flight.sentMonoNs = now(CLOCK_MONOTONIC);
     flight.sentRealNs = now(CLOCK_REALTIME); // until the helper tells when it sent
     ssize_t n;
@@ -339,7 +340,7 @@ void IcmpHelperTransport::take(const unsigned char* message, size_t size)
         const auto it = flights_.find(sequence);
         if (it == flights_.end())
             return;
-        const icmp::ProbeKey key { identifier_, sequence, it->second.dest };
+        const icmp::ProbeKey key { identifier_, sequence, it->second.dest, it->second.anyReplySource };
         auto parsed = icmp::parseRawPacket(a.bytes.first(length), key);
         if (!parsed || !stamp(&*parsed, it->second, a.timeNs))
             return;

@@ -61,6 +61,7 @@ public:
 private:
     struct Flight {
         quint32 dest = 0;
+        bool anyReplySource = false; // route probes: a reply from any address
         qint64 sentRealNs = 0; // when the helper sent it (wall clock, the kernel's scale)
         qint64 sentMonoNs = 0; // when it was asked for (monotonic)
     };

@@ -352,6 +352,8 @@ void RunController::KtICMP1Reply(int Status, const QString& IPAddress, quint32 R
         view_.setStatusText(j.statusBar);
         TargetState& state = states_[static_cast<size_t>(currentIndex_)];
         CountAttempt(state);
+        if (j.isNG)
+            ++ngEchoes_;
         results_.append(now, currentAddress_, currentComment_, Status, IPAddress, RTT, currentIndex_);
         hooks_->ApplyAlertRules(state, dateTime, currentAddress_, currentComment_, j.message, j.isNG);
         RecordJudgement(state, j, RTT, prefs_);

@@ -119,6 +119,8 @@ public:
     void SetBreakFlag(bool on) { break_ = on; }
 
     int CurrentIndex() const { return currentIndex_; }
+    // Echoes judged ＮＧ since the controller was made, over all runs.
+    int NgEchoes() const { return ngEchoes_; }
 
     // Header-click sorting is allowed now (the window may grey its headers).
     bool ResultSortAllowed() const { return !resultSortBlocked_; }
@@ -200,6 +202,7 @@ private:
     QString currentAddress_;
     QString currentComment_;
     int currentIndex_ = -1;
+    int ngEchoes_ = 0;
 
     Phase phase_ = Phase::Idle;
     bool running_ = false; // a ping run of this controller is in progress

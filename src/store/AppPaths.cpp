@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarvok {
@@ -45,7 +47,21 @@ bool isWritableFolder(const QString& dir)
 
 bool ensureFolder(const QString& dir)
 {
-    return QFileInfo(dir).isDir() || QDir().mkpath(dir);
+    if (QFileInfo(dir).isDir())
+        return true;
+    // Every folder made here is the user's alone, whatever the umask: the
+    // settings name programs that alerts start.
+    const QByteArray path = QFile::encodeName(QDir::cleanPath(QDir(dir).absolutePath()));
+    for (qsizetype at = 1; at <= path.size(); ++at) {
+        if (at < path.size() && path.at(at) != '/')
+            continue;
+        const QByteArray part = path.left(at);
+        if (::mkdir(part.constData(), 0700) == 0)
+            ::chmod(part.constData(), 0700);
+        else if (errno != EEXIST)
+            return false;
+    }
+    return QFileInfo(dir).isDir();
 }
 
 AppPaths AppPaths::resolve(const QString& executablePath, const QProcessEnvironment& env,

@@ -43,8 +43,8 @@ QString iniFileNameFor(const QString& executableFileName);
 // True when the folder exists and this process may create files in it.
 bool isWritableFolder(const QString& dir);
 
-// Creates the folder (and its parents) when missing. Returns false when it
-// cannot be created.
+// Creates the folder (and its parents) when missing, each one mode 0700
+// whatever the umask. Returns false when it cannot be created.
 bool ensureFolder(const QString& dir);
 
 } // namespace tarvok

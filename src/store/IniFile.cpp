@@ -4,6 +4,8 @@
 #include "base/Cp932.h"
 #include "base/IntegerText.h"
 
+#include "base/SafeOpen.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -144,15 +146,15 @@ bool IniFile::load(const QString& path, QString* error)
     path_ = path;
     lines_.clear();
     loadedUtf8_ = false;
-    QFile f(path);
-    if (!f.exists())
+    FileBytes read = readRegularFile(path, kMaxSettingsFileBytes);
+    if (read.status == FileBytes::NotFound)
         return true;
-    if (!f.open(QIODevice::ReadOnly)) {
+    if (read.status != FileBytes::Ok) {
         if (error)
-            *error = f.errorString();
+            *error = read.error;
         return false;
     }
-    const QByteArray bytes = f.readAll();
+    const QByteArray bytes = std::move(read.bytes);
     const text::Decoded d = text::decodeFileText(bytes);
     loadedUtf8_ = d.utf8;
     // Characters CP932 cannot hold become "?" when they are saved.
@@ -182,9 +184,10 @@ QByteArray IniFile::toBytes() const
 bool IniFile::save(QString* error) const
 {
     QString why;
-    if (path_.isEmpty() || !writeFileAtomic(path_, toBytes(), &why, NewFileMode::NotWritableByOthers)) {
+    bool refused = false;
+    if (path_.isEmpty() || !writeFileAtomic(path_, toBytes(), &why, NewFileMode::NotWritableByOthers, &refused)) {
         if (error)
-            *error = cannotWriteMessage(path_);
+            *error = refused ? cannotWriteMessage(path_) + u'\n' + why : cannotWriteMessage(path_);
         return false;
     }
     return true;

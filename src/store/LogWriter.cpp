@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Cp932.h"
+#include "base/SafeOpen.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,17 +24,45 @@ bool isBlank(const QString& s)
     return true;
 }
 
+enum class Append { Written, Failed, Refused };
+
+// Opens without blocking (a FIFO without a reader would wait for ever) and
+// lets only a regular file or /dev/null through; -1 with *refusedMode set
+// to the file's type for anything else.
+int openLog(const QByteArray& path, mode_t* refusedMode)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        // A FIFO without a reader answers ENXIO.
+        struct stat st {};
+        if (errno == ENXIO && ::lstat(path.constData(), &st) == 0)
+            *refusedMode = st.st_mode;
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !isDevNull(st)) {
+        ::close(fd);
+        *refusedMode = st.st_mode;
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
 // Appends `line` to the file at `path`. A file that does not exist yet comes
 // into being already holding `header` and the line: they are written to a
 // temporary file in the same folder, which is then linked under the name
 // (link() fails when the name exists). So exactly one writer creates the
 // file, and no other writer can append before the header. Where the file
 // system has no hard links, the file is created exclusively and filled with
-// one write. Returns false when the file cannot be opened or created.
-bool appendOrCreate(const QByteArray& path, const QByteArray& header, const QByteArray& line)
+// one write. `path` has its links resolved already: none is followed here.
+// Only a regular file (or /dev/null) is written to; anything else is refused.
+Append appendOrCreate(const QByteArray& path, const QByteArray& header, const QByteArray& line, mode_t* refusedMode)
 {
     for (int round = 0; round < 8; ++round) {
-        int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        int fd = openLog(path, refusedMode);
+        if (*refusedMode != 0)
+            return Append::Refused;
         if (fd >= 0) {
             // A full disk may take part of the line: the file is cut back to
             // where it ended, unless another writer has appended meanwhile,
@@ -48,10 +77,10 @@ bool appendOrCreate(const QByteArray& path, const QByteArray& header, const QByt
                     (void)::ftruncate(fd, before.st_size);
             }
             ::close(fd);
-            return whole;
+            return whole ? Append::Written : Append::Failed;
         }
         if (errno != ENOENT)
-            return false;
+            return Append::Failed;
 
         QByteArray temp = path + ".XXXXXX";
         const int tfd = ::mkostemp(temp.data(), O_CLOEXEC);
@@ -62,13 +91,13 @@ bool appendOrCreate(const QByteArray& path, const QByteArray& header, const QByt
             const int err = errno;
             ::unlink(temp.constData());
             if (linked == 0)
-                return true;
+                return Append::Written;
             if (!filled)
-                return false; // no room for the file (a full disk): retried later
+                return Append::Failed; // no room for the file (a full disk): retried later
             if (filled && err == EEXIST)
                 continue; // another writer created it: append to it
             if (filled && err != EPERM && err != EOPNOTSUPP && err != ENOSYS)
-                return false;
+                return Append::Failed;
         }
         fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -76,12 +105,12 @@ bool appendOrCreate(const QByteArray& path, const QByteArray& header, const QByt
             ::close(fd);
             if (!whole)
                 ::unlink(path.constData()); // no file without its whole header
-            return whole;
+            return whole ? Append::Written : Append::Failed;
         }
         if (errno != EEXIST)
-            return false;
+            return Append::Failed;
     }
-    return false;
+    return Append::Failed;
 }
 
 } // namespace
@@ -118,21 +147,24 @@ void LogWriter::finish(const std::function<void(int ms)>& sleep)
 void LogWriter::lose(const Pending& p)
 {
     ++dropped_;
+    const QString reason = std::exchange(refusal_, QString());
     for (Loss& l : losses_)
         if (l.path == p.path) {
             ++l.lines;
             return;
         }
-    losses_.push_back({p.path, 1});
+    losses_.push_back({p.path, 1, reason});
     if (onFirstLoss)
-        onFirstLoss(p.path);
+        onFirstLoss(p.path, reason);
 }
 
-QString LogWriter::lostLinesMessage(const QString& path, int lines)
+QString LogWriter::lostLinesMessage(const QString& path, int lines, const QString& reason)
 {
     QString text = QStringLiteral("ログファイル %1 に書き込めません。").arg(path);
     if (lines > 0)
         text += QStringLiteral("%1 件の結果が記録されていません。").arg(lines);
+    if (!reason.isEmpty())
+        text += u'\n' + reason;
     return text;
 }
 
@@ -184,17 +216,32 @@ LogWriter::Attempt LogWriter::attempt(const Pending& p)
     if (p.path != open_.path) {
         closeLog();
         open_.path = p.path;
-        open_.name = QFile::encodeName(p.path);
+        open_.name = fileNameBytes(p.path);
     }
     if (open_.fd >= 0 && appendToOpen(p.bytes))
         return Attempt::Written;
     closeLog();
-    if (!appendOrCreate(open_.name, header, p.bytes))
+    // The links on the way are followed only where they are the user's own
+    // or root's; the file itself is opened by its resolved name.
+    const ResolvedPath resolved = resolveTrusted(p.path);
+    if (resolved.refused()) {
+        refusal_ = resolved.refusal;
+        return Attempt::Refused;
+    }
+    mode_t refusedMode = 0;
+    switch (appendOrCreate(resolved.real, header, p.bytes, &refusedMode)) {
+    case Append::Written:
+        break;
+    case Append::Failed:
         return Attempt::OpenFailed;
+    case Append::Refused:
+        refusal_ = notRegularMessage(p.path, refusedMode);
+        return Attempt::Refused;
+    }
     // Keep the file open for the next lines. Which file that is was settled
     // by the name just now; a later line checks that the name still leads to
     // it.
-    const int fd = ::open(open_.name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int fd = ::open(resolved.real.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0) {
         open_.fd = fd;
@@ -236,8 +283,16 @@ void LogWriter::closeLog()
 void LogWriter::drain()
 {
     while (!queue_.empty()) {
-        if (attempt(queue_.front()) == Attempt::Written) {
+        const Attempt result = attempt(queue_.front());
+        if (result == Attempt::Written) {
             queue_.pop_front();
+            continue;
+        }
+        if (result == Attempt::Refused) {
+            // No retry makes a FIFO or another user's link acceptable.
+            const Pending p = std::move(queue_.front());
+            queue_.pop_front();
+            lose(p);
             continue;
         }
         // The attempt stands for every waiting line bound for the same file:

@@ -15,7 +15,9 @@
 // the calling (window) thread never waits. Lines arriving meanwhile queue
 // behind it, so the order on disk is the order of the calls. A line whose
 // retries have all failed is lost; the losses are counted per file, so that
-// the program can tell the operator.
+// the program can tell the operator. A file that is refused (a FIFO, a
+// device other than /dev/null, a link of another user: see SafeOpen.h) loses
+// its lines at once, without retries.
 
 #include "base/Clock.h"
 #include "store/Preferences.h"
@@ -67,13 +69,14 @@ public:
     struct Loss {
         QString path;
         int lines = 0;
+        QString reason; // set when the file was refused (see SafeOpen.h)
     };
     const std::vector<Loss>& losses() const { return losses_; }
-    // Called when a file loses its first line.
-    std::function<void(const QString& path)> onFirstLoss;
+    // Called when a file loses its first line; `reason` as in Loss.
+    std::function<void(const QString& path, const QString& reason)> onFirstLoss;
     // "ログファイル <path> に書き込めません。" and, with a count, how many
-    // results are missing from it.
-    static QString lostLinesMessage(const QString& path, int lines = 0);
+    // results are missing from it, and the reason of a refusal.
+    static QString lostLinesMessage(const QString& path, int lines = 0, const QString& reason = QString());
 
     // "\"結果\",\"日時\",\"対象\",\"ＩＰアドレス\",\"ステータス\",\"備考\""
     static QString headerText();
@@ -84,7 +87,7 @@ private:
         QByteArray bytes; // the line in CP932 with CR LF
         int failures = 0;
     };
-    enum class Attempt { Written, OpenFailed };
+    enum class Attempt { Written, OpenFailed, Refused };
 
     QString pathForLine();
     Attempt attempt(const Pending& p);
@@ -109,6 +112,7 @@ private:
     } open_;
     std::unique_ptr<TimerHandle> retryTimer_;
     int dropped_ = 0;
+    QString refusal_; // why the last attempt was refused
     std::vector<Loss> losses_;
 };
 

@@ -98,8 +98,10 @@ public:
         flush();
         if (ok_ && file_.commit())
             result_.written = true;
-        else
+        else {
             result_.error = file_.errorString();
+            result_.refused = file_.refused();
+        }
         return result_;
     }
 

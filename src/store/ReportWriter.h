@@ -37,6 +37,7 @@ namespace tarvok {
 struct ReportResult {
     bool written = false;
     QString error; // why the file could not be written
+    bool refused = false; // another user's link or no regular file: `error` names it
     // Cells holding characters that CP932 cannot represent; each such
     // character was written as '?'. The first few distinct texts of them as
     // displayed, and whether there are more.

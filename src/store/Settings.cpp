@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace tarvok {
 
 namespace {
@@ -35,6 +37,36 @@ Placement loadPlacement(const IniFile& ini, QSize screenSize, QSize windowSize)
     p.width = ini.readInteger(P, QStringLiteral("Width"), windowSize.width());
     p.height = ini.readInteger(P, QStringLiteral("Height"), windowSize.height());
     p.maximized = ini.readBool(P, QStringLiteral("Maximized"), false);
+    return p;
+}
+
+Placement fitPlacement(const Placement& placement, const QList<QRect>& screens, const QRect& primary)
+{
+    if (!primary.isValid() || primary.isEmpty())
+        return placement;
+    const qint64 width = std::max(placement.width, 1);
+    const qint64 height = std::max(placement.height, 1);
+    // 64-bit: a stored 32767 x 32767 at 32767 must not overflow.
+    qint64 covered = 0;
+    for (const QRect& s : screens) {
+        const qint64 w = std::min<qint64>(qint64(placement.left) + width, qint64(s.x()) + s.width())
+                         - std::max<qint64>(placement.left, s.x());
+        const qint64 h = std::min<qint64>(qint64(placement.top) + height, qint64(s.y()) + s.height())
+                         - std::max<qint64>(placement.top, s.y());
+        if (w > 0 && h > 0)
+            covered += w * h;
+    }
+    if (covered >= width * height)
+        return placement;
+    Placement p = placement;
+    if (p.width > primary.width())
+        p.width = primary.width();
+    if (p.height > primary.height())
+        p.height = primary.height();
+    const int w = std::max(p.width, 1);
+    const int h = std::max(p.height, 1);
+    p.left = int(std::clamp<qint64>(p.left, primary.x(), qint64(primary.x()) + primary.width() - w));
+    p.top = int(std::clamp<qint64>(p.top, primary.y(), qint64(primary.y()) + primary.height() - h));
     return p;
 }
 

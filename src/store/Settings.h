@@ -8,6 +8,7 @@
 #include "store/Preferences.h"
 
 #include <QList>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,11 @@ struct Placement {
 // Left and Top are computed with the window's size before the stored Width
 // and Height are applied, as the window applies each value as it is read.
 Placement loadPlacement(const IniFile& ini, QSize screenSize, QSize windowSize);
+// A placement from the file that does not fit on the screens (given by their
+// usable areas; a window spanning two screens fits) comes back onto the
+// primary screen: its size cut to that screen's, then moved just as far as
+// needed to lie on it. A placement that fits is returned as it is.
+Placement fitPlacement(const Placement& placement, const QList<QRect>& screens, const QRect& primary);
 // Writes [Placement]: when maximised only Maximized=1 (the stored restored
 // bounds stay); otherwise Left, Top, Width, Height, then Maximized=0.
 void savePlacement(IniFile& ini, const Placement& placement);

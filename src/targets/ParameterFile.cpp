@@ -3,6 +3,7 @@
 #include "base/AtomicFile.h"
 #include "base/Cp932.h"
 #include "base/IntegerText.h"
+#include "base/SafeOpen.h"
 #include "targets/TargetList.h"
 
 #include <QFile>
@@ -84,24 +85,19 @@ bool parseIntegerText(const QString& text, int* value)
 ParameterFileResult readParameterFile(const QString& path, RunParameters& p)
 {
     ParameterFileResult r;
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    FileBytes read = readRegularFile(path, kMaxSettingsFileBytes);
+    if (read.status == FileBytes::NotFound) {
         r.status = ParameterFileResult::Missing;
         return r;
     }
-    QFile f(path);
-    if (info.isDir() || !f.open(QIODevice::ReadOnly)) {
+    if (read.status != FileBytes::Ok) {
         r.status = ParameterFileResult::Unreadable;
         r.message = QStringLiteral("ファイル %1 は開けません").arg(path);
+        if (read.status == FileBytes::Refused)
+            r.message += u'\n' + read.error;
         return r;
     }
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        r.status = ParameterFileResult::Unreadable;
-        r.message = QStringLiteral("ファイル %1 は開けません").arg(path);
-        return r;
-    }
-    return applyParameterBytes(bytes, p);
+    return applyParameterBytes(read.bytes, p);
 }
 
 ParameterFileResult applyParameterBytes(const QByteArray& bytes, RunParameters& p)

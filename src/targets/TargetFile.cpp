@@ -3,6 +3,8 @@
 #include "base/AtomicFile.h"
 #include "base/Cp932.h"
 
+#include "base/SafeOpen.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -66,28 +68,15 @@ QString invalidBytesMessage(const QString& path, const TargetFileRead& read)
 TargetFileRead readTargetFile(const QString& path)
 {
     TargetFileRead r;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        r.status = TargetFileRead::NotFound;
+    FileBytes read = readRegularFile(path, kMaxTargetFileBytes);
+    if (read.status != FileBytes::Ok) {
+        r.status = read.status == FileBytes::Refused ? TargetFileRead::Refused
+                   : read.status == FileBytes::NotFound ? TargetFileRead::NotFound
+                                                        : TargetFileRead::Unreadable;
+        r.error = read.error;
         return r;
     }
-    QFile f(path);
-    if (info.isDir()) {
-        r.status = TargetFileRead::Unreadable;
-        r.error = QStringLiteral("is a folder");
-        return r;
-    }
-    if (!f.open(QIODevice::ReadOnly)) {
-        r.status = TargetFileRead::Unreadable;
-        r.error = f.errorString();
-        return r;
-    }
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        r.status = TargetFileRead::Unreadable;
-        r.error = f.errorString();
-        return r;
-    }
+    const QByteArray bytes = std::move(read.bytes);
     const text::Decoded d = text::decodeFileText(bytes);
     r.text = toEditorText(d.text);
     r.utf8 = d.utf8;
@@ -128,9 +117,11 @@ TargetFileWrite writeTargetFile(const QString& path, const QString& editorText)
                         .arg(path);
         return w;
     }
-    if (!writeFileAtomic(path, e.bytes)) {
+    QString why;
+    bool refused = false;
+    if (!writeFileAtomic(path, e.bytes, &why, NewFileMode::FollowUmask, &refused)) {
         w.status = TargetFileWrite::CannotCreate;
-        w.message = cannotCreateMessage(path);
+        w.message = refused ? cannotCreateMessage(path) + u'\n' + why : cannotCreateMessage(path);
     }
     return w;
 }
@@ -163,6 +154,8 @@ bool TargetDocument::loadAtStartup()
     if (r.ok()) {
         host_.setEditorText(r.text);
     }
+    if (r.status == TargetFileRead::Refused)
+        host_.showWarning(r.error);
     host_.setEditorModified(false);
     if (r.ok())
         warnAboutText(current_, r);
@@ -223,6 +216,8 @@ bool TargetDocument::open(const QString& path)
     if (!checkModified())
         return false;
     const TargetFileRead r = readTargetFile(path);
+    if (r.status == TargetFileRead::Refused)
+        host_.showError(r.error);
     if (!r.ok())
         return false; // missing or unreadable: nothing changes, no message
     host_.setEditorText(r.text);
@@ -262,7 +257,7 @@ bool TargetDocument::drop(const QString& path)
         return false;
     const TargetFileRead r = readTargetFile(path);
     if (!r.ok()) {
-        host_.showError(cannotOpenMessage(path));
+        host_.showError(r.status == TargetFileRead::Refused ? r.error : cannotOpenMessage(path));
         return false;
     }
     host_.setEditorText(r.text);

@@ -11,7 +11,9 @@
 namespace tarvok {
 
 struct TargetFileRead {
-    enum Status { Ok, NotFound, Unreadable };
+    // Refused: another user's link, no regular file or too large; `error` is
+    // then the message for the operator.
+    enum Status { Ok, NotFound, Unreadable, Refused };
     Status status = Ok;
     QString text;               // the editor text, lines separated by "\n"
     int invalidCount = 0;       // byte sequences that are no CP932, each shown as U+FFFD

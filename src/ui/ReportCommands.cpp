@@ -128,7 +128,10 @@ void ReportCommands::mnuTraceKekkaClick()
     const ReportResult r = SaveTraceOutline(path, *w_.TreeView1->model());
     w_.setBusyCursor(false);
     if (!r.written) {
-        dialogs_.error(&w_, QStringLiteral("ファイル %1 を作成できません").arg(path));
+        QString message = QStringLiteral("ファイル %1 を作成できません").arg(path);
+        if (r.refused)
+            message += u'\n' + r.error;
+        dialogs_.error(&w_, message);
         return;
     }
     remember(path);
@@ -150,6 +153,9 @@ QString ReportCommands::saveWithRetry(SaveDialog dialog, const std::function<Rep
             warnChanged(path, r);
             return path;
         }
+        // A refused file is named with its reason before the dialog returns.
+        if (r.refused)
+            dialogs_.error(&w_, r.error);
     }
 }
 

@@ -175,6 +175,12 @@ void TargetFileCommands::setModified(bool on)
     w_.Memo1->document()->setModified(on);
 }
 
+void TargetFileCommands::loadRecoveredText(const QString& text)
+{
+    setEditorText(text);
+    setModified(true);
+}
+
 QString TargetFileCommands::caption() const
 {
     return captionFor(currentTargetFile());

@@ -70,6 +70,11 @@ public:
 
     bool modified() const;
     void setModified(bool on);
+    // The editor's text as it stands, saved or not.
+    QString currentText() const { return editorText(); }
+    // Unsaved text kept from an earlier end goes into the editor, marked
+    // modified; the target file and the caption stay.
+    void loadRecoveredText(const QString& text);
 
     // --- Commands ---------------------------------------------------------
     void Open();

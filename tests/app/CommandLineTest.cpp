@@ -107,7 +107,8 @@ TEST(CommandLine, HelpAndVersionEndBeforeAnyWindow)
     EXPECT_EQ(parseCommandLine({"--version", "--help"}, kDefault).action, CommandLine::ShowVersion);
     // The usage names every switch in both languages.
     const QString usage = usageText();
-    for (const char* s : {"-H", "-R", "-C", "-O", "--help", "--version", "TRVLOG.TXT", "Usage:"})
+    for (const char* s : {"-H", "-R", "-C", "-O", "--ng-exit", "--help", "--version", "TRVLOG.TXT", "Usage:",
+                          "Exit status:", "128+n"})
         EXPECT_TRUE(usage.contains(QLatin1StringView(s))) << s;
     EXPECT_TRUE(usage.contains(QStringLiteral("使い方")));
     EXPECT_TRUE(usage.endsWith(u'\n'));
@@ -115,6 +116,18 @@ TEST(CommandLine, HelpAndVersionEndBeforeAnyWindow)
     // --version tells the whole version, the version box its first two numbers.
     EXPECT_EQ(versionText(), QStringLiteral("Tarvok Version %1\n").arg(QLatin1String(ProgramVersion)));
     EXPECT_TRUE(versionText().startsWith(TAboutBox::ProductText() + u'.'));
+}
+
+TEST(CommandLine, NgExitIsTakenWhereverItStands)
+{
+    EXPECT_FALSE(parseCommandLine({"-C", "-R", "l.txt"}, kDefault).ngExit);
+    const CommandLine cl = parseCommandLine({"-O", "--ng-exit", "out.txt", "-C", "-R", "l.txt"}, kDefault);
+    EXPECT_TRUE(cl.ngExit);
+    EXPECT_EQ(cl.options.outputLogFile, QStringLiteral("out.txt"));
+    EXPECT_EQ(cl.targetFile, QStringLiteral("l.txt"));
+    // Only the exact spelling: anything else is a plain argument.
+    EXPECT_FALSE(parseCommandLine({"--NG-EXIT"}, kDefault).ngExit);
+    EXPECT_EQ(parseCommandLine({"--NG-EXIT"}, kDefault).targetFile, QStringLiteral("--NG-EXIT"));
 }
 
 TEST(CommandLine, OffscreenOnlyWithoutAnyDisplay)

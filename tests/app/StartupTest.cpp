@@ -30,6 +30,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <new>
+#include <stdexcept>
 
 using namespace tarvok;
 using namespace tarvok::test;
@@ -410,10 +412,11 @@ TEST(SignalNotifier, SignalsArriveOnTheEventLoop)
         ASSERT_TRUE(n.active());
         ::raise(SIGTERM);
         ::raise(SIGINT);
+        ::raise(SIGHUP);
         EXPECT_TRUE(got.isEmpty());  // nothing happens inside the handler
-        EXPECT_TRUE(QTest::qWaitFor([&] { return got.size() == 2; }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return got.size() == 3; }, 2000));
     }
-    EXPECT_EQ(got, (QList<int>{SIGTERM, SIGINT}));
+    EXPECT_EQ(got, (QList<int>{SIGTERM, SIGINT, SIGHUP}));
     // Removed again: a second notifier can take over.
     SignalNotifier again([&got](int sig) { got << sig; });
     EXPECT_TRUE(again.active());
@@ -469,4 +472,156 @@ TEST(Startup, MetricsEndpointFollowsTheSwitchAndTheSettings)
     emit s.window().preferencesChanged();
     EXPECT_EQ(s.program->metricsServer()->port(), port2);
     EXPECT_EQ(s.window().prefs.MetricsListen, QStringLiteral("1")); // saved as set
+// What a script sees at the end: 0, 3 with --ng-exit after an NG echo,
+// 128 + n after a signal in command mode (the end steps done), 1 when the
+// settings could not be written.
+TEST(Startup, ExitStatusesForScripts)
+{
+    for (const bool silent : {false, true}) {
+        SCOPED_TRACE(silent ? "an NG echo" : "all OK");
+        ProgramRig r;
+        writeBytes(r.path(QStringLiteral("l.txt")), "198.18.0.1\r\n");
+        writeBytes(r.path(QStringLiteral("l.txt.#CONFIG#")), "PingCount=1\r\nPingWait=10\r\nTimeOut=50\r\n");
+        r.net->push({silent ? FakeOutcome::silence() : FakeOutcome::reply("198.18.0.1")});
+        ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-C"), QStringLiteral("-R"), QStringLiteral("-O"),
+                                           r.path(QStringLiteral("out.txt")), r.path(QStringLiteral("l.txt"))}));
+        r.program->IdleStart();
+        advance(r.clock, 2000);
+        ASSERT_EQ(r.quits, 1);
+        ASSERT_TRUE(r.program->EndOfProgram());
+        EXPECT_EQ(r.program->exitStatus(0, false), 0);
+        EXPECT_EQ(r.program->exitStatus(0, true), silent ? 3 : 0);
+    }
+
+    // SIGTERM in the middle of a periodic run: the end steps, then 143.
+    ProgramRig r;
+    writeBytes(r.path(QStringLiteral("l.txt")), "198.18.0.1\r\n");
+    writeBytes(r.path(QStringLiteral("l.txt.#CONFIG#")), "PingCount=1\r\nTimeOut=50\r\nParmanent=1\r\nInterval=1\r\n");
+    ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-C"), QStringLiteral("-R"), r.path(QStringLiteral("l.txt"))}));
+    r.program->IdleStart();
+    advance(r.clock, 1000);
+    r.program->Terminate(SIGTERM);
+    EXPECT_TRUE(r.window().run().BreakFlag());
+    QFile::remove(r.path(QStringLiteral("l.txt.#CONFIG#")));
+    ASSERT_TRUE(r.program->EndOfProgram());
+    EXPECT_TRUE(QFile::exists(r.path(QStringLiteral("l.txt.#CONFIG#"))));
+    EXPECT_TRUE(QFile::exists(r.program->paths().iniPath));
+    EXPECT_EQ(r.program->exitStatus(0, true), 128 + SIGTERM);
+
+    // Outside command mode a signal ends the program with 0, as before.
+    ProgramRig w;
+    ASSERT_TRUE(w.program->FormCreate({}));
+    w.program->Terminate(SIGHUP);
+    ASSERT_TRUE(w.program->EndOfProgram());
+    EXPECT_EQ(w.program->exitStatus(0, false), 0);
+}
+
+TEST(Startup, SettingsThatCannotBeWrittenMakeTheExitStatusOne)
+{
+    QTemporaryDir base;
+    writeBytes(base.filePath(QStringLiteral("file")), "x");
+    ProgramRig r(base.filePath(QStringLiteral("file/home")));
+    r.program->FormCreate({});
+    EXPECT_FALSE(r.program->EndOfProgram());
+    EXPECT_EQ(r.program->exitStatus(0, false), 1);
+}
+
+// A failed command-mode start-up leaves a usable window where there is a
+// display: what the operator does there is saved at the end as usual.
+TEST(Startup, ACommandModeStartUpThatFailedWithADisplayStillSaves)
+{
+    ProgramRig r;
+    writeBytes(r.path(QStringLiteral("Tarvok.def")), "198.18.0.1\r\n");
+    writeBytes(r.path(QStringLiteral("Tarvok.def.#CONFIG#")), "PingCount=x1\r\n");
+    EXPECT_FALSE(r.program->FormCreate({QStringLiteral("-C"), QStringLiteral("-R")}));
+    EXPECT_FALSE(r.program->startFailed());
+    r.window().prefs.CheckRTTValue = 1234;
+    ASSERT_TRUE(r.program->EndOfProgram());
+    IniFile ini;
+    ASSERT_TRUE(ini.load(r.program->paths().iniPath));
+    EXPECT_EQ(ini.readInteger(QStringLiteral("Tarvok"), QStringLiteral("CheckRTTValue"), 0), 1234);
+}
+
+// Unsaved editor text at a signal: kept beside the settings, offered at the
+// next start by one notice that stops nothing, and back in the editor with
+// its modified mark when the operator takes it.
+TEST(Startup, UnsavedTextAtASignalIsOfferedAtTheNextStart)
+{
+    QTemporaryDir home;
+    const QString text = QStringLiteral("198.18.0.1 本社\n198.18.0.2 \U0001F600\n");  // the last is no CP932
+    {
+        ProgramRig r(home.path());
+        ASSERT_TRUE(r.program->FormCreate({}));
+        r.window().Memo1->setPlainText(text);
+        r.window().Memo1->document()->setModified(true);
+        r.program->Terminate(SIGTERM);
+        ASSERT_TRUE(r.program->EndOfProgram());
+        EXPECT_TRUE(QFile::exists(r.program->recoveryPath()));
+        EXPECT_FALSE(QFile::exists(r.path(QStringLiteral("Tarvok.def"))));
+    }
+    ProgramRig r(home.path(), true);
+    ASSERT_TRUE(r.program->FormCreate({}));
+    EXPECT_TRUE(r.window().Memo1->toPlainText().isEmpty());
+    r.program->ShowWindow();
+    auto* notice = r.window().findChild<QMessageBox*>(QStringLiteral("RecoveryNotice"));
+    ASSERT_NE(notice, nullptr);
+    EXPECT_FALSE(notice->isModal());
+    EXPECT_TRUE(notice->text().contains(r.program->recoveryPath()));
+    auto* load = notice->findChild<QAbstractButton*>(QStringLiteral("btnRecoveryLoad"));
+    ASSERT_NE(load, nullptr);
+    load->click();
+    EXPECT_EQ(r.window().Memo1->toPlainText(), text);
+    EXPECT_TRUE(r.window().Memo1->document()->isModified());
+    EXPECT_FALSE(QFile::exists(r.program->recoveryPath()));
+}
+
+// One central handler: an exception out of a handler (an allocation that
+// fails) is shown, and the window goes on; in command mode it goes to
+// standard error and the program ends with status 1.
+TEST(Startup, AnExceptionOutOfAHandlerIsReportedInOnePlace)
+{
+    QString reported;
+    const bool delivered = deliverGuarded(
+        [] {
+#if defined(__SANITIZE_ADDRESS__)
+            throw std::bad_alloc();  // the sanitizer would stop at the real one
+#else
+            volatile std::size_t huge = std::size_t(1) << 50;  // beyond any address space
+            void* p = ::operator new(huge);
+            asm volatile("" : : "r"(p) : "memory");  // kept, not optimised away
+            ::operator delete(p);
+            return true;
+#endif
+        },
+        [&](const QString& what) { reported = what; });
+    EXPECT_FALSE(delivered);
+    EXPECT_EQ(reported, outOfMemoryText());
+    deliverGuarded([]() -> bool { throw std::runtime_error("broken"); }, [&](const QString& what) { reported = what; });
+    EXPECT_EQ(reported, QStringLiteral("broken"));
+
+    ProgramRig w(QString(), true);
+    ASSERT_TRUE(w.program->FormCreate({}));
+    w.program->ShowWindow();
+    w.program->reportException(outOfMemoryText());
+    QMessageBox* box = nullptr;
+    for (QMessageBox* b : w.window().findChildren<QMessageBox*>(QStringLiteral("StartupNotice")))
+        if (b->text().contains(outOfMemoryText()))
+            box = b;
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(box->isModal());
+    EXPECT_FALSE(w.program->quitRequested());
+    EXPECT_TRUE(w.window().isVisible());
+    ASSERT_TRUE(w.program->EndOfProgram());
+    EXPECT_EQ(w.program->exitStatus(0, false), 0);
+
+    ProgramRig c;
+    writeBytes(c.path(QStringLiteral("Tarvok.def")), "198.18.0.1\r\n");
+    writeBytes(c.path(QStringLiteral("Tarvok.def.#CONFIG#")), "PingCount=5\r\nTimeOut=50\r\n");
+    ASSERT_TRUE(c.program->FormCreate({QStringLiteral("-C"), QStringLiteral("-R")}));
+    c.program->IdleStart();
+    c.program->reportException(outOfMemoryText());
+    EXPECT_TRUE(c.program->quitRequested());
+    EXPECT_TRUE(c.window().run().BreakFlag());
+    ASSERT_TRUE(c.program->EndOfProgram());
+    EXPECT_EQ(c.program->exitStatus(0, false), 1);
 }

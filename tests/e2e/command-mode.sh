@@ -6,12 +6,15 @@
 #                                      reachable, a silent and an unknown host:
 #                                      ends by itself with exit code 0
 #   command-mode.sh <tarvok> sigterm   the same list repeated periodically,
-#   command-mode.sh <tarvok> sigint    ended by the signal
+#   command-mode.sh <tarvok> sigint    ended by the signal after its end steps,
+#   command-mode.sh <tarvok> sighup    with exit code 128 + the signal
 #   command-mode.sh <tarvok> unattended  what goes wrong without anybody
 #                                      watching: no target, a log that cannot
 #                                      be written, a bad parameter file, no
-#                                      -R, an empty argument; each must end
-#                                      with the right exit code and message
+#                                      -R, an empty argument, --ng-exit, a FIFO
+#                                      as output log or target file, a stale
+#                                      display, a CP932 file name; each must
+#                                      end with the right exit code and message
 #
 # Afterwards: out.txt holds the header and one line per echo in CP932 with
 # CR LF, and the settings file and the parameter file have been written.
@@ -89,6 +92,43 @@ if [ "$MODE" = unattended ]; then
   check "no display: failure code ($rc)" ended_failing
   check "no display: the hint on standard error" grep -q -- '-H -C -R' "$C/err"
   check "no display: nothing written" test -z "$(ls -A "$TARVOK_HOME")"
+  # -R without -C would never end: refused the same way, with status 2.
+  fresh; list l.txt 1; tv 30 -H -R l.txt
+  check "-R without -C, no display: exit code 2 ($rc)" test "$rc" = 2
+  check "-R without -C, no display: the hint" grep -q -- '-H -C -R' "$C/err"
+  check "-R without -C, no display: nothing written" test -z "$(ls -A "$TARVOK_HOME")$(ls -A "$C" | grep -v '^l.txt\|^out$\|^err$')"
+
+  # --ng-exit: 3 when an echo was judged NG, 0 when all were OK.
+  fresh; list l.txt 1; tv 30 -H -C -R --ng-exit -O out.txt l.txt
+  check "--ng-exit, all OK: exit code 0 ($rc)" test "$rc" = 0
+  printf '%s\r\n' "$LAB_SILENT" >> "$C/l.txt"; tv 30 -H -C -R --ng-exit -O out.txt l.txt
+  check "--ng-exit, one NG: exit code 3 ($rc)" test "$rc" = 3
+  tv 30 -H -C -R -O out.txt l.txt
+  check "without --ng-exit, one NG: exit code 0 ($rc)" test "$rc" = 0
+
+  # A FIFO as output log or as target file blocks nothing: refused with its
+  # name, and the program ends.
+  fresh; list l.txt 1; mkfifo "$C/fifo"; tv 30 -H -C -R -O fifo l.txt
+  check "FIFO as output log: ends with status 1 ($rc)" test "$rc" = 1
+  check "FIFO as output log: named on standard error" grep -q 'fifo.*通常のファイルではない' "$C/err"
+  tv 30 -H -C -R -O out.txt fifo
+  check "FIFO as target file: ends without hanging ($rc)" ended_failing
+  check "FIFO as target file: named on standard error" grep -q 'fifo.*通常のファイルではない' "$C/err"
+
+  # A stale display: run as without one, with one line about it.
+  fresh; list l.txt 1
+  (cd "$C" && DISPLAY=:97 exec timeout -s KILL 30 "$TARVOK" -H -C -R -O out.txt l.txt > out 2> err); rc=$?
+  check "stale display: exit code 0 ($rc)" test "$rc" = 0
+  check "stale display: one line on standard error" test "$(wc -l < "$C/err")" = 1
+  check "stale display: the run logged" test -s "$C/out.txt"
+
+  # A target file named in CP932 bytes opens, and its parameter file is
+  # the one beside it.
+  fresh; name=$(printf '\x91\xce\x8f\xdb.txt'); list "$name" 1
+  tv 30 -H -C -R -O out.txt "$name"
+  check "CP932 file name: exit code 0 ($rc)" test "$rc" = 0
+  check "CP932 file name: the list was pinged" test "$(grep -c $'\r$' "$C/out.txt" 2>/dev/null)" = 2
+  check "CP932 file name: no stray parameter file" test "$(ls "$C" | grep -c CONFIG)" = 1
 
   # An empty argument names no file: the default list runs.
   fresh; printf '%s\r\n' "$LAB_REACHABLE" > "$TARVOK_HOME/Tarvok.def"
@@ -136,9 +176,15 @@ else
   case "$MODE" in
     sigterm) kill -TERM "$PID" 2>/dev/null ;;
     sigint) kill -INT "$PID" 2>/dev/null ;;
+    sighup) kill -HUP "$PID" 2>/dev/null ;;
   esac
   check "ends on the signal" wait_end 30
-  check "exit code 0 (was ${rc:-none})" test "${rc:-x}" = 0
+  case "$MODE" in
+    sigterm) want=143 ;;
+    sigint) want=130 ;;
+    sighup) want=129 ;;
+  esac
+  check "exit code $want (was ${rc:-none})" test "${rc:-x}" = "$want"
   expected_echoes=""
 fi
 [ -n "$PID" ] && { kill -KILL "$PID"; wait "$PID" 2>/dev/null; PID=""; }

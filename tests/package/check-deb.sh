@@ -79,6 +79,7 @@ required=(
     usr/share/doc/tarvok/examples/targets.txt
     usr/share/doc/tarvok/examples/prometheus.yml
     usr/share/doc/tarvok/examples/tarvok-alerts.yml
+    usr/share/doc/tarvok/examples/tarvok-alert@.service
 )
 # The application icon, once its artwork is in the sources.
 if [ -f "$SOURCE/src/ui/resources/tarvok.svg" ]; then

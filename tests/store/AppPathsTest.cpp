@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace tarvok;
 
 namespace {
@@ -90,7 +92,10 @@ TEST(AppPaths, CurrentCreatesTheNamedFolder)
     const QByteArray saved = qgetenv("TARVOK_HOME");
     const bool had = qEnvironmentVariableIsSet("TARVOK_HOME");
     qputenv("TARVOK_HOME", target.toLocal8Bit());
+    // Whatever the umask, the folders made are the user's alone.
+    const mode_t mask = ::umask(0);
     const AppPaths p = AppPaths::current();
+    ::umask(mask);
     if (had)
         qputenv("TARVOK_HOME", saved);
     else
@@ -98,5 +103,10 @@ TEST(AppPaths, CurrentCreatesTheNamedFolder)
 
     EXPECT_EQ(p.programDir, target + "/");
     EXPECT_TRUE(QFileInfo(target).isDir());
+    for (const QString& made : {dir.filePath("a"), target}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(made).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode_t(0700)) << made.toStdString();
+    }
     EXPECT_EQ(QFileInfo(p.iniPath).fileName(), iniFileNameFor(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
 }

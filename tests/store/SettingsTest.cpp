@@ -300,3 +300,32 @@ TEST(Settings, UnwritableFileIsReportedOnce)
     EXPECT_FALSE(saveSettings(path, WindowLayout{}, Preferences(), &error));
     EXPECT_EQ(error, path + QStringLiteral(" に書き込めません"));
 }
+
+TEST(Settings, APlacementThatFitsNoScreenComesBackOntoThePrimary)
+{
+    const QRect primary(0, 0, 1920, 1040);
+    const QRect right(1920, 0, 1280, 1024);
+    const QList<QRect> screens{primary, right};
+    const auto at = [](int l, int t, int w, int h) { return Placement{l, t, w, h, false}; };
+    struct Case {
+        const char* what;
+        Placement stored;
+        Placement expected;
+    };
+    const Case cases[] = {
+        {"on the primary", at(10, 20, 800, 600), at(10, 20, 800, 600)},
+        {"on the second screen", at(2000, 100, 800, 600), at(2000, 100, 800, 600)},
+        {"across both", at(1500, 100, 800, 600), at(1500, 100, 800, 600)},
+        {"far off, huge", at(32767, 32767, 32767, 32767), at(0, 0, 1920, 1040)},
+        {"off to the left", at(-5000, 100, 800, 600), at(0, 100, 800, 600)},
+        {"hanging below", at(100, 900, 800, 600), at(100, 440, 800, 600)},
+        {"taller than any screen", at(0, 0, 800, 5000), at(0, 0, 800, 1040)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(fitPlacement(c.stored, screens, primary), c.expected);
+    }
+    Placement maximised = at(32767, 32767, 32767, 32767);
+    maximised.maximized = true;
+    EXPECT_TRUE(fitPlacement(maximised, screens, primary).maximized);
+}
