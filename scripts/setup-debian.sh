@@ -9,6 +9,8 @@ PACKAGES=(
   libsqlite3-dev sqlite3  # the history file and its end-to-end check
   iproute2 iputils-ping libcap2-bin procps
   fping  # benchmark peer (bench/run_peers.sh)
+  qt6-httpserver-dev qt6-websockets-dev  # the metrics endpoint (Qt HttpServer needs both)
+  prometheus curl  # the metrics endpoint scraped by a real Prometheus (tests/package)
   fonts-ipafont-gothic qt6-translations-l10n
   clang libclang-rt-14-dev
   # packaging, manual pages, user guide and its screenshots

@@ -2,6 +2,7 @@
 
 #include "base/SafeOpen.h"
 #include "base/Version.h"
+#include "metrics/ListenAddress.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +30,21 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& defaul
 
     cl.targetFile = defaultTargetFile;
     bool outputPending = false;
+    bool metricsPending = false;
+    const auto setMetrics = [&cl](const QString& value) {
+        QString why;
+        if (!value.trimmed().isEmpty() && !parseListenAddress(value, &why)) {
+            cl.action = CommandLine::BadUsage;
+            cl.error = why;
+        }
+        cl.metricsListen = value.trimmed();
+    };
     for (const QString& arg : arguments) {
+        if (metricsPending) {
+            metricsPending = false;
+            setMetrics(arg);
+            continue;
+        }
         // An empty argument ("") names nothing: it is no target file and no
         // output log, and it does not end a pending -O.
         if (arg.isEmpty())
@@ -39,7 +54,11 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& defaul
             continue;
         }
         const QString upper = arg.toUpper();
-        if (upper == QLatin1StringView("-H")) {
+        if (upper == QLatin1StringView("--METRICS")) {
+            metricsPending = true;
+        } else if (upper.startsWith(QLatin1StringView("--METRICS="))) {
+            setMetrics(arg.mid(10));
+        } else if (upper == QLatin1StringView("-H")) {
             cl.options.hideAtStart = true;
             outputPending = false;
         } else if (upper == QLatin1StringView("-R")) {
@@ -58,6 +77,10 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& defaul
             cl.targetFileGiven = true;
         }
     }
+    if (metricsPending) {
+        cl.action = CommandLine::BadUsage;
+        cl.error = QStringLiteral("--metrics の後に待ち受けるポート番号 ([アドレス:]ポート) を指定してください。");
+    }
     if (!cl.options.runAtStart)
         cl.options.commandMode = false;
     return cl;
@@ -66,11 +89,13 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& defaul
 QString usageText()
 {
     return QStringLiteral(
-        "使い方: tarvok [-H] [-R] [-C] [-O 出力ログファイル] [--ng-exit] [対象ファイル]\n"
+        "使い方: tarvok [-H] [-R] [-C] [-O 出力ログファイル] [--metrics [アドレス:]ポート] [--ng-exit] [対象ファイル]\n"
         "  -H        メイン画面を表示せずに起動します (タスクトレイから表示できます)\n"
         "  -R        起動後すぐに対象ファイルの端末へ Ping を実行します\n"
         "  -C        コマンドモード: 結果をすべて出力ログファイルに記録し、実行が終わると終了します (-R と併用)\n"
         "  -O ファイル  コマンドモードの出力ログファイル (既定値 TRVLOG.TXT)\n"
+        "  --metrics [アドレス:]ポート  Prometheus 用のメトリクスを http://アドレス:ポート/metrics で公開します\n"
+        "            (ポートだけなら 127.0.0.1。設定ファイルの MetricsListen より優先)\n"
         "  対象ファイル  読み込む対象アドレスのファイル (既定値はプログラムフォルダの Tarvok.def)\n"
         "  --ng-exit コマンドモードで、ＮＧと判定された応答が 1 件でもあれば終了コード 3 で終了します\n"
         "  --help    この説明を表示して終了します\n"
@@ -85,12 +110,14 @@ QString usageText()
         "  128+n  コマンドモードの実行がシグナル n で中断されました (終了処理の後。SIGHUP 129、\n"
         "         SIGINT 130、SIGTERM 143)\n"
         "\n"
-        "Usage: tarvok [-H] [-R] [-C] [-O output-log-file] [--ng-exit] [target-file]\n"
+        "Usage: tarvok [-H] [-R] [-C] [-O output-log-file] [--metrics [ADDRESS:]PORT] [--ng-exit] [target-file]\n"
         "  -H        start with the main window hidden (reachable through the tray icon)\n"
         "  -R        ping the targets of the target file as soon as the program has started\n"
         "  -C        command mode: log every result to the output log file and quit when\n"
         "            the run has ended (only together with -R)\n"
         "  -O FILE   output log file of command mode (default TRVLOG.TXT)\n"
+        "  --metrics [ADDRESS:]PORT  serve metrics for Prometheus at http://ADDRESS:PORT/metrics\n"
+        "            (a bare port listens on 127.0.0.1; overrides MetricsListen of the settings file)\n"
         "  target-file  the target list to load (default: Tarvok.def in the program folder)\n"
         "  --ng-exit in command mode, exit with status 3 when at least one echo was\n"
         "            judged NG\n"

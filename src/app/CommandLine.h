@@ -1,6 +1,6 @@
 #pragma once
 // The command line of the tarvok executable:
-//   tarvok [-H] [-R] [-C] [-O <output log file>] [--ng-exit] [target file]
+//   tarvok [-H] [-R] [-C] [-O <output log file>] [--metrics [ADDRESS:]PORT] [--ng-exit] [target file]
 // plus --help and --version, which print and end the program without a
 // window.
 //
@@ -19,6 +19,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace tarvok {
 
 struct CommandLine {
@@ -26,11 +28,16 @@ struct CommandLine {
         Start,       // bring up the main window with `options`
         ShowHelp,    // print usageText() and exit 0
         ShowVersion, // print versionText() and exit 0
+        BadUsage,    // print `error` and usageText() to standard error, exit 2
     };
     Action action = Start;
     StartupOptions options;
     QString targetFile;          // as typed, or the default target file
     bool targetFileGiven = false;
+    // --metrics [ADDRESS:]PORT (or --metrics=...): the metrics endpoint for
+    // this run, in place of the MetricsListen key; "" turns it off.
+    std::optional<QString> metricsListen;
+    QString error; // with BadUsage
     bool ngExit = false;         // --ng-exit: status 3 when an echo was judged ＮＧ
 };
 
@@ -41,6 +48,8 @@ struct CommandLine {
 // other plain argument is the target file, later ones are ignored. -C is
 // dropped unless -R is given too. Empty arguments are skipped. File names
 // stay as typed (a relative name is relative to the working folder).
+// --metrics (any case) takes the next argument, whatever it is, or the text
+// after "="; a value that is no listen address, or none, is BadUsage.
 // --ng-exit (exactly so) is taken wherever it stands and leaves a pending -O
 // pending.
 CommandLine parseCommandLine(const QStringList& arguments, const QString& defaultTargetFile);

@@ -8,6 +8,7 @@
 #include "base/Cp932.h"
 #include "base/Privileges.h"
 #include "icmp/KtIcmp.h"
+#include "metrics/MetricsServer.h"
 #include "run/LocalAddress.h"
 #include "targets/TargetFile.h"
 #include "ui/Images.h"
@@ -74,6 +75,9 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
 {
     window_ = std::make_unique<TarvokWindow>(std::move(engine), clock_, paths_.programDir);
     window_->selection().setIniPath(paths_.iniPath);
+    metrics_.setTargetSource([this] { return &window_->run().targetList(); });
+    window_->run().addEchoObserver(&metrics_);
+    connect(window_.get(), &TTarvokMain::preferencesChanged, this, &TarvokProgram::applyMetricsListen);
 
     // Until the window is up, notices are held (see ShowWindow).
     hooks_.error = [this](const QString& text) { notice(true, text); };
@@ -117,7 +121,35 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
     });
 }
 
-TarvokProgram::~TarvokProgram() = default;
+TarvokProgram::~TarvokProgram()
+{
+    metricsServer_.reset();
+    if (window_)
+        window_->run().removeEchoObserver(&metrics_);
+}
+
+void TarvokProgram::applyMetricsListen()
+{
+    const QString wanted = (metricsOverride_ ? *metricsOverride_ : window_->prefs.MetricsListen).trimmed();
+    if (wanted == metricsListening_ && (metricsServer_ || wanted.isEmpty()))
+        return;
+    metricsServer_.reset();
+    metricsListening_.clear();
+    if (wanted.isEmpty())
+        return;
+    QString error;
+    const std::optional<ListenAddress> where = parseListenAddress(wanted, &error);
+    if (where) {
+        auto server = std::make_unique<MetricsServer>(metrics_, clock_);
+        if (server->start(*where, &error)) {
+            metricsServer_ = std::move(server);
+            metricsListening_ = wanted;
+            return;
+        }
+    }
+    if (hooks_.warning)
+        hooks_.warning(error);
+}
 
 void TarvokProgram::notice(bool critical, const QString& text)
 {
@@ -190,6 +222,7 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
         // The command line: options, and the target file (default or named).
         const CommandLine cl = parseCommandLine(arguments, paths_.defaultTargetFile);
         w.startup = cl.options;
+        metricsOverride_ = cl.metricsListen;
         w.files().setCurrentTargetFile(cl.targetFile);
 
         // Settings: placement, column widths, preferences.
@@ -216,6 +249,7 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
             hooks_.warning(loaded.error);
         if (!loaded.notice.isEmpty() && hooks_.warning)
             hooks_.warning(loaded.notice);
+        applyMetricsListen();
 
         // The clock shows the time and the local address at once.
         if (w.ClockTimer)
@@ -589,6 +623,10 @@ int runTarvok(int argc, char** argv)
     if (early.action == CommandLine::ShowVersion) {
         printTo(stdout, versionText());
         return 0;
+    }
+    if (early.action == CommandLine::BadUsage) {
+        printTo(stderr, early.error + QLatin1Char('\n') + usageText());
+        return 2;
     }
 
     // Tarvok needs no privilege: where the kernel admits no ICMP datagram

@@ -4,6 +4,7 @@
 // idle start handler of a run asked for on the command line, and the steps
 // after the event loop has ended (parameter file, settings).
 
+#include "metrics/MetricsRegistry.h"
 #include "store/AppPaths.h"
 #include "store/Settings.h"
 
@@ -12,10 +13,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tarvok {
 
 class Clock;
+class MetricsServer;
 class TKtICMP;
 class TarvokWindow;
 
@@ -80,6 +83,14 @@ public:
     // hooks().error).
     bool EndOfProgram();
 
+    // The metrics endpoint: listens where --metrics or else MetricsListen
+    // says, or not at all; a listen that fails is reported through
+    // hooks().warning (standard error without a display) and the program
+    // goes on without it. Called by FormCreate and whenever the options
+    // dialog has changed the preferences.
+    void applyMetricsListen();
+    const MetricsRegistry& metrics() const { return metrics_; }
+    MetricsServer* metricsServer() const { return metricsServer_.get(); }
     // The exit status after EndOfProgram(), from the event loop's own:
     // 128 + n for a command-mode run ended by signal n; 1 for a failed run,
     // lost log lines or settings not written; 3 with `ngExit` when an echo
@@ -117,7 +128,12 @@ private:
     Clock& clock_;
     bool headless_ = false;
     Hooks hooks_;
+    // Declared before the window: the run controller holds it as a listener.
+    MetricsRegistry metrics_;
     std::unique_ptr<TarvokWindow> window_;
+    std::unique_ptr<MetricsServer> metricsServer_;
+    QString metricsListening_;              // the text it listens by, or empty
+    std::optional<QString> metricsOverride_; // from --metrics
     bool quitRequested_ = false;
     bool runFailed_ = false;
     bool startFailed_ = false;

@@ -54,6 +54,7 @@ struct Preferences {
     bool HistoryEnabled = true;
     int HistoryRawDays = 14;
     int HistorySummaryDays = 400;
+    QString MetricsListen;           // "[ADDRESS:]PORT" of the metrics endpoint; empty: off
 
     bool operator==(const Preferences&) const = default;
 };

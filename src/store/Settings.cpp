@@ -218,6 +218,7 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir)
     // Days below one would delete what was just recorded.
     p.HistoryRawDays = std::max(1, i("HistoryRawDays", d.HistoryRawDays));
     p.HistorySummaryDays = std::max(1, i("HistorySummaryDays", d.HistorySummaryDays));
+    p.MetricsListen = s("MetricsListen", d.MetricsListen);
     return p;
 }
 
@@ -279,6 +280,10 @@ void savePreferences(IniFile& ini, const Preferences& p)
         i("HistoryRawDays", p.HistoryRawDays);
     if (kept("HistorySummaryDays", p.HistorySummaryDays != d.HistorySummaryDays))
         i("HistorySummaryDays", p.HistorySummaryDays);
+    // Written once set, so that a file that never had the endpoint stays as
+    // it was; once there, also when emptied again.
+    if (!p.MetricsListen.isEmpty() || ini.hasKey(T, QStringLiteral("MetricsListen")))
+        s("MetricsListen", p.MetricsListen);
 }
 
 LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, QSize screenSize,

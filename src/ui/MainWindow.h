@@ -310,6 +310,10 @@ public slots:
     void mnuVersionClick();
     void Tray1DblClick();
 
+signals:
+    // The options dialog was closed with OK: the preferences may have changed.
+    void preferencesChanged();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;

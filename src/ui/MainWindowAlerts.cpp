@@ -55,9 +55,11 @@ void TTarvokMain::mnuOptionClick()
     QAction* const items[] = {pmnShowMain, mnuOption, pmnOption, btnOption, mnuPing, pmnPing, btnPing};
     for (QAction* a : items)
         a->setEnabled(false);
-    TfrmOption::Execute(this, prefs, clock_);
+    const bool accepted = TfrmOption::Execute(this, prefs, clock_);
     for (QAction* a : items)
         a->setEnabled(true);
+    if (accepted)
+        emit preferencesChanged();
 }
 
 void TTarvokMain::changeEvent(QEvent* event)

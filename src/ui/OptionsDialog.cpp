@@ -1,6 +1,7 @@
 #include "ui/OptionsDialog.h"
 
 #include "base/Clock.h"
+#include "metrics/ListenAddress.h"
 #include "monitor/SoundPlayer.h"
 #include "ui/FolderBrowser.h"
 #include "ui/SpinEdit.h"
@@ -213,6 +214,22 @@ void TfrmOption::buildBasicTab(QWidget* page)
         edtHistoryRawDays->setEnabled(on);
         edtHistorySummaryDays->setEnabled(on);
     });
+
+    // The metrics endpoint for Prometheus: empty is off.
+    auto* metricsRow = new QHBoxLayout;
+    metricsRow->addWidget(label(page, "lblMetricsListen", QStringLiteral("メトリクス待ち受け：")));
+    edtMetricsListen = edit(page, "edtMetricsListen", 16);
+    edtMetricsListen->setPlaceholderText(QStringLiteral("空欄で無効 (例: 9464)"));
+    edtMetricsListen->setToolTip(QStringLiteral("Prometheus 形式のメトリクスを http://アドレス:ポート/metrics で公開します。\n"
+                                                "ポート番号だけなら 127.0.0.1 で待ち受けます (例: 9464、0.0.0.0:9464、[::1]:9464)。"));
+    metricsRow->addWidget(edtMetricsListen);
+    metricsRow->addStretch(1);
+    v->addLayout(metricsRow);
+    lblMetricsError = label(page, "lblMetricsError", QString());
+    lblMetricsError->setWordWrap(true);
+    lblMetricsError->setStyleSheet(QStringLiteral("color: #c00000;"));
+    lblMetricsError->hide();
+    v->addWidget(lblMetricsError);
     v->addStretch(1);
 }
 
@@ -418,6 +435,7 @@ void TfrmOption::FormCreate()
     edtHistorySummaryDays->setValue(p.HistorySummaryDays);
     edtHistoryRawDays->setEnabled(p.HistoryEnabled);
     edtHistorySummaryDays->setEnabled(p.HistoryEnabled);
+    edtMetricsListen->setText(p.MetricsListen);
 
     chkLogTrace->setChecked(p.LogTrace);
     edtLogDirectory->setText(p.LogDirectory);
@@ -490,7 +508,19 @@ static int spinValue(const TSpinEdit* s)
 
 void TfrmOption::btnOKClick()
 {
+    // An address the endpoint could not listen on keeps the dialog open.
+    const QString metrics = edtMetricsListen->text().trimmed();
+    QString why;
+    if (!metrics.isEmpty() && !parseListenAddress(metrics, &why)) {
+        lblMetricsError->setText(why);
+        lblMetricsError->show();
+        PageControl1->setCurrentIndex(0);
+        edtMetricsListen->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+
     Preferences& p = prefs_;
+    p.MetricsListen = metrics;
     p.HideOnTaskBar = chkHideOnTaskBar->isChecked();
     p.SaveConfig = chkSaveConfig->isChecked();
     p.SaveAsCsv = chkSaveAsCsv->isChecked();

@@ -132,6 +132,8 @@ private:
     QCheckBox* chkHistoryEnabled = nullptr;
     TSpinEdit* edtHistoryRawDays = nullptr;
     TSpinEdit* edtHistorySummaryDays = nullptr;
+    QLineEdit* edtMetricsListen = nullptr;
+    QLabel* lblMetricsError = nullptr;
 
     // ログ保存
     QCheckBox* chkLogTrace = nullptr;

@@ -65,6 +65,41 @@ TEST(CommandLine, Table)
     }
 }
 
+TEST(CommandLine, MetricsSwitch)
+{
+    const struct {
+        QStringList args;
+        std::optional<QString> listen; // nullopt: not given
+        bool bad;
+        QString target;
+    } cases[] = {
+        {{"-R", "list.txt"}, std::nullopt, false, "list.txt"},
+        {{"--metrics", "9464", "-R", "list.txt"}, "9464", false, "list.txt"},
+        {{"-R", "--METRICS=0.0.0.0:9100", "list.txt"}, "0.0.0.0:9100", false, "list.txt"},
+        // The value is taken whatever it looks like; "" turns it off.
+        {{"--metrics", "", "list.txt"}, "", false, "list.txt"},
+        {{"--metrics=", "list.txt"}, "", false, "list.txt"},
+        {{"--metrics", "[::1]:9464"}, "[::1]:9464", false, kDefault},
+        // Not a listen address, or nothing after the switch.
+        {{"--metrics", "list.txt"}, "list.txt", true, kDefault},
+        {{"--metrics", "-R"}, "-R", true, kDefault},
+        {{"list.txt", "--metrics"}, std::nullopt, true, "list.txt"},
+        {{"--metrics=localhost:9464"}, "localhost:9464", true, kDefault},
+        // -O keeps waiting for its file across --metrics.
+        {{"-O", "--metrics", "9464", "o.log"}, "9464", false, kDefault},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CommandLine cl = parseCommandLine(c.args, kDefault);
+        EXPECT_EQ(cl.metricsListen, c.listen);
+        EXPECT_EQ(cl.action, c.bad ? CommandLine::BadUsage : CommandLine::Start);
+        EXPECT_EQ(cl.error.isEmpty(), !c.bad);
+        EXPECT_EQ(cl.targetFile, c.target);
+    }
+    EXPECT_EQ(parseCommandLine({"-O", "--metrics", "9464", "o.log"}, kDefault).options.outputLogFile, "o.log");
+    EXPECT_TRUE(usageText().contains(QStringLiteral("--metrics [ADDRESS:]PORT")));
+}
+
 TEST(CommandLine, HelpAndVersionEndBeforeAnyWindow)
 {
     EXPECT_EQ(parseCommandLine({"--help"}, kDefault).action, CommandLine::ShowHelp);

@@ -10,6 +10,7 @@
 #include "app/Startup.h"
 #include "app/TarvokWindow.h"
 #include "icmp/KtIcmp.h"
+#include "metrics/MetricsServer.h"
 #include "store/IniFile.h"
 #include "ui/SpinEdit.h"
 #include "ui/TargetFileCommands.h"
@@ -22,6 +23,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
@@ -420,6 +422,56 @@ TEST(SignalNotifier, SignalsArriveOnTheEventLoop)
     EXPECT_TRUE(again.active());
 }
 
+// The metrics endpoint follows --metrics, else MetricsListen, also when the
+// options change it; a port that cannot be opened is told, and the program
+// goes on. The registry hears the program's runs.
+TEST(Startup, MetricsEndpointFollowsTheSwitchAndTheSettings)
+{
+    const auto freePort = [] {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        return probe.serverPort();
+    };
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    const QString busy = QStringLiteral("127.0.0.1:%1").arg(taken.serverPort());
+
+    ProgramRig r;
+    writeBytes(r.path(QStringLiteral("tarvok.ini")), "[Tarvok]\r\nMetricsListen=" + busy.toLatin1() + "\r\n");
+    writeBytes(r.path(QStringLiteral("l.txt")), "198.18.0.1\r\n");
+    writeBytes(r.path(QStringLiteral("l.txt.#CONFIG#")), "PingCount=1\r\nPingWait=10\r\nTimeOut=50\r\n");
+    r.net->push({FakeOutcome::reply("198.18.0.1")});
+    ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-R"), r.path(QStringLiteral("l.txt"))}));
+    EXPECT_EQ(r.program->metricsServer(), nullptr);
+    ASSERT_EQ(r.warnings.size(), 1);
+    EXPECT_TRUE(r.warnings.at(0).contains(busy)) << r.warnings.at(0).toStdString();
+    r.program->IdleStart();
+    advance(r.clock, 2000);
+    EXPECT_TRUE(r.program->metrics().render(ExpositionFormat::Prometheus).contains(
+        "tarvok_echoes_total{target=\"198.18.0.1\",address=\"198.18.0.1\",result=\"ok\"} 1\n"));
+
+    // The options dialog moves it; emptied, it stops.
+    const quint16 port = freePort();
+    r.window().prefs.MetricsListen = QString::number(port);
+    emit r.window().preferencesChanged();
+    ASSERT_NE(r.program->metricsServer(), nullptr);
+    EXPECT_EQ(r.program->metricsServer()->port(), port);
+    r.window().prefs.MetricsListen.clear();
+    emit r.window().preferencesChanged();
+    EXPECT_EQ(r.program->metricsServer(), nullptr);
+
+    // The switch wins over the settings for the whole run.
+    ProgramRig s;
+    writeBytes(s.path(QStringLiteral("tarvok.ini")), "[Tarvok]\r\nMetricsListen=" + busy.toLatin1() + "\r\n");
+    const quint16 port2 = freePort();
+    ASSERT_TRUE(s.program->FormCreate({QStringLiteral("--metrics"), QString::number(port2)}));
+    EXPECT_TRUE(s.warnings.isEmpty());
+    ASSERT_NE(s.program->metricsServer(), nullptr);
+    EXPECT_EQ(s.program->metricsServer()->port(), port2);
+    s.window().prefs.MetricsListen = QStringLiteral("1");
+    emit s.window().preferencesChanged();
+    EXPECT_EQ(s.program->metricsServer()->port(), port2);
+    EXPECT_EQ(s.window().prefs.MetricsListen, QStringLiteral("1")); // saved as set
 // What a script sees at the end: 0, 3 with --ng-exit after an NG echo,
 // 128 + n after a signal in command mode (the end steps done), 1 when the
 // settings could not be written.

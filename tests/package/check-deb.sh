@@ -77,6 +77,8 @@ required=(
     usr/share/doc/tarvok/examples/tarvok-alert.sh
     usr/share/doc/tarvok/examples/crontab.txt
     usr/share/doc/tarvok/examples/targets.txt
+    usr/share/doc/tarvok/examples/prometheus.yml
+    usr/share/doc/tarvok/examples/tarvok-alerts.yml
     usr/share/doc/tarvok/examples/tarvok-alert@.service
 )
 # The application icon, once its artwork is in the sources.

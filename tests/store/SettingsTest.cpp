@@ -83,6 +83,7 @@ Preferences unusualPreferences()
     p.HistoryEnabled = false;
     p.HistoryRawDays = 3;
     p.HistorySummaryDays = 31;
+    p.MetricsListen = QStringLiteral("0.0.0.0:9464");
     return p;
 }
 
@@ -128,7 +129,7 @@ TEST(Settings, PreferencesRoundTripThroughTheFile)
     const Preferences p = unusualPreferences();
     IniFile ini;
     savePreferences(ini, p);
-    EXPECT_EQ(ini.keys("Tarvok").size(), 41);
+    EXPECT_EQ(ini.keys("Tarvok").size(), 42);
     EXPECT_EQ(loadPreferences(parsed(ini.toBytes()), kProgramDir), p);
     // Back to the defaults: the history's keys stay in the file, with them.
     Preferences back = p;
@@ -136,8 +137,18 @@ TEST(Settings, PreferencesRoundTripThroughTheFile)
     back.HistoryRawDays = 14;
     back.HistorySummaryDays = 400;
     savePreferences(ini, back);
-    EXPECT_EQ(ini.keys("Tarvok").size(), 41);
+    EXPECT_EQ(ini.keys("Tarvok").size(), 42);
     EXPECT_EQ(loadPreferences(parsed(ini.toBytes()), kProgramDir), back);
+    EXPECT_EQ(ini.keys("Tarvok").
+    // The metrics endpoint's key appears once set, and stays when emptied.
+    Preferences off = p;
+    off.MetricsListen.clear();
+    savePreferences(ini, off);
+    EXPECT_TRUE(ini.hasKey("Tarvok", "MetricsListen"));
+    EXPECT_EQ(loadPreferences(parsed(ini.toBytes()), kProgramDir).MetricsListen, QString());
+    IniFile fresh;
+    savePreferences(fresh, off);
+    EXPECT_FALSE(fresh.hasKey("Tarvok", "MetricsListen"));
 }
 
 TEST(Settings, StoredValuesFollowTheReadingRules)

@@ -105,6 +105,7 @@ protected:
         p.NGPassCount = 7;
         p.DontFlagment = true;
         p.ContinuationNGCount = true;
+        p.MetricsListen = QStringLiteral("0.0.0.0:9464");
         return p;
     }
 };
@@ -213,9 +214,41 @@ TEST_F(OptionsDialogTest, OkStoresEveryChangedControl)
     edt("edtOKCommandWorkDir")->setText(target.OKCommandWorkDir);
     set("chkResetOKFlag", true); // still enabled: OKCheckBefore is on
     set("chkOKCheckBefore", false);
+    edt("edtMetricsListen")->setText(QStringLiteral(" 0.0.0.0:9464 "));
 
     btn("btnOK")->click();
     EXPECT_TRUE(prefs == target);
+}
+
+// An address the metrics endpoint could not listen on keeps the dialog open
+// with the reason beside the field; emptying the field turns it off.
+TEST_F(OptionsDialogTest, MetricsListenAddressIsCheckedOnOk)
+{
+    prefs.MetricsListen = QStringLiteral("9464");
+    open();
+    dlg->show();
+    auto* pages = dlg->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    auto* error = dlg->findChild<QLabel*>(QStringLiteral("lblMetricsError"));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(edt("edtMetricsListen")->text(), QStringLiteral("9464"));
+    EXPECT_FALSE(error->isVisible());
+
+    pages->setCurrentIndex(2);
+    edt("edtMetricsListen")->setText(QStringLiteral("localhost:80"));
+    set("chkNGPopup", true);
+    btn("btnOK")->click();
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_TRUE(error->text().contains(QStringLiteral("localhost:80")));
+    EXPECT_EQ(pages->currentIndex(), 0);
+    EXPECT_EQ(prefs.MetricsListen, QStringLiteral("9464"));
+    EXPECT_FALSE(prefs.NGPopup); // nothing stored yet
+
+    edt("edtMetricsListen")->setText(QString());
+    btn("btnOK")->click();
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    EXPECT_EQ(prefs.MetricsListen, QString());
+    EXPECT_TRUE(prefs.NGPopup);
 }
 
 TEST_F(OptionsDialogTest, CancelEscapeAndCloseCopyNothing)
