@@ -207,7 +207,7 @@ TEST(EchoStream, BreakEndsEveryWaitingEchoAtOnce)
     r.net->setResponder([](const Probe& p) {
         // Every fifth answers after 10 ms; the rest are silent.
         if (((p.dest >> 24) - 1) % 5 == 0)
-            return FakeOutcome::reply("10.0.0.1", 64, 10);
+            return FakeOutcome::echo(64, 10);
         return FakeOutcome::silence();
     });
     int commandModeClears = 0;
@@ -233,7 +233,7 @@ TEST(EchoStream, BreakEndsEveryWaitingEchoAtOnce)
     r.run(10000);
     EXPECT_EQ(r.hooks.logLines.size(), 1u);
     EXPECT_EQ(r.net->sent().size(), 80);
-    r.net->setResponder([](const Probe& p) { return FakeOutcome::reply("10.0.0.1", 64, p.sequence % 7); });
+    r.net->setResponder([](const Probe& p) { return FakeOutcome::echo(64, p.sequence % 7); });
     r.ctl.mnuPingClick();
     r.run(10000);
     EXPECT_EQ(r.hooks.logLines.size(), 101u);
