@@ -9,10 +9,14 @@
 #   the window:  tarvok -R -C -O with the window shown under Xvfb (no peer)
 #   the machine: bench_timer_wake, N bare 1 ms sleeps on a timerfd: what any
 #                program that pauses between echoes pays on this machine
+#   silent ones: the list with every tenth target silent (routed into a dummy
+#                interface), TimeOut 1000 ms, MaxEchoesInFlight 256, command
+#                mode and the shown window, against fping -c 1 -i 1 -t 1000;
+#                the floor is the pauses plus one time-out
 #
-#   bench/run_peers.sh [-b build-dir] [-n echoes] [-m targets] [-r runs] [-W]
+#   bench/run_peers.sh [-b build-dir] [-n echoes] [-m targets] [-r runs] [-W] [-S]
 #
-# -W leaves the window case out. Prints "name value" lines (medians over the
+# -W leaves the window cases out, -S the silent ones. Prints "name value" lines (medians over the
 # runs, default 3) and the ratios; a peer that is not installed is left out
 # with a note on standard error. Also prints the machine's core count.
 set -euo pipefail
@@ -49,13 +53,15 @@ ECHOES=2000
 TARGETS=10000
 RUNS=3
 WINDOW=1
-while getopts "b:n:m:r:W" opt; do
+SILENT=1
+while getopts "b:n:m:r:WS" opt; do
   case "$opt" in
   b) BUILD=$OPTARG ;;
   n) ECHOES=$OPTARG ;;
   m) TARGETS=$OPTARG ;;
   r) RUNS=$OPTARG ;;
   W) WINDOW=0 ;;
+  S) SILENT=0 ;;
   *) exit 2 ;;
   esac
 done
@@ -90,6 +96,13 @@ cases=(command)
 [ "$WINDOW" = 1 ] && cases+=(window)
 "$HERE/run_program.sh" -t "$BUILD/src/app/tarvok" -n "$TARGETS" -r "$RUNS" "${cases[@]}" 2>/dev/null |
   grep -v '^floor_ms' >> "$RESULTS"
+if [ "$SILENT" = 1 ]; then
+  silent=(silent-fping silent-command)
+  [ "$WINDOW" = 1 ] && silent+=(silent-window)
+  "$HERE/run_program.sh" -t "$BUILD/src/app/tarvok" -n "$TARGETS" -r "$RUNS" -f 256 "${silent[@]}" 2>/dev/null |
+    grep -v '^floor_ms' >> "$RESULTS"
+  echo "silent_floor_ms $(( TARGETS + 1000 ))"
+fi
 
 echo "cores $(nproc)"
 echo "engine_floor_ms $ECHOES"
@@ -110,6 +123,15 @@ sort -k1,1 -k2,2n "$RESULTS" | awk -v echoes="$ECHOES" -v targets="$TARGETS" '
       printf "command_to_fping_wall %.2f\n", m["command_wall_ms"] / m["fping_wall_ms"]
     if (("command_cpu_ms" in m) && ("fping_cpu_ms" in m) && m["fping_cpu_ms"] > 0)
       printf "command_to_fping_cpu %.2f\n", m["command_cpu_ms"] / m["fping_cpu_ms"]
+    silentFloor = targets + 1000
+    if ("silent_command_wall_ms" in m)
+      printf "silent_command_to_floor_wall %.3f\n", m["silent_command_wall_ms"] / silentFloor
+    if (("silent_command_cpu_ms" in m) && ("silent_fping_cpu_ms" in m) && m["silent_fping_cpu_ms"] > 0)
+      printf "silent_command_to_fping_cpu %.2f\n", m["silent_command_cpu_ms"] / m["silent_fping_cpu_ms"]
+    if ("silent_window_wall_ms" in m) {
+      printf "silent_window_to_floor_wall %.3f\n", m["silent_window_wall_ms"] / silentFloor
+      printf "silent_window_cpu_to_wall %.3f\n", m["silent_window_cpu_ms"] / m["silent_window_wall_ms"]
+    }
     # Against the bare sleeps: 1.00 would be a run that costs nothing but its
     # pauses on this machine.
     if (("sleep_wall_ms" in m) && m["sleep_wall_ms"] > 0) {

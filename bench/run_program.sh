@@ -4,7 +4,7 @@
 # no echo can leave the machine; window cases start their own Xvfb and
 # openbox inside it.
 #
-#   bench/run_program.sh [-t tarvok] [-n targets] [-r runs] [-d display] [case...]
+#   bench/run_program.sh [-t tarvok] [-n targets] [-r runs] [-d display] [-f in-flight] [case...]
 #
 # Cases (default: command window startup):
 #   command   tarvok -H -C -R -O out.txt list.txt, N single-echo targets
@@ -13,6 +13,13 @@
 #             shown under Xvfb with a window manager
 #   startup   exec to the main window mapped (Xvfb), and a whole one-echo
 #             command-mode run
+#   silent-command, silent-window
+#             as command and window, every tenth target 198.18.x.y routed into
+#             a dummy interface (the send succeeds, nothing answers) and
+#             TimeOut 1000 ms
+#
+# -f sets MaxEchoesInFlight in the program's settings file (default: none
+# written, the program's default).
 #
 # Prints "name value" lines, medians over the runs (default 3):
 #   floor_ms                  N x PingWait, the pauses alone
@@ -26,7 +33,7 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ "${1:-}" = --inside ]; then
   # One run of one case, inside its namespace: run_case <case> <tarvok> <targets> <display>
   shift
-  CASE=$1 TARVOK=$2 TARGETS=$3 DISPLAY_NO=$4
+  CASE=$1 TARVOK=$2 TARGETS=$3 DISPLAY_NO=$4 IN_FLIGHT=${5:-}
   ip link set lo up
   sysctl -q -w net.ipv4.ping_group_range="0 2147483647" >/dev/null 2>&1 || true
   WORK=$(mktemp -d /tmp/tarvok-bench.XXXXXX)
@@ -40,11 +47,37 @@ if [ "${1:-}" = --inside ]; then
   cd "$WORK"
   export TARVOK_HOME="$WORK/home"
   mkdir -p "$TARVOK_HOME"
+  if [ -n "$IN_FLIGHT" ]; then
+    printf '[Tarvok]\r\nMaxEchoesInFlight=%d\r\n' "$IN_FLIGHT" > "$TARVOK_HOME/$(basename "$TARVOK").ini"
+  fi
   unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
   # list.txt with its parameter file: one echo per target, 1 ms pause.
   make_list() {
     awk -v n="$1" 'BEGIN { for (i = 0; i < n; i++) printf "127.1.%d.%d\r\n", int(i / 250), i % 250 + 1 }' > list.txt
+    printf 'PingCount=1\r\nPingWait=1\r\nTimeOut=1000\r\nSorted=0\r\n' > list.txt.#CONFIG#
+  }
+  # The same with every tenth target silent: 198.18.x.y goes into a dummy
+  # interface, which takes the echo and answers nothing. Where the kernel has
+  # no dummy interfaces, into a veth pair instead, to a fixed neighbour whose
+  # end forwards nothing and owns no such address: the send succeeds and
+  # nothing answers either.
+  make_silent_list() {
+    if ip link add tvkdummy type dummy 2>/dev/null; then
+      ip link set tvkdummy up
+      ip route add 198.18.0.0/15 dev tvkdummy
+    else
+      ip link add tvksink type veth peer name tvkdrop
+      ip link set tvksink up
+      ip link set tvkdrop up
+      ip addr add 10.255.255.1/30 dev tvksink
+      ip neigh replace 10.255.255.2 lladdr "$(ip -o link show tvkdrop | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')" dev tvksink nud permanent
+      sysctl -q -w net.ipv4.ip_forward=0 >/dev/null 2>&1 || true
+      ip route add 198.18.0.0/15 via 10.255.255.2 dev tvksink
+    fi
+    awk -v n="$1" 'BEGIN { for (i = 0; i < n; i++)
+      if (i % 10 == 9) printf "198.18.%d.%d\r\n", int(i / 250), i % 250 + 1
+      else printf "127.1.%d.%d\r\n", int(i / 250), i % 250 + 1 }' > list.txt
     printf 'PingCount=1\r\nPingWait=1\r\nTimeOut=1000\r\nSorted=0\r\n' > list.txt.#CONFIG#
   }
   now_ms() { local t=$EPOCHREALTIME; echo $(( ${t/./} / 1000 )); }
@@ -78,6 +111,28 @@ if [ "${1:-}" = --inside ]; then
     unset DISPLAY
     times=$( { time "$TARVOK" -H -C -R -O out.txt list.txt >/dev/null 2>&1; } 2>&1 )
     report_run command "$times" "$TARGETS"
+    ;;
+  silent-command)
+    make_silent_list "$TARGETS"
+    unset DISPLAY
+    times=$( { time "$TARVOK" -H -C -R -O out.txt list.txt >/dev/null 2>&1; } 2>&1 )
+    report_run silent_command "$times" "$TARGETS"
+    ;;
+  silent-window)
+    make_silent_list "$TARGETS"
+    start_x
+    times=$( { time "$TARVOK" -R -C -O out.txt list.txt >/dev/null 2>&1; } 2>&1 )
+    report_run silent_window "$times" "$TARGETS"
+    ;;
+  silent-fping)
+    make_silent_list "$TARGETS"
+    tr -d '\r' < list.txt > plain.txt
+    if command -v fping >/dev/null 2>&1; then
+      times=$( { time fping -q -c 1 -i 1 -t 1000 -f plain.txt >/dev/null 2>&1; } 2>&1 ) || true
+      read -r real user sys <<<"$times"
+      awk -v r="$real" -v u="$user" -v s="$sys" \
+        'BEGIN { printf "silent_fping_wall_ms %d\nsilent_fping_cpu_ms %d\n", r * 1000, (u + s) * 1000 }'
+    fi
     ;;
   window)
     make_list "$TARGETS"
@@ -132,12 +187,14 @@ TARVOK=""
 TARGETS=10000
 RUNS=3
 DISPLAY_NO=$(( 100 + $$ % 400 ))
-while getopts "t:n:r:d:" opt; do
+IN_FLIGHT=""
+while getopts "t:n:r:d:f:" opt; do
   case "$opt" in
   t) TARVOK=$OPTARG ;;
   n) TARGETS=$OPTARG ;;
   r) RUNS=$OPTARG ;;
   d) DISPLAY_NO=$OPTARG ;;
+  f) IN_FLIGHT=$OPTARG ;;
   *) exit 2 ;;
   esac
 done
@@ -158,7 +215,7 @@ RESULTS=$(mktemp)
 trap 'rm -f "$RESULTS"' EXIT
 for case_ in "${CASES[@]}"; do
   for ((run = 1; run <= RUNS; run++)); do
-    "${UNSHARE[@]}" "$0" --inside "$case_" "$TARVOK" "$TARGETS" "$DISPLAY_NO" | tee -a "$RESULTS" | sed "s/^/# $case_ run $run: /" >&2
+    "${UNSHARE[@]}" "$0" --inside "$case_" "$TARVOK" "$TARGETS" "$DISPLAY_NO" "$IN_FLIGHT" | tee -a "$RESULTS" | sed "s/^/# $case_ run $run: /" >&2
   done
 done
 echo "floor_ms $TARGETS"

@@ -55,6 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray rest = in.rest();
     const std::span<const uint8_t> p(reinterpret_cast<const uint8_t*>(rest.constData()), rest.size());
 
+    // Whatever a parser accepts, the sequence peek finds first: a transport
+    // with many probes in flight looks the probe up by that sequence.
+    const auto rawSeq = rawPacketSequence(p, probe.identifier);
+    const auto dgramSeq = datagramPacketSequence(p, probe.identifier);
+    const auto errSeq = queuedErrorSequence(p, probe.identifier);
+    if (parseRawPacket(p, probe))
+        FUZZ_CHECK(rawSeq && *rawSeq == probe.sequence);
+    if (parseDatagramPacket(p, from, ttl, probe))
+        FUZZ_CHECK(dgramSeq && *dgramSeq == probe.sequence);
+    if (parseQueuedError(error, p, probe))
+        FUZZ_CHECK(errSeq && *errSeq == probe.sequence);
+
     if (auto a = parseRawPacket(p, probe)) {
         FUZZ_CHECK(p.size() >= 28);
         const size_t ihl = (p[0] & 0x0f) * 4u;

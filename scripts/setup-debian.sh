@@ -6,6 +6,7 @@ PACKAGES=(
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libgl-dev qt6-qpa-plugins
   libqt6multimedia6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev sqlite3  # the history file and its end-to-end check
   iproute2 iputils-ping libcap2-bin procps
   fping  # benchmark peer (bench/run_peers.sh)
   qt6-httpserver-dev qt6-websockets-dev  # the metrics endpoint (Qt HttpServer needs both)

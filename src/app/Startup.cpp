@@ -94,6 +94,13 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
 
     connect(window_.get(), &TarvokWindow::closeAccepted, this, &TarvokProgram::requestQuit);
 
+    // The history's trouble: one notice per fault (standard error without a
+    // display); the run and the logs go on.
+    window_->onHistoryNotice = [this](const QString& text) {
+        if (hooks_.warning)
+            hooks_.warning(text);
+    };
+
     // Log lines lost after all their retries: the operator hears of it once
     // per file. In command mode they are counted on standard error at the end.
     window_->log().onFirstLoss = [this](const QString& path, const QString& reason) {

@@ -2,11 +2,28 @@
 
 #include "icmp/KtIcmp.h"
 #include "run/LocalAddress.h"
+#include "ui/OutageLedgerPage.h"
 #include "ui/TargetFileCommands.h"
 
 #include <QCloseEvent>
 
 namespace tarvok {
+
+// Hands the run's echoes to the history recorder, with the preferences of
+// the moment a run starts.
+class TarvokWindow::HistoryFeed final : public EchoObserver {
+public:
+    HistoryFeed(TarvokWindow& w) : w_(w) {}
+    void runStarted() override
+    {
+        w_.history_->setEnabled(w_.prefs.HistoryEnabled);
+        w_.history_->setRetention(w_.prefs.HistoryRawDays, w_.prefs.HistorySummaryDays);
+    }
+    void echoJudged(const JudgedEcho& echo) override { w_.history_->echoJudged(echo); }
+
+private:
+    TarvokWindow& w_;
+};
 
 TarvokWindow::TarvokWindow(std::unique_ptr<TKtICMP> engine, Clock& clock, const QString& programFolder,
                            QWidget* parent)
@@ -14,9 +31,30 @@ TarvokWindow::TarvokWindow(std::unique_ptr<TKtICMP> engine, Clock& clock, const 
 {
     files_ = new TargetFileCommands(*this, this);
     log_ = std::make_unique<LogWriter>(prefs, startup, programFolder, clock);
+
+    QString folder = programFolder;
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    const QString historyPath = folder + QLatin1String(HistoryStore::kFileName);
+    // The writer thread's notices reach the window's thread queued.
+    history_ = std::make_unique<HistoryRecorder>(historyPath, [this](const QString& text) {
+        QMetaObject::invokeMethod(this, [this, text] {
+            if (onHistoryNotice)
+                onHistoryNotice(text);
+        }, Qt::QueuedConnection);
+    });
+    historyFeed_ = std::make_unique<HistoryFeed>(*this);
+    run().addEchoObserver(historyFeed_.get());
+    history_->start();
+    tabOutages->setHistoryPath(historyPath);
 }
 
-TarvokWindow::~TarvokWindow() = default;
+TarvokWindow::~TarvokWindow()
+{
+    run().removeEchoObserver(historyFeed_.get());
+    // What is buffered is written before the program ends.
+    history_->stop();
+}
 
 void TarvokWindow::WriteLogLine(const QString& line)
 {

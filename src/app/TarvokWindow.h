@@ -3,6 +3,7 @@
 // commands, the log file behind every judged echo, and the close sequence
 // that asks about unsaved target text first.
 
+#include "history/HistoryRecorder.h"
 #include "store/LogWriter.h"
 #include "ui/MainWindow.h"
 
@@ -30,6 +31,13 @@ public:
     // RunHooks: every judged echo goes to the log.
     void WriteLogLine(const QString& line) override;
 
+    // The lasting history: every judged echo goes to history.sqlite in the
+    // program folder, as HistoryEnabled and the retention days of the
+    // preferences say at the start of each run.
+    HistoryRecorder& history() { return *history_; }
+    // Where the history tells of trouble (on the window's thread).
+    std::function<void(const QString&)> onHistoryNotice;
+
 signals:
     // The close sequence went through: the window is closing and the program
     // is to end.
@@ -41,6 +49,9 @@ protected:
 private:
     TargetFileCommands* files_ = nullptr;
     std::unique_ptr<LogWriter> log_;
+    class HistoryFeed;
+    std::unique_ptr<HistoryRecorder> history_;
+    std::unique_ptr<HistoryFeed> historyFeed_;
     bool closePrompt_ = true;
 };
 

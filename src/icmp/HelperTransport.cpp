@@ -170,8 +170,8 @@ IcmpHelperTransport::~IcmpHelperTransport()
 
 int IcmpHelperTransport::send(const Probe& probe)
 {
-    // One probe in flight: whatever still comes for an earlier one is dropped.
-    abandonEverything();
+    // Whatever still comes for an earlier probe of this sequence is dropped.
+    abandonSequence(probe.sequence);
     if (probe.payloadSize < 0 || probe.payloadSize > helper::kMaxPayloadV4)
         return icmp::kPacketTooBig;
     if (probe.ttl == 0 || gone_)
@@ -205,17 +205,22 @@ int IcmpHelperTransport::send(const Probe& probe)
     return 0;
 }
 
-void IcmpHelperTransport::abandon()
+void IcmpHelperTransport::abandon(quint16 sequence)
+{
+    abandonSequence(sequence);
+}
+
+void IcmpHelperTransport::abandonAll()
 {
     abandonEverything();
 }
 
-std::optional<ProbeAnswer> IcmpHelperTransport::pollAnswer()
+std::optional<ProbeAnswer> IcmpHelperTransport::pollAnswer(quint16 sequence)
 {
     if (flights_.empty() && ready_.empty())
         return std::nullopt;
     drain();
-    const auto answer = takeReady(std::nullopt);
+    const auto answer = takeReady(sequence);
     flushLater();
     return answer;
 }

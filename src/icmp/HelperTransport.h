@@ -50,8 +50,9 @@ public:
     ~IcmpHelperTransport() override;
 
     int send(const Probe& probe) override;
-    void abandon() override;
-    std::optional<ProbeAnswer> pollAnswer() override;
+    void abandon(quint16 sequence) override;
+    void abandonAll() override;
+    std::optional<ProbeAnswer> pollAnswer(quint16 sequence) override;
 
     // The identifier the helper gives every echo.
     quint16 identifier() const { return identifier_; }

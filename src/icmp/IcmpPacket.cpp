@@ -185,6 +185,44 @@ std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, qu
     return answer;
 }
 
+namespace {
+std::optional<quint16> requestSequence(std::span<const uint8_t> icmpHeader, quint16 identifier)
+{
+    if (icmpHeader.size() < kIcmpHeader || icmpHeader[0] != kEchoRequest || icmpHeader[1] != 0
+        || be16(&icmpHeader[4]) != identifier)
+        return std::nullopt;
+    return be16(&icmpHeader[6]);
+}
+} // namespace
+
+std::optional<quint16> rawPacketSequence(std::span<const uint8_t> packet, quint16 identifier)
+{
+    size_t total = 0;
+    const size_t ihl = ipv4HeaderLength(packet, &total);
+    if (ihl == 0 || total < ihl + kIcmpHeader)
+        return std::nullopt;
+    const auto icmp = packet.subspan(ihl, total - ihl);
+    if (icmp[0] == kEchoReply)
+        return be16(&icmp[4]) == identifier ? std::optional<quint16>(be16(&icmp[6])) : std::nullopt;
+    const auto inner = icmp.subspan(kIcmpHeader);
+    const size_t innerIhl = ipv4HeaderLength(inner, nullptr);
+    if (innerIhl == 0 || inner.size() < innerIhl + kIcmpHeader)
+        return std::nullopt;
+    return requestSequence(inner.subspan(innerIhl, kIcmpHeader), identifier);
+}
+
+std::optional<quint16> datagramPacketSequence(std::span<const uint8_t> icmp, quint16 identifier)
+{
+    if (icmp.size() < kIcmpHeader || icmp[0] != kEchoReply || be16(&icmp[4]) != identifier)
+        return std::nullopt;
+    return be16(&icmp[6]);
+}
+
+std::optional<quint16> queuedErrorSequence(std::span<const uint8_t> original, quint16 identifier)
+{
+    return requestSequence(original.first(std::min(original.size(), kIcmpHeader)), identifier);
+}
+
 std::optional<ProbeAnswer> parseQueuedError(const QueuedError& error, std::span<const uint8_t> original,
                                             const ProbeKey& probe)
 {

@@ -83,6 +83,15 @@ std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const
 std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, quint32 from, quint8 ttl,
                                                const ProbeKey& probe);
 
+// The sequence of the echo request with our identifier that a packet is
+// about, read before the packet is checked, so that a transport with many
+// probes in flight can find the probe whose key the parsers above and below
+// then check in full. nullopt: about no echo request of ours.
+std::optional<quint16> rawPacketSequence(std::span<const uint8_t> packet, quint16 identifier);
+std::optional<quint16> datagramPacketSequence(std::span<const uint8_t> icmp, quint16 identifier);
+// The same for the bytes returned with an error queue entry.
+std::optional<quint16> queuedErrorSequence(std::span<const uint8_t> original, quint16 identifier);
+
 // An entry of a datagram socket's error queue (IP_RECVERR): the fields of the
 // extended error and the bytes returned with it (the ICMP header of the
 // request that failed). origin: 1 local, 2 ICMP (SO_EE_ORIGIN_*).

@@ -98,6 +98,42 @@ struct TKtICMP::Impl {
     // echoes of one run cannot be taken for those of an earlier one.
     quint16 nextSequence = static_cast<quint16>(QRandomGenerator::global()->bounded(65536));
 
+    // ---- echo stream state (BeginEchoes) -------------------------------------
+    // The waiting echoes live in a pool of `capacity` slots. Those sent are
+    // chained in the order they went out, which is the order of their
+    // deadlines (one Timeout for all): one timer, armed for the oldest, serves
+    // them all, and an answered echo leaves the chain from anywhere in it.
+    // Echoes waiting for a name look-up are chained apart. A map of all 65,536
+    // sequences finds the slot of an answer. Nothing is allocated per echo
+    // once the pool exists.
+    enum class SlotState : quint8 { Free, Lookup, Sent };
+    struct Slot {
+        qint64 tag = 0;
+        qint64 sentAt = 0;   // ms
+        QString name;        // to be looked up
+        int prev = -1;
+        int next = -1;
+        quint16 sequence = 0;
+        SlotState state = SlotState::Free;
+    };
+    static constexpr quint16 kNoSlot = 0xffff;
+    bool streaming = false;
+    int capacity = 0;
+    int waiting = 0;
+    std::vector<Slot> pool;
+    std::vector<int> freeSlots;
+    std::vector<quint16> slotOfSequence;
+    int sentHead = -1, sentTail = -1;     // sent, oldest first
+    int lookupHead = -1, lookupTail = -1; // waiting for a look-up, first first
+    std::unique_ptr<TimerHandle> expiry;  // armed for the oldest sent echo (or earlier)
+    qint64 expiryAt = 0;
+    struct Deferred {
+        int slot;
+        int status;
+    };
+    std::vector<Deferred> deferred;       // ended inside Echo(): reported from the event loop
+    std::unique_ptr<TimerHandle> deferredTimer;
+
     // The operation in progress, its parameters taken when it started.
     QString address;
     int payloadSize = 0;
@@ -197,22 +233,26 @@ struct TKtICMP::Impl {
                 return;
             // An answer that came in time may still be unread when this thread
             // was busy: look once more before calling it a time-out.
-            if (const auto a = transport->pollAnswer(); a && a->sequence == sequence) {
+            if (const auto a = transport->pollAnswer(sequence); a && a->sequence == sequence) {
                 onAnswered(*a);
                 return;
             }
-            transport->abandon();
+            transport->abandon(sequence);
             endEcho(icmp::kTimedOut, 0, 0, 0);
         });
     }
 
     void onAnswered(const ProbeAnswer& a)
     {
+        if (streaming) {
+            onStreamAnswer(a);
+            return;
+        }
         if (wait != Wait::Echo || a.sequence != sequence)
             return; // late or foreign: the probe it belongs to is over
         const qint64 us =
             a.elapsedUs >= 0 ? a.elapsedUs : std::max<qint64>(0, clock->monotonicMs() - sentAt) * 1000;
-        transport->abandon();
+        transport->abandon(sequence);
         if (us > qint64(timeout) * 1000) {
             // It arrived after the time-out (read late by a busy thread).
             endEcho(icmp::kTimedOut, 0, 0, 0);
@@ -251,6 +291,10 @@ struct TKtICMP::Impl {
 
     void onLookupFinished(quint64 id, bool ok, quint32 addr, const QString& name)
     {
+        if (streaming) {
+            onStreamLookup(id, ok, addr);
+            return;
+        }
         if (wait != Wait::Lookup || id != lookupId || stopped)
             return;
         endLookup(ok, addr, name);
@@ -282,12 +326,17 @@ struct TKtICMP::Impl {
         stopped = true;
         if (!busy)
             return;
+        if (streaming) {
+            endStream();
+            yield([this] { finish(); });
+            return;
+        }
         switch (wait) {
         case Wait::None:   // inside an event handler: the running step sees the flag
         case Wait::Queued: // the queued step sees the flag
             return;
         case Wait::Echo:
-            transport->abandon();
+            transport->abandon(sequence);
             break;
         case Wait::Lookup:
             resolver->cancel(lookupId);
@@ -339,7 +388,7 @@ struct TKtICMP::Impl {
         if (wait == Wait::Lookup)
             resolver->cancel(lookupId);
         lookupId = 0;
-        transport->abandon();
+        transport->abandonAll();
         timer.reset();
         echoDone = nullptr;
         lookupDone = nullptr;
@@ -442,6 +491,300 @@ struct TKtICMP::Impl {
             pause(delay, [this] { pingRound(); }, alreadyUs);
         else
             yield([this] { pingRound(); });
+    }
+
+    // ---- Echo stream -----------------------------------------------------------
+
+    bool beginStream(int cap)
+    {
+        streaming = true;
+        capacity = std::clamp(cap, 1, 1024);
+        waiting = 0;
+        pool.assign(static_cast<size_t>(capacity), Slot {});
+        freeSlots.clear();
+        freeSlots.reserve(static_cast<size_t>(capacity));
+        for (int i = capacity - 1; i >= 0; --i)
+            freeSlots.push_back(i);
+        if (slotOfSequence.empty())
+            slotOfSequence.assign(65536, kNoSlot);
+        sentHead = sentTail = lookupHead = lookupTail = -1;
+        deferred.clear();
+        deferred.reserve(static_cast<size_t>(capacity));
+        return true;
+    }
+
+    void endStream()
+    {
+        if (!streaming)
+            return;
+        streaming = false;
+        if (lookupId != 0)
+            resolver->cancel(lookupId);
+        lookupId = 0;
+        transport->abandonAll();
+        for (Slot& sl : pool)
+            if (sl.state == SlotState::Sent)
+                slotOfSequence[sl.sequence] = kNoSlot;
+        pool.clear();
+        freeSlots.clear();
+        sentHead = sentTail = lookupHead = lookupTail = -1;
+        waiting = 0;
+        expiry.reset();
+        deferred.clear();
+        deferredTimer.reset();
+    }
+
+    int takeSlot(qint64 tag)
+    {
+        const int i = freeSlots.back();
+        freeSlots.pop_back();
+        Slot& sl = pool[static_cast<size_t>(i)];
+        sl.tag = tag;
+        sl.prev = sl.next = -1;
+        ++waiting;
+        return i;
+    }
+
+    void releaseSlot(int i)
+    {
+        Slot& sl = pool[static_cast<size_t>(i)];
+        if (sl.state == SlotState::Sent)
+            slotOfSequence[sl.sequence] = kNoSlot;
+        sl.state = SlotState::Free;
+        sl.name.clear();
+        freeSlots.push_back(i);
+        --waiting;
+    }
+
+    void unlinkSent(int i)
+    {
+        Slot& sl = pool[static_cast<size_t>(i)];
+        (sl.prev >= 0 ? pool[static_cast<size_t>(sl.prev)].next : sentHead) = sl.next;
+        (sl.next >= 0 ? pool[static_cast<size_t>(sl.next)].prev : sentTail) = sl.prev;
+        sl.prev = sl.next = -1;
+    }
+
+    quint16 freeSequence()
+    {
+        // Sequences go round; one still waiting is skipped.
+        while (slotOfSequence[nextSequence] != kNoSlot)
+            ++nextSequence;
+        return nextSequence++;
+    }
+
+    bool streamEcho(qint64 tag, const QString& text)
+    {
+        if (!streaming || stopped || freeSlots.empty())
+            return false;
+        const QString trimmed = tarvok::text::trimControls(text);
+        const in_addr_t addr = parseAddress(trimmed);
+        const int i = takeSlot(tag);
+        if (addr != INADDR_NONE) {
+            streamSend(i, addr, true);
+            return true;
+        }
+        in_addr probe {};
+        if (trimmed.isEmpty() || trimmed.size() > 255 || inet_aton(trimmed.toUtf8().constData(), &probe) != 0) {
+            deferEnd(i, kUnknownHost);
+            return true;
+        }
+        Slot& sl = pool[static_cast<size_t>(i)];
+        sl.state = SlotState::Lookup;
+        sl.name = trimmed;
+        sl.next = -1;
+        if (lookupTail >= 0)
+            pool[static_cast<size_t>(lookupTail)].next = i;
+        else
+            lookupHead = i;
+        lookupTail = i;
+        if (lookupId == 0)
+            startStreamLookup();
+        return true;
+    }
+
+    void startStreamLookup()
+    {
+        while (lookupHead >= 0 && lookupId == 0) {
+            lookupId = resolver->lookupName(pool[static_cast<size_t>(lookupHead)].name);
+            if (lookupId != 0)
+                return;
+            // Could not be started: the name stays unresolved.
+            const int i = popLookup();
+            deferEnd(i, kUnknownHost);
+        }
+    }
+
+    int popLookup()
+    {
+        const int i = lookupHead;
+        Slot& sl = pool[static_cast<size_t>(i)];
+        lookupHead = sl.next;
+        if (lookupHead < 0)
+            lookupTail = -1;
+        sl.next = -1;
+        sl.state = SlotState::Free; // neither looked up nor sent
+        return i;
+    }
+
+    void onStreamLookup(quint64 id, bool ok, quint32 addr)
+    {
+        if (id != lookupId || lookupHead < 0)
+            return;
+        lookupId = 0;
+        const int i = popLookup();
+        if (ok && addr != INADDR_NONE) {
+            streamSend(i, addr, false);
+        } else {
+            const qint64 tag = pool[static_cast<size_t>(i)].tag;
+            releaseSlot(i);
+            reportEcho(tag, kUnknownHost, 0, 0, 0);
+        }
+        if (streaming)
+            startStreamLookup();
+    }
+
+    // Sends the probe of slot i; a send that fails ends the echo (from the
+    // event loop when inside Echo()).
+    void streamSend(int i, quint32 addr, bool insideEcho)
+    {
+        Slot& sl = pool[static_cast<size_t>(i)];
+        Probe probe;
+        probe.dest = addr;
+        probe.ttl = ttl;
+        probe.dontFragment = dontFragment;
+        probe.payloadSize = payloadSize;
+        probe.sequence = freeSequence();
+        const int status = transport->send(probe);
+        if (status != 0) {
+            if (insideEcho) {
+                deferEnd(i, status);
+            } else {
+                const qint64 tag = sl.tag;
+                releaseSlot(i);
+                reportEcho(tag, status, 0, 0, 0);
+            }
+            return;
+        }
+        sl.state = SlotState::Sent;
+        sl.sequence = probe.sequence;
+        sl.sentAt = clock->monotonicMs();
+        slotOfSequence[probe.sequence] = static_cast<quint16>(i);
+        sl.prev = sentTail;
+        sl.next = -1;
+        if (sentTail >= 0)
+            pool[static_cast<size_t>(sentTail)].next = i;
+        else
+            sentHead = i;
+        sentTail = i;
+        // A timer already armed for an earlier deadline stays: when it rings
+        // it is armed again for the oldest echo then.
+        if (!expiry)
+            armExpiry(sl.sentAt + timeout);
+    }
+
+    void armExpiry(qint64 at)
+    {
+        expiryAt = at;
+        expiry = clock->singleShot(std::max<qint64>(0, at - clock->monotonicMs()), [this] { onExpiry(); });
+    }
+
+    // Ends an echo inside Echo(): its slot stays taken (the echo still
+    // waits) until it is reported from the event loop.
+    void deferEnd(int i, int status)
+    {
+        pool[static_cast<size_t>(i)].state = SlotState::Free;
+        deferred.push_back(Deferred { i, status });
+        if (!deferredTimer)
+            deferredTimer = clock->soon([this] { flushDeferred(); });
+    }
+
+    void flushDeferred()
+    {
+        // Handlers may start echoes (reported in this same turn) or end the
+        // stream (which empties the list).
+        for (size_t k = 0; k < deferred.size() && streaming; ++k) {
+            const Deferred e = deferred[k];
+            const qint64 tag = pool[static_cast<size_t>(e.slot)].tag;
+            releaseSlot(e.slot);
+            reportEcho(tag, e.status, 0, 0, 0);
+        }
+        deferred.clear();
+        deferredTimer.reset();
+    }
+
+    void onStreamAnswer(const ProbeAnswer& a)
+    {
+        const quint16 i = slotOfSequence[a.sequence];
+        if (i == kNoSlot)
+            return; // late or foreign
+        Slot& sl = pool[i];
+        const qint64 us =
+            a.elapsedUs >= 0 ? a.elapsedUs : std::max<qint64>(0, clock->monotonicMs() - sl.sentAt) * 1000;
+        const qint64 tag = sl.tag;
+        unlinkSent(i);
+        releaseSlot(i);
+        if (us > qint64(timeout) * 1000) {
+            reportEcho(tag, icmp::kTimedOut, 0, 0, 0); // read late by a busy thread
+            return;
+        }
+        lastRoundTripUs = a.status == 0 ? us : -1;
+        reportEcho(tag, a.status, a.from, static_cast<quint32>(std::min<qint64>(us / 1000, 0xffffffff)), a.ttl);
+    }
+
+    void onExpiry()
+    {
+        auto keep = std::move(expiry); // destroyed on return, not inside its own call
+        const qint64 now = clock->monotonicMs();
+        // Only echoes sent before this call: handlers may start new ones.
+        int last = sentTail;
+        while (streaming && sentHead >= 0) {
+            const int i = sentHead;
+            Slot& sl = pool[static_cast<size_t>(i)];
+            if (sl.sentAt + timeout > now)
+                break;
+            const bool lastOne = i == last;
+            const qint64 tag = sl.tag;
+            const quint16 seq = sl.sequence;
+            // An answer that came in time may still be unread when this
+            // thread was busy: look once more before calling it a time-out.
+            if (const auto a = transport->pollAnswer(seq); a && a->sequence == seq) {
+                onStreamAnswer(*a);
+            } else {
+                transport->abandon(seq);
+                unlinkSent(i);
+                releaseSlot(i);
+                reportEcho(tag, icmp::kTimedOut, 0, 0, 0);
+            }
+            if (lastOne)
+                break;
+        }
+        // A handler's new echo may have armed the timer for its own, later
+        // deadline.
+        if (streaming && sentHead >= 0) {
+            const qint64 due = pool[static_cast<size_t>(sentHead)].sentAt + timeout;
+            if (!expiry || expiryAt > due)
+                armExpiry(due);
+        }
+    }
+
+    void reportEcho(qint64 tag, int status, quint32 from, quint32 rtt, quint8 replyTtl)
+    {
+        if (status != 0 || from == 0)
+            lastRoundTripUs = -1;
+        if (from == 0) {
+            rtt = 0;
+            replyTtl = 0;
+        }
+        if (stopped)
+            return;
+        try {
+            emit q->OnEcho(tag, status, from ? dotted(from) : kNoAddress, rtt, replyTtl);
+        } catch (...) {
+            stopped = true;
+            endStream();
+            yield([this] { finish(); });
+            throw;
+        }
     }
 
     // ---- Trace -------------------------------------------------------------
@@ -558,8 +901,11 @@ TKtICMP::~TKtICMP()
     // A hanging look-up is abandoned, never waited for.
     if (d->wait == Impl::Wait::Lookup)
         d->resolver->cancel(d->lookupId);
-    d->transport->abandon();
+    if (d->streaming && d->lookupId != 0)
+        d->resolver->cancel(d->lookupId);
+    d->transport->abandonAll();
     d->timer.reset();
+    d->expiry.reset();
 }
 
 bool TKtICMP::Ping()
@@ -591,6 +937,34 @@ bool TKtICMP::Trace()
 void TKtICMP::Cancel()
 {
     d->cancel();
+}
+
+bool TKtICMP::BeginEchoes(int capacity)
+{
+    if (d->busy)
+        return false;
+    d->busy = true;
+    d->stopped = false;
+    d->takeParameters();
+    return d->beginStream(capacity);
+}
+
+bool TKtICMP::Echo(qint64 tag, const QString& address)
+{
+    return d->streamEcho(tag, address);
+}
+
+int TKtICMP::EchoesWaiting() const
+{
+    return d->streaming ? d->waiting : 0;
+}
+
+void TKtICMP::EndEchoes()
+{
+    if (!d->streaming)
+        return;
+    d->endStream();
+    d->busy = false;
 }
 
 bool TKtICMP::Busy() const

@@ -61,10 +61,31 @@ public:
     // event loop. Called from an event handler it takes effect on return.
     void Cancel();
     bool Busy() const;
-    // The round trip of the echo last reported by OnReply, in microseconds as
-    // measured (the kernel's receive time stamp where there is one), or -1
-    // when it had no reply. Valid while its OnReply handler runs.
+    // The round trip of the echo last reported by OnReply or OnEcho, in
+    // microseconds as measured (the kernel's receive time stamp where there
+    // is one), or -1 when it had no reply. Valid while its handler runs.
     qint64 LastRoundTripUs() const;
+
+    // Many echoes at once. BeginEchoes() makes the engine busy with a stream
+    // of echoes of which at most `capacity` (1..1024) wait at a time; Echo()
+    // starts one of them; each started echo ends with exactly one OnEcho
+    // (unless the stream is cancelled or ended first), from the event loop,
+    // in the order the echoes end. Every echo has its own Timeout; the
+    // properties are taken by BeginEchoes(). Names are looked up one at a
+    // time before their echo is sent (the echo waits meanwhile, its time-out
+    // not yet running). The stream keeps no pause of its own: its owner paces
+    // the echoes. False at once (nothing started) while busy.
+    bool BeginEchoes(int capacity);
+    // Starts an echo to `address` (a dotted address or a host name), named by
+    // `tag` in its OnEcho. False (nothing started) when no stream is begun or
+    // `capacity` echoes are waiting.
+    bool Echo(qint64 tag, const QString& address);
+    // Echoes started and not yet ended.
+    int EchoesWaiting() const;
+    // Ends the stream at once: waiting echoes are abandoned and never
+    // reported; the engine is idle on return (no Finished()). Cancel() ends a
+    // stream as it ends any operation.
+    void EndEchoes();
 
     static QString StatusText(int code);
     // inet_addr semantics on the trimmed text; at most 255 characters.
@@ -73,6 +94,9 @@ public:
 signals:
     void OnReply(int Status, const QString& IPAddress, quint32 RTT, quint8 TTL, const QString& HostName);
     void OnRoute(int Status, quint8 Hops, const QString& IPAddress, quint32 RTT, const QString& HostName, bool Done);
+    // One echo of a stream: RTT and TTL are 0 and IPAddress "0.0.0.0" when
+    // nothing answered; Status -1 when the name could not be resolved.
+    void OnEcho(qint64 Tag, int Status, const QString& IPAddress, quint32 RTT, quint8 TTL);
     // The operation has ended (after its pause) and the engine is idle again.
     // Emitted for every started operation, also after Cancel, and after an
     // event handler threw (the operation ends there; the exception passes on

@@ -157,6 +157,7 @@ IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) :
     // measured to that, not to when the event loop got round to reading.
     setInt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, 1);
     buffer_.resize(65536 + 512);
+    flightOfSequence_.assign(65536, kNoFlight);
     notifier_ = new QSocketNotifier(static_cast<qintptr>(fd_), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { onReadable(); });
 }
@@ -170,10 +171,10 @@ IcmpSocketTransport::~IcmpSocketTransport()
 
 int IcmpSocketTransport::send(const Probe& probe)
 {
-    // Whatever is left of earlier probes stays queued: it cannot be taken for
-    // this probe's answer (the sequence differs), and it is read and dropped
-    // as it comes.
-    inFlight_ = false;
+    // Whatever is left of abandoned probes stays queued: it cannot be taken
+    // for this probe's answer (the sequence differs, or it arrived before
+    // this send), and it is read and dropped as it comes.
+    abandon(probe.sequence);
 
     if (probe.payloadSize < 0 || static_cast<size_t>(probe.payloadSize) > kMaxIcmpPayload)
         return icmp::kPacketTooBig;
@@ -194,10 +195,14 @@ int IcmpSocketTransport::send(const Probe& probe)
     sockaddr_in to {};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = probe.dest;
+    Flight flight;
+    flight.dest = probe.dest;
+    flight.anyReplySource = probe.anyReplySource;
+    flight.sequence = probe.sequence;
     ssize_t n;
     const auto sendOnce = [&] {
-        sentMonoNs_ = now(CLOCK_MONOTONIC);
-        sentRealNs_ = now(CLOCK_REALTIME);
+        flight.sentMonoNs = now(CLOCK_MONOTONIC);
+        flight.sentRealNs = now(CLOCK_REALTIME);
         do {
             n = ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         } while (n < 0 && errno == EINTR);
@@ -205,48 +210,129 @@ int IcmpSocketTransport::send(const Probe& probe)
     sendOnce();
     if (n < 0) {
         // The kernel fails a send with an error that an earlier probe left
-        // pending on the socket (an ICMP error that came after its time-out).
-        // That error is used up now: clear what else is queued and send again;
-        // a second failure is this probe's own.
-        drain(nullptr);
+        // pending on the socket (an ICMP error about it, which also waits in
+        // the error queue). That error is used up now and the probe is sent
+        // again; a second failure is this probe's own. With nothing in flight
+        // whatever is queued is old and is cleared first; with probes in
+        // flight the queue holds their answers and stays.
+        if (inFlight() == 0) {
+            drain(nullptr);
+        } else {
+            int soError = 0;
+            socklen_t len = sizeof soError;
+            (void)::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len);
+        }
         sendOnce();
     }
     if (n < 0)
         return icmp::statusOfSendErrno(errno);
-    inFlight_ = true;
-    sequence_ = probe.sequence;
-    dest_ = probe.dest;
-    anyReplySource_ = probe.anyReplySource;
+    quint16 slot;
+    if (!freeFlights_.empty()) {
+        slot = freeFlights_.back();
+        freeFlights_.pop_back();
+        flights_[slot] = flight;
+    } else {
+        slot = static_cast<quint16>(flights_.size());
+        flights_.push_back(flight);
+    }
+    flightOfSequence_[probe.sequence] = slot;
     return 0;
 }
 
-void IcmpSocketTransport::abandon()
+void IcmpSocketTransport::abandon(quint16 sequence)
 {
-    inFlight_ = false;
+    land(sequence);
+    std::erase_if(found_, [sequence](const ProbeAnswer& a) { return a.sequence == sequence; });
 }
 
-std::optional<ProbeAnswer> IcmpSocketTransport::pollAnswer()
+void IcmpSocketTransport::land(quint16 sequence)
 {
+    const quint16 slot = flightOfSequence_[sequence];
+    if (slot == kNoFlight)
+        return;
+    flightOfSequence_[sequence] = kNoFlight;
+    freeFlights_.push_back(slot);
+}
+
+void IcmpSocketTransport::abandonAll()
+{
+    for (const Flight& f : flights_)
+        flightOfSequence_[f.sequence] = kNoFlight;
+    flights_.clear();
+    freeFlights_.clear();
+    found_.clear();
+}
+
+const IcmpSocketTransport::Flight* IcmpSocketTransport::flightOf(std::optional<quint16> sequence) const
+{
+    if (!sequence)
+        return nullptr;
+    const quint16 slot = flightOfSequence_[*sequence];
+    return slot == kNoFlight ? nullptr : &flights_[slot];
+}
+
+std::optional<ProbeAnswer> IcmpSocketTransport::pollAnswer(quint16 sequence)
+{
+    for (auto it = found_.begin(); it != found_.end(); ++it) {
+        if (it->sequence == sequence) {
+            const ProbeAnswer a = *it;
+            found_.erase(it);
+            return a;
+        }
+    }
+    if (flightOfSequence_[sequence] == kNoFlight)
+        return std::nullopt;
     ProbeAnswer answer;
-    if (inFlight_ && drain(&answer))
-        return answer;
+    // Answers to other probes read on the way are kept for the event loop.
+    while (drain(&answer)) {
+        if (answer.sequence == sequence) {
+            flushFound();
+            return answer;
+        }
+        found_.push_back(answer);
+    }
+    flushFound();
     return std::nullopt;
 }
 
-void IcmpSocketTransport::stamp(ProbeAnswer* answer, const timespec* arrival) const
+void IcmpSocketTransport::flushFound()
 {
-    const qint64 untilNow = std::max<qint64>(0, now(CLOCK_MONOTONIC) - sentMonoNs_);
+    if (found_.empty() || flushPosted_)
+        return;
+    flushPosted_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            flushPosted_ = false;
+            // Each is reported on its own: a handler may abandon the rest.
+            while (!found_.empty()) {
+                const ProbeAnswer a = found_.front();
+                found_.erase(found_.begin());
+                emit answered(a);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+bool IcmpSocketTransport::stamp(ProbeAnswer* answer, const Flight& flight, const timespec* arrival) const
+{
+    const qint64 untilNow = std::max<qint64>(0, now(CLOCK_MONOTONIC) - flight.sentMonoNs);
     answer->elapsedUs = untilNow / 1000;
     answer->arrivedUsAgo = 0;
     if (arrival) {
         // The receive time is wall-clock time: trust it only within what the
         // monotonic clock allows (the wall clock may have been set meanwhile).
-        const qint64 kernel = nanoseconds(*arrival) - sentRealNs_;
+        const qint64 kernel = nanoseconds(*arrival) - flight.sentRealNs;
+        // In before the send: the answer to an earlier probe of the same
+        // sequence. (Far earlier can only be the wall clock set back.)
+        if (kernel < 0 && kernel > -10'000'000'000)
+            return false;
         if (kernel >= 0 && kernel <= untilNow + 1'000'000) {
             answer->elapsedUs = kernel / 1000;
             answer->arrivedUsAgo = std::max<qint64>(0, untilNow - kernel) / 1000;
         }
     }
+    return true;
 }
 
 void IcmpSocketTransport::onReadable()
@@ -260,7 +346,7 @@ bool IcmpSocketTransport::drain(ProbeAnswer* answer)
 {
     // Packets first: a reply takes one read. The error queue is read when no
     // packet is waiting (or a pending error was reported instead of one).
-    // Reading stops at the answer: anything behind it wakes the notifier again.
+    // Reading stops at an answer: anything behind it wakes the notifier again.
     for (int i = 0; i < kReadsPerWakeup; ++i) {
         bool matched = false;
         const Read packet = readPacket(answer, &matched);
@@ -268,7 +354,7 @@ bool IcmpSocketTransport::drain(ProbeAnswer* answer)
         if (!matched && packet != Read::Packet && kind_ == IcmpSocketKind::Datagram)
             progressed = readError(answer, &matched) == Read::Packet || progressed;
         if (matched) {
-            inFlight_ = false;
+            land(answer->sequence);
             return true;
         }
         if (!progressed)
@@ -298,7 +384,11 @@ IcmpSocketTransport::Read IcmpSocketTransport::readError(ProbeAnswer* answer, bo
     const ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0)
         return Read::Empty;
-    if (!answer || !inFlight_ || (msg.msg_flags & MSG_CTRUNC))
+    if (!answer || (msg.msg_flags & MSG_CTRUNC))
+        return Read::Packet;
+    const size_t len = std::min(static_cast<size_t>(n), buffer_.size());
+    const Flight* flight = flightOf(icmp::queuedErrorSequence(std::span(buffer_.data(), len), identifier_));
+    if (!flight)
         return Read::Packet;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR
@@ -319,14 +409,12 @@ IcmpSocketTransport::Read IcmpSocketTransport::readError(ProbeAnswer* answer, bo
         }
         if (msg.msg_namelen >= sizeof from && from.sin_family == AF_INET)
             qe.dest = from.sin_addr.s_addr;
-        const size_t len = std::min(static_cast<size_t>(n), buffer_.size());
-        const icmp::ProbeKey key { identifier_, sequence_, dest_, anyReplySource_ };
+        const icmp::ProbeKey key { identifier_, flight->sequence, flight->dest, flight->anyReplySource };
         if (auto a = icmp::parseQueuedError(qe, std::span(buffer_.data(), len), key)) {
             *answer = *a;
-            answer->sequence = sequence_;
+            answer->sequence = flight->sequence;
             timespec arrival {};
-            stamp(answer, receiveTime(msg, &arrival) ? &arrival : nullptr);
-            *matched = true;
+            *matched = stamp(answer, *flight, receiveTime(msg, &arrival) ? &arrival : nullptr);
         }
         break;
     }
@@ -348,10 +436,14 @@ IcmpSocketTransport::Read IcmpSocketTransport::readPacket(ProbeAnswer* answer, b
     const ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
     if (n < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK ? Read::Empty : Read::Error;
-    if (!answer || !inFlight_ || (msg.msg_flags & MSG_TRUNC))
+    if (!answer || (msg.msg_flags & MSG_TRUNC))
         return Read::Packet;
     const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n));
-    const icmp::ProbeKey key { identifier_, sequence_, dest_, anyReplySource_ };
+    const Flight* flight = flightOf(kind_ == IcmpSocketKind::Raw ? icmp::rawPacketSequence(bytes, identifier_)
+                                                                 : icmp::datagramPacketSequence(bytes, identifier_));
+    if (!flight)
+        return Read::Packet;
+    const icmp::ProbeKey key { identifier_, flight->sequence, flight->dest, flight->anyReplySource };
     std::optional<ProbeAnswer> a;
     if (kind_ == IcmpSocketKind::Raw) {
         a = icmp::parseRawPacket(bytes, key);
@@ -365,10 +457,9 @@ IcmpSocketTransport::Read IcmpSocketTransport::readPacket(ProbeAnswer* answer, b
     }
     if (a) {
         *answer = *a;
-        answer->sequence = sequence_;
+        answer->sequence = flight->sequence;
         timespec arrival {};
-        stamp(answer, receiveTime(msg, &arrival) ? &arrival : nullptr);
-        *matched = true;
+        *matched = stamp(answer, *flight, receiveTime(msg, &arrival) ? &arrival : nullptr);
     }
     return Read::Packet;
 }

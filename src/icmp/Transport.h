@@ -1,7 +1,9 @@
 #pragma once
-// What the echo engine needs of the network: one probe in flight at a time,
-// its answer reported as a signal on the engine's thread. Time-outs and round
-// trip times are the engine's business (it owns the clock).
+// What the echo engine needs of the network: probes sent, and their answers
+// reported as a signal on the engine's thread. Many probes may be in flight at
+// once; each is named by its sequence, which is unique among the probes in
+// flight, so nothing below depends on the address family. Time-outs are the
+// engine's business (it owns the clock).
 
 #include <QObject>
 #include <QtGlobal>
@@ -48,22 +50,41 @@ class IcmpTransport : public QObject {
 public:
     using QObject::QObject;
     ~IcmpTransport() override = default;
-    // Sends a probe and watches for its answer. Returns 0 when it went out, or
-    // the IP status code of a send that failed at once (11002, 11003, 11009,
-    // 11006, 11050).
+    // Sends a probe and watches for its answer, beside the probes already in
+    // flight. The caller never has two probes of the same sequence in flight.
+    // Returns 0 when it went out, or the IP status code of a send that failed
+    // at once (11002, 11003, 11009, 11006, 11050); a failed probe is not in
+    // flight.
     virtual int send(const Probe& probe) = 0;
-    // Stops watching: whatever still arrives for the last probe is dropped.
-    virtual void abandon() = 0;
-    // Reads, without waiting, what has arrived for the probe in flight: its
-    // answer if it is there (answered() then does not report it). Asked once
-    // more before a time-out is declared, since a busy thread may not have
-    // read an answer that came in time.
-    virtual std::optional<ProbeAnswer> pollAnswer() { return std::nullopt; }
-    // The transport never emits answered() from inside send(); the answer
-    // comes later from the event loop (socket notifier, timer, queued call).
+    // Stops watching the probe of this sequence: whatever still arrives for it
+    // is dropped, also when its sequence is sent again later.
+    virtual void abandon(quint16 sequence) = 0;
+    // Stops watching every probe in flight.
+    virtual void abandonAll() = 0;
+    // Reads, without waiting, what has arrived for the probe of this sequence:
+    // its answer if it is there (answered() then does not report it; it is no
+    // longer in flight). Asked once more before a time-out is declared, since
+    // a busy thread may not have read an answer that came in time. Answers to
+    // other probes found on the way are reported by answered() later, from the
+    // event loop.
+    virtual std::optional<ProbeAnswer> pollAnswer(quint16 sequence)
+    {
+        (void)sequence;
+        return std::nullopt;
+    }
+    // The transport never emits answered() from inside send(), abandon() or
+    // pollAnswer(); answers come later from the event loop (socket notifier,
+    // timer, queued call).
+    //
+    // A reply counts for a probe only when it carries the probe's identifier
+    // and sequence, comes from (or, for an error, quotes a request to) the
+    // probe's destination, and arrived after the probe was sent: a late reply
+    // to an abandoned probe, of this run or an earlier one, is never taken for
+    // the answer of a probe sent later with the same sequence.
 
 signals:
-    // The answer to the probe in flight (never a late or foreign packet).
+    // The answer to a probe in flight (never a late or foreign packet); its
+    // sequence names the probe, which is no longer in flight.
     void answered(const tarvok::ProbeAnswer& answer);
 };
 

@@ -5,6 +5,9 @@
 #include "run/ReplyEvaluation.h"
 
 #include <algorithm>
+#include <bit>
+#include <limits>
+#include <stdexcept>
 #include <exception>
 
 namespace tarvok {
@@ -30,6 +33,7 @@ RunController::RunController(TKtICMP& engine, RunView& view, RunHooks* hooks, co
     }
     connect(&engine_, &TKtICMP::OnReply, this, &RunController::KtICMP1Reply);
     connect(&engine_, &TKtICMP::Finished, this, &RunController::onEngineFinished);
+    connect(&engine_, &TKtICMP::OnEcho, this, &RunController::KtICMP1Echo);
 }
 
 RunController::~RunController() = default;
@@ -107,6 +111,16 @@ void RunController::ExecutePingRun()
         engine_.Delay = clampTo(view_.pingWait(), 0, 100000);
         engine_.DontFlagment = prefs_.DontFlagment;
         engine_.NumberOfPings = 1;
+        maxInFlight_ = std::clamp(prefs_.MaxEchoesInFlight, 1, 1024);
+        pingWait_ = engine_.Delay;
+        if (maxInFlight_ > 1) {
+            const size_t least = std::bit_ceil(static_cast<size_t>(maxInFlight_) * 2);
+            if (ring_.size() < least)
+                ring_.resize(least);
+            targetWaiting_.assign(states_.size(), 0);
+            targetFreeAt_.assign(states_.size(), std::numeric_limits<qint64>::min());
+            paceReady_ = true;
+        }
 
         hooks_->RunStarting();
         resultSortBlocked_ = prefs_.AutoDelete;
@@ -125,14 +139,16 @@ void RunController::mnuBreakClick()
     view_.setStatusText(QStringLiteral("終了しました。"));
     emit commandModeCleared();
     view_.setIdleControls(true);
-    if (running_ && (phase_ == Phase::WaitingPhase || phase_ == Phase::Stalled))
+    if (running_ && (phase_ == Phase::WaitingPhase || phase_ == Phase::Stalled || phase_ == Phase::Streaming))
         post(&RunController::onBreakNoticed);
 }
 
 void RunController::StopForClose()
 {
     break_ = true;
-    if (running_ && (phase_ == Phase::WaitingPhase || phase_ == Phase::Stalled))
+    // A stream sends nothing more; its waiting echoes end on their own.
+    if (running_ && (phase_ == Phase::WaitingPhase || phase_ == Phase::Stalled
+                     || (phase_ == Phase::Streaming && engine_.EchoesWaiting() == 0)))
         post(&RunController::onBreakNoticed);
 }
 
@@ -176,6 +192,10 @@ void RunController::PingRunLoop()
 void RunController::startCycle()
 {
     entry_ = 0;
+    if (maxInFlight_ > 1) {
+        startStreamCycle();
+        return;
+    }
     nextEntry();
 }
 
@@ -226,6 +246,12 @@ void RunController::onBreakNoticed()
     } else if (phase_ == Phase::Stalled) {
         phase_ = Phase::Between;
         afterEcho();
+    } else if (phase_ == Phase::Streaming) {
+        // The entry the run was waiting on has its statistics row refreshed,
+        // as an interrupted echo has.
+        if (judged_ < sent_)
+            RefreshStatRow(ring_[static_cast<size_t>(judged_) & (ring_.size() - 1)].targetIndex);
+        endStreamCycle();
     }
 }
 
@@ -302,6 +328,10 @@ void RunController::finishRun()
     running_ = false;
     waiting_ = false;
     waitTimer_.reset();
+    paceTimer_.reset();
+    targetTimer_.reset();
+    paceReady_ = true;
+    engine_.EndEchoes();
     ++generation_;
     try {
         hooks_->RunEnded();
@@ -346,38 +376,118 @@ void RunController::KtICMP1Reply(int Status, const QString& IPAddress, quint32 R
     if (currentIndex_ < 0 || currentIndex_ >= static_cast<int>(states_.size()))
         return;
     guarded([&] {
-        const QDateTime now = clock_.localNow();
-        const QString dateTime = FormatDateTime(now);
-        const Judgement j = JudgeReply(currentAddress_, Status, IPAddress, RTT, prefs_, &TKtICMP::StatusText);
-        view_.setStatusText(j.statusBar);
-        TargetState& state = states_[static_cast<size_t>(currentIndex_)];
-        CountAttempt(state);
-        if (j.isNG)
-            ++ngEchoes_;
-        results_.append(now, currentAddress_, currentComment_, Status, IPAddress, RTT, currentIndex_);
-        hooks_->ApplyAlertRules(state, dateTime, currentAddress_, currentComment_, j.message, j.isNG);
-        RecordJudgement(state, j, RTT, prefs_);
-        history_.record(currentIndex_, clock_.monotonicMs(), Status == 0, RTT);
-        view_.resultAppended();
-        hooks_->WriteLogLine(BuildLogLine(j.result, dateTime, currentAddress_, j.ipAddress, j.statusInfo,
-                                          currentComment_));
-        TrimResultList();
+        recordEcho(Status, IPAddress, RTT, clock_.monotonicMs(), Status == 0 ? engine_.LastRoundTripUs() : -1);
         waiting_ = false;
-        if (!observers_.empty()) {
-            JudgedEcho echo;
-            echo.timeUs = now.toMSecsSinceEpoch() * 1000;
-            echo.targetIndex = currentIndex_;
-            echo.target = currentAddress_;
-            echo.comment = currentComment_;
-            echo.address = j.ipAddress;
-            echo.status = Status;
-            echo.statusText = TKtICMP::StatusText(Status);
-            echo.rttUs = Status == 0 ? engine_.LastRoundTripUs() : -1;
-            echo.ng = j.isNG;
-            echo.slow = j.slow;
-            notifyObservers([&](EchoObserver& o) { o.echoJudged(echo); });
-        }
     });
+}
+
+void RunController::recordEcho(int Status, const QString& IPAddress, quint32 RTT, qint64 endedMs, qint64 rttUs)
+{
+    const qint64 ago = clock_.monotonicMs() - endedMs;
+    const QDateTime now = ago > 0 ? clock_.localNow().addMSecs(-ago) : clock_.localNow();
+    const QString dateTime = FormatDateTime(now);
+    const Judgement j = JudgeReply(currentAddress_, Status, IPAddress, RTT, prefs_, &TKtICMP::StatusText);
+    view_.setStatusText(j.statusBar);
+    TargetState& state = states_[static_cast<size_t>(currentIndex_)];
+    CountAttempt(state);
+    if (j.isNG)
+        ++ngEchoes_;
+    results_.append(now, currentAddress_, currentComment_, Status, IPAddress, RTT, currentIndex_);
+    hooks_->ApplyAlertRules(state, dateTime, currentAddress_, currentComment_, j.message, j.isNG);
+    RecordJudgement(state, j, RTT, prefs_);
+    history_.record(currentIndex_, endedMs, Status == 0, RTT);
+    view_.resultAppended();
+    hooks_->WriteLogLine(BuildLogLine(j.result, dateTime, currentAddress_, j.ipAddress, j.statusInfo,
+                                      currentComment_));
+    TrimResultList();
+    if (!observers_.empty()) {
+        JudgedEcho echo;
+        echo.timeUs = now.toMSecsSinceEpoch() * 1000;
+        echo.targetIndex = currentIndex_;
+        echo.target = currentAddress_;
+        echo.comment = currentComment_;
+        echo.address = j.ipAddress;
+        echo.status = Status;
+        echo.statusText = TKtICMP::StatusText(Status);
+        echo.rttUs = rttUs;
+        echo.ng = j.isNG;
+        echo.slow = j.slow;
+        notifyObservers([&](EchoObserver& o) { o.echoJudged(echo); });
+    }
+}
+
+// --- The echo stream -------------------------------------------------------
+
+void RunController::startStreamCycle()
+{
+    phase_ = Phase::Streaming;
+    sent_ = 0;
+    judged_ = 0;
+    if (!engine_.BeginEchoes(maxInFlight_)) {
+        failRun(QStringLiteral("ICMP エンジンが他の処理を実行中です。"));
+        return;
+    }
+    pumpStream();
+}
+
+void RunController::growStreamRing()
+{
+    std::vector<StreamEcho> bigger(ring_.size() * 2);
+    const size_t oldMask = ring_.size() - 1;
+    const size_t newMask = bigger.size() - 1;
+    for (qint64 k = judged_; k < sent_; ++k)
+        bigger[static_cast<size_t>(k) & newMask] = std::move(ring_[static_cast<size_t>(k) & oldMask]);
+    ring_.swap(bigger);
+}
+
+void RunController::pumpStream()
+{
+    while (running_ && phase_ == Phase::Streaming && !break_ && sent_ < schedule_.size()) {
+        if (!paceReady_ || engine_.EchoesWaiting() >= maxInFlight_)
+            return; // the pause's timer or an ending echo comes back here
+        const int t = schedule_.targetIndexAt(sent_);
+        if (t < 0 || t >= static_cast<int>(targetWaiting_.size()))
+            throw std::runtime_error("schedule entry without a target");
+        if (targetWaiting_[static_cast<size_t>(t)])
+            return; // its echo's end comes back here
+        const qint64 now = clock_.monotonicMs();
+        const qint64 freeAt = targetFreeAt_[static_cast<size_t>(t)];
+        if (now < freeAt) {
+            const quint64 gen = generation_;
+            targetTimer_ = clock_.singleShot(freeAt - now, [this, gen] {
+                if (gen == generation_)
+                    guarded([this] { pumpStream(); });
+            });
+            return;
+        }
+        if (static_cast<size_t>(sent_ - judged_) >= ring_.size())
+            growStreamRing();
+        const qint64 k = sent_;
+        const ScheduleEntry e = schedule_.at(k);
+        StreamEcho& echo = ring_[static_cast<size_t>(k) & (ring_.size() - 1)];
+        echo.ended = false;
+        echo.targetIndex = t;
+        targetWaiting_[static_cast<size_t>(t)] = 1;
+        currentAddress_ = e.address;
+        currentComment_ = e.comment;
+        currentIndex_ = t;
+        waiting_ = true;
+        view_.setStatusText(QStringLiteral("ping to ") + e.address + QStringLiteral(" ..."));
+        ++sent_;
+        if (!engine_.Echo(k, e.address)) {
+            failRun(QStringLiteral("ICMP エンジンが他の処理を実行中です。"));
+            return;
+        }
+        if (pingWait_ > 0) {
+            paceReady_ = false;
+            const quint64 gen = generation_;
+            paceTimer_ = clock_.singleShotUs(qint64(pingWait_) * 1000, [this, gen] {
+                paceReady_ = true;
+                if (gen == generation_)
+                    guarded([this] { pumpStream(); });
+            });
+        }
+    }
 }
 
 void RunController::addEchoObserver(EchoObserver* observer)
@@ -402,6 +512,69 @@ void RunController::notifyObservers(F&& f)
         } catch (...) {
         }
     }
+}
+
+void RunController::KtICMP1Echo(qint64 Tag, int Status, const QString& IPAddress, quint32 RTT, quint8 TTL)
+{
+    (void)TTL;
+    if (!running_ || phase_ != Phase::Streaming || Tag < judged_ || Tag >= sent_)
+        return;
+    guarded([&] {
+        const qint64 now = clock_.monotonicMs();
+        StreamEcho& echo = ring_[static_cast<size_t>(Tag) & (ring_.size() - 1)];
+        echo.ended = true;
+        echo.status = Status;
+        echo.ipAddress = IPAddress;
+        echo.rtt = RTT;
+        echo.rttUs = Status == 0 ? engine_.LastRoundTripUs() : -1;
+        echo.endedMs = now;
+        const auto t = static_cast<size_t>(echo.targetIndex);
+        targetWaiting_[t] = 0;
+        targetFreeAt_[t] = now + pingWait_;
+        waiting_ = engine_.EchoesWaiting() > 0;
+        if (break_) {
+            // The close sequence: nothing more is recorded; the run ends when
+            // the last waiting echo has.
+            if (engine_.EchoesWaiting() == 0)
+                post(&RunController::onBreakNoticed);
+            return;
+        }
+        judgeStream();
+        if (running_ && phase_ == Phase::Streaming && !break_) {
+            if (judged_ == schedule_.size())
+                endStreamCycle();
+            else
+                pumpStream();
+        }
+    });
+}
+
+void RunController::judgeStream()
+{
+    const size_t mask = ring_.size() - 1;
+    while (judged_ < sent_ && running_ && !break_) {
+        StreamEcho& echo = ring_[static_cast<size_t>(judged_) & mask];
+        if (!echo.ended)
+            return;
+        const ScheduleEntry e = schedule_.at(judged_);
+        currentAddress_ = e.address;
+        currentComment_ = e.comment;
+        currentIndex_ = e.targetIndex;
+        ++judged_;
+        recordEcho(echo.status, echo.ipAddress, echo.rtt, echo.endedMs, echo.rttUs);
+        RefreshStatRow(currentIndex_);
+    }
+}
+
+void RunController::endStreamCycle()
+{
+    // The pause after the cycle's last send still runs: a next cycle that
+    // follows at once keeps PingWait after it.
+    targetTimer_.reset();
+    engine_.EndEchoes();
+    waiting_ = false;
+    phase_ = Phase::Between;
+    endCycle();
 }
 
 void RunController::TrimResultList()

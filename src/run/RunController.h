@@ -29,6 +29,17 @@
 // statistics row refreshed; after a cycle "終了しました。" and
 // SetIdleControls(true), or with periodic execution the waiting phase
 // ("定期実行待機中。", the resets, Interval minutes) and the next cycle.
+//
+// With MaxEchoesInFlight N above 1 a cycle runs the engine's echo stream
+// instead: entry k goes out ("ping to <address> ..." in the status bar) once
+// PingWait has passed since entry k-1 went out, fewer than N echoes wait, no
+// echo of its target waits, and PingWait has passed since its target's
+// previous echo ended. Echoes end in any order, each after its own TimeOut at
+// the latest; an ended echo is judged (reply handler, statistics row) once
+// every earlier entry has been judged, so rows, logs, statistics and alerts
+// come in schedule order, with the time the echo ended. A break abandons every
+// waiting echo at once; the close sequence sends nothing more and lets the
+// waiting echoes end. The cycle ends when every entry has been judged.
 
 #include "icmp/KtIcmp.h"
 #include "monitor/LatencyHistory.h"
@@ -88,6 +99,8 @@ public:
 
     // --- Engine events (connected by the constructor) --------------------
     void KtICMP1Reply(int Status, const QString& IPAddress, quint32 RTT, quint8 TTL, const QString& HostName);
+    // One echo of the stream (MaxEchoesInFlight above 1): Tag is its entry.
+    void KtICMP1Echo(qint64 Tag, int Status, const QString& IPAddress, quint32 RTT, quint8 TTL);
 
     // --- Statistics ------------------------------------------------------
     // Fresh TargetState records and statistics rows for every target.
@@ -160,7 +173,7 @@ signals:
     void busyChanged(bool busy);
 
 private:
-    enum class Phase { Idle, Between, Sending, Stalled, WaitingPhase };
+    enum class Phase { Idle, Between, Sending, Stalled, WaitingPhase, Streaming };
 
     void PingRunLoop();
     void startCycle();
@@ -174,6 +187,14 @@ private:
     void finishRun();
     void failRun(const QString& message);
     void TrimResultList();
+    // Judges an echo of the current target that ended at endedMs (monotonic).
+    void recordEcho(int Status, const QString& IPAddress, quint32 RTT, qint64 endedMs, qint64 rttUs);
+    // The echo stream of a cycle (MaxEchoesInFlight above 1).
+    void startStreamCycle();
+    void pumpStream();
+    void judgeStream();
+    void endStreamCycle();
+    void growStreamRing();
     void post(void (RunController::*step)());
     template <typename F> void notifyObservers(F&& f);
     template <typename F> void guarded(F&& f);
@@ -211,6 +232,29 @@ private:
     std::unique_ptr<TimerHandle> waitTimer_;
     std::vector<EchoObserver*> observers_;
     quint64 generation_ = 0; // invalidates queued steps of an ended run
+
+    // The echo stream. Entries [judged_, sent_) of the cycle sit in a ring
+    // that only grows (to the most entries ever ended ahead of an earlier
+    // one): nothing is allocated per echo.
+    struct StreamEcho {
+        QString ipAddress;
+        qint64 endedMs = 0;
+        qint64 rttUs = -1;
+        quint32 rtt = 0;
+        int status = 0;
+        int targetIndex = -1;
+        bool ended = false;
+    };
+    int maxInFlight_ = 1;  // taken at the start of a run
+    int pingWait_ = 0;     // ms, as the engine's Delay
+    std::vector<StreamEcho> ring_;
+    qint64 sent_ = 0;
+    qint64 judged_ = 0;
+    std::vector<char> targetWaiting_;
+    std::vector<qint64> targetFreeAt_; // ms: PingWait after its last echo ended
+    bool paceReady_ = true;
+    std::unique_ptr<TimerHandle> paceTimer_;
+    std::unique_ptr<TimerHandle> targetTimer_;
 };
 
 } // namespace tarvok

@@ -45,6 +45,15 @@ struct Preferences {
     int NGPassCount = 1;
     bool DontFlagment = false;
     bool ContinuationNGCount = false;
+    // Echoes of a ping run that may wait for their answers at once (1..1024);
+    // 1 sends each echo after the previous one has ended.
+    int MaxEchoesInFlight = 1;
+    // The lasting history (history.sqlite in the program folder): on or off,
+    // days of raw echoes (and of their minute summaries), days of hour
+    // summaries and outages.
+    bool HistoryEnabled = true;
+    int HistoryRawDays = 14;
+    int HistorySummaryDays = 400;
     QString MetricsListen;           // "[ADDRESS:]PORT" of the metrics endpoint; empty: off
 
     bool operator==(const Preferences&) const = default;

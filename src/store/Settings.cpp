@@ -213,6 +213,11 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir)
     p.NGPassCount = i("NGPassCount", d.NGPassCount);
     p.DontFlagment = b("DontFlagment", d.DontFlagment);
     p.ContinuationNGCount = b("ContinuationNGCount", d.ContinuationNGCount);
+    p.MaxEchoesInFlight = std::clamp(i("MaxEchoesInFlight", d.MaxEchoesInFlight), 1, 1024);
+    p.HistoryEnabled = b("HistoryEnabled", d.HistoryEnabled);
+    // Days below one would delete what was just recorded.
+    p.HistoryRawDays = std::max(1, i("HistoryRawDays", d.HistoryRawDays));
+    p.HistorySummaryDays = std::max(1, i("HistorySummaryDays", d.HistorySummaryDays));
     p.MetricsListen = s("MetricsListen", d.MetricsListen);
     return p;
 }
@@ -261,6 +266,20 @@ void savePreferences(IniFile& ini, const Preferences& p)
     i("NGPassCount", p.NGPassCount);
     b("DontFlagment", p.DontFlagment);
     b("ContinuationNGCount", p.ContinuationNGCount);
+    // A file that never had more than one echo in flight keeps its keys as
+    // they were.
+    if (p.MaxEchoesInFlight != 1 || ini.hasKey(T, QStringLiteral("MaxEchoesInFlight")))
+        i("MaxEchoesInFlight", p.MaxEchoesInFlight);
+    // The history's keys appear once they differ from their defaults, so a
+    // file that never changed them keeps its keys as they were.
+    const Preferences d;
+    auto kept = [&](const char* key, bool changed) { return changed || ini.hasKey(T, QString::fromLatin1(key)); };
+    if (kept("HistoryEnabled", p.HistoryEnabled != d.HistoryEnabled))
+        b("HistoryEnabled", p.HistoryEnabled);
+    if (kept("HistoryRawDays", p.HistoryRawDays != d.HistoryRawDays))
+        i("HistoryRawDays", p.HistoryRawDays);
+    if (kept("HistorySummaryDays", p.HistorySummaryDays != d.HistorySummaryDays))
+        i("HistorySummaryDays", p.HistorySummaryDays);
     // Written once set, so that a file that never had the endpoint stays as
     // it was; once there, also when emptied again.
     if (!p.MetricsListen.isEmpty() || ini.hasKey(T, QStringLiteral("MetricsListen")))

@@ -3,6 +3,8 @@
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
 #include "run/TraceRunController.h"
+#include "ui/LatencyGraphPage.h"
+#include "ui/OutageLedgerPage.h"
 #include "ui/DisplayPacer.h"
 #include "ui/Images.h"
 #include "ui/ListTextDelegate.h"
@@ -188,6 +190,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     reports_ = new ReportCommands(*this, this);
     selection_ = new SelectionCommands(*this, this);
     bindGraph();
+    bindOutages();
 
     SetIdleControls(true);
     Page1->setCurrentWidget(tabMemo);
@@ -1080,6 +1083,27 @@ void TTarvokMain::closeEvent(QCloseEvent* event)
         trace_->StopForClose();
     }
     event->accept();
+}
+
+void TTarvokMain::bindOutages()
+{
+    tabOutages = new OutageLedgerPage;
+    tabOutages->setObjectName(QStringLiteral("tabOutages"));
+    Page1->addTab(tabOutages, QStringLiteral("障害履歴"));
+    // The graph around an outage: its target chosen in the statistics list
+    // when the current run has it.
+    connect(tabOutages, &OutageLedgerPage::graphRequested, this, [this](const QString& target, const QString& comment) {
+        QAbstractItemModel* stats = ListView2->model();
+        for (int row = 0; row < stats->rowCount(); ++row) {
+            const QString address = stats->index(row, 0).data().toString();
+            if (address == target || stats->index(row, stats->columnCount() - 1).data().toString() == comment) {
+                ListView2->selectionModel()->select(stats->index(row, 0), QItemSelectionModel::ClearAndSelect
+                                                                             | QItemSelectionModel::Rows);
+                break;
+            }
+        }
+        Page1->setCurrentWidget(tabGraph);
+    });
 }
 
 } // namespace tarvok

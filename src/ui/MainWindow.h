@@ -51,6 +51,7 @@ class DisplayPacer;
 class TKtICMP;
 class SelectionCommands;
 class TraceRunController;
+class OutageLedgerPage;
 class TSpinEdit;
 class TFindDialog;
 class TReplaceDialog;
@@ -109,6 +110,7 @@ public:
     QTableView* ListView2 = nullptr;
     QTreeView* TreeView1 = nullptr; // over trace().treeModel()
     LatencyGraphPage* tabGraph = nullptr; // グラフ, after TraceRoute (LatencyGraphPage.cpp)
+    OutageLedgerPage* tabOutages = nullptr; // 障害履歴, after グラフ (OutageLedgerPage.cpp)
     QStatusBar* Bar1 = nullptr;
     QLabel* Bar1Panels[3] = {nullptr, nullptr, nullptr};
 
@@ -336,6 +338,7 @@ private:
     void createEditCommands();   // EditCommands.cpp
     void bindTraceRun();         // TraceCommands.cpp
     void bindGraph();            // LatencyGraphPage.cpp
+    void bindOutages();          // MainWindow.cpp
     void fillEditor(const QString& text); // Memo1's text, the modified mark kept
 
     Clock& clock_;

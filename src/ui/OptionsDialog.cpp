@@ -172,6 +172,7 @@ void TfrmOption::buildBasicTab(QWidget* page)
     edtAutoDeleteCount = spin(page, "edtAutoDeleteCount", 1, INT_MAX);
     chkBlinkTrayIcon = checkBox(page, "chkBlinkTrayIcon", QStringLiteral("Ping 実行中にトレイアイコンを点滅させる"));
     chkDontFlagment = checkBox(page, "chkDontFlagment", QStringLiteral("パケットのフラグメントを禁止する"));
+    edtMaxEchoesInFlight = spin(page, "edtMaxEchoesInFlight", 1, 1024);
 
     v->addWidget(chkHideOnTaskBar);
     v->addWidget(chkSaveConfig);
@@ -186,6 +187,33 @@ void TfrmOption::buildBasicTab(QWidget* page)
     v->addLayout(row);
     v->addWidget(chkBlinkTrayIcon);
     v->addWidget(chkDontFlagment);
+    auto* inFlightRow = new QHBoxLayout;
+    inFlightRow->addWidget(
+        label(page, "lblMaxEchoesInFlight", QStringLiteral("同時に応答を待つ Ping の最大数：")));
+    edtMaxEchoesInFlight->setMinimumWidth(
+        edtMaxEchoesInFlight->fontMetrics().horizontalAdvance(QStringLiteral("99999")) + 40);
+    inFlightRow->addWidget(edtMaxEchoesInFlight);
+    inFlightRow->addStretch(1);
+    v->addLayout(inFlightRow);
+
+    // The lasting history.
+    chkHistoryEnabled = checkBox(page, "chkHistoryEnabled", QStringLiteral("Ping の履歴を記録する"));
+    edtHistoryRawDays = spin(page, "edtHistoryRawDays", 1, 3650);
+    edtHistorySummaryDays = spin(page, "edtHistorySummaryDays", 1, 36500);
+    v->addWidget(chkHistoryEnabled);
+    auto* historyRow = new QHBoxLayout;
+    historyRow->addSpacing(indent(chkHistoryEnabled));
+    historyRow->addWidget(label(page, "lblHistoryRawDays", QStringLiteral("個々の結果：")));
+    historyRow->addWidget(edtHistoryRawDays);
+    historyRow->addWidget(label(page, "lblHistorySummaryDays", QStringLiteral("日、集計と障害履歴：")));
+    historyRow->addWidget(edtHistorySummaryDays);
+    historyRow->addWidget(label(page, "lblHistoryDays", QStringLiteral("日保存する")));
+    historyRow->addStretch(1);
+    v->addLayout(historyRow);
+    connect(chkHistoryEnabled, &QCheckBox::toggled, this, [this](bool on) {
+        edtHistoryRawDays->setEnabled(on);
+        edtHistorySummaryDays->setEnabled(on);
+    });
 
     // The metrics endpoint for Prometheus: empty is off.
     auto* metricsRow = new QHBoxLayout;
@@ -401,6 +429,12 @@ void TfrmOption::FormCreate()
     edtAutoDeleteCount->setValue(p.AutoDeleteCount);
     chkBlinkTrayIcon->setChecked(p.BlinkTrayIcon);
     chkDontFlagment->setChecked(p.DontFlagment);
+    edtMaxEchoesInFlight->setValue(p.MaxEchoesInFlight);
+    chkHistoryEnabled->setChecked(p.HistoryEnabled);
+    edtHistoryRawDays->setValue(p.HistoryRawDays);
+    edtHistorySummaryDays->setValue(p.HistorySummaryDays);
+    edtHistoryRawDays->setEnabled(p.HistoryEnabled);
+    edtHistorySummaryDays->setEnabled(p.HistoryEnabled);
     edtMetricsListen->setText(p.MetricsListen);
 
     chkLogTrace->setChecked(p.LogTrace);
@@ -494,6 +528,10 @@ void TfrmOption::btnOKClick()
     p.AutoDeleteCount = spinValue(edtAutoDeleteCount);
     p.BlinkTrayIcon = chkBlinkTrayIcon->isChecked();
     p.DontFlagment = chkDontFlagment->isChecked();
+    p.MaxEchoesInFlight = spinValue(edtMaxEchoesInFlight);
+    p.HistoryEnabled = chkHistoryEnabled->isChecked();
+    p.HistoryRawDays = spinValue(edtHistoryRawDays);
+    p.HistorySummaryDays = spinValue(edtHistorySummaryDays);
 
     p.LogTrace = chkLogTrace->isChecked();
     p.LogDirectory = edtLogDirectory->text();

@@ -128,6 +128,10 @@ private:
     TSpinEdit* edtAutoDeleteCount = nullptr;
     QCheckBox* chkBlinkTrayIcon = nullptr;
     QCheckBox* chkDontFlagment = nullptr;
+    TSpinEdit* edtMaxEchoesInFlight = nullptr;
+    QCheckBox* chkHistoryEnabled = nullptr;
+    TSpinEdit* edtHistoryRawDays = nullptr;
+    TSpinEdit* edtHistorySummaryDays = nullptr;
     QLineEdit* edtMetricsListen = nullptr;
     QLabel* lblMetricsError = nullptr;
 

@@ -210,6 +210,19 @@ check "every echo judged and logged ($ok_lines ok, $silent_lines silent, $unknow
   test $((ok_lines + silent_lines + unknown_lines)) = "$echoes" -a "$ok_lines" -ge 1 -a "$silent_lines" -ge 1 -a "$unknown_lines" -ge 1
 check "the three hosts equally often" test "$ok_lines" -ge "$silent_lines" -a "$silent_lines" -ge "$unknown_lines" -a $((ok_lines - unknown_lines)) -le 1
 
+# The history: every logged echo is in the file, as other tools read it,
+# with the reachable host's round trips in microseconds and an outage of the
+# silent host that lasts.
+db="$TARVOK_HOME/history.sqlite"
+if command -v sqlite3 > /dev/null; then
+  check "history: one row per logged echo" test "$(sqlite3 "$db" 'SELECT count(*) FROM echoes')" = "$echoes"
+  check "history: the reachable host answered in microseconds" \
+    test "$(sqlite3 "$db" "SELECT count(*) FROM echoes WHERE target = '$LAB_REACHABLE' AND rtt_us > 0 AND ng = 0")" = "$ok_lines"
+  check "history: the silent host's outage lasts" \
+    test "$(sqlite3 "$db" "SELECT count(*) FROM outages WHERE target = '$LAB_SILENT' AND end_us IS NULL")" = 1
+  check "history: the file is sound" test "$(sqlite3 "$db" 'PRAGMA integrity_check')" = ok
+fi
+
 # The settings and the parameter file, written at the end.
 ini="$TARVOK_HOME/$(basename "$TARVOK").ini"
 check "settings file written" grep -q '^\[Placement\]' "$ini"

@@ -4,6 +4,7 @@
 #include "icmp/IcmpPacket.h"
 #include "icmp/KtIcmp.h"
 
+#include <QSet>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -709,4 +710,48 @@ TEST_F(Engine, RoundTripAndTimeOutFollowTheArrivalTimeNotWhenTheAnswerIsRead)
         EXPECT_EQ(finishedAt - start, c.finishedAt);
         EXPECT_FALSE(engine.Busy());
     }
+}
+
+TEST_F(Engine, EchoStreamHoldsCapacityAndReportsOnlyFromTheEventLoop)
+{
+    std::vector<std::pair<qint64, int>> echoes;
+    QObject::connect(&engine, &TKtICMP::OnEcho, [&](qint64 tag, int s, const QString&, quint32, quint8) {
+        echoes.emplace_back(tag, s);
+    });
+    net->push({FakeOutcome::silence(), FakeOutcome::sendError(11002), FakeOutcome::reply("10.0.0.3", 64, 5)});
+    ASSERT_TRUE(engine.BeginEchoes(3));
+    EXPECT_FALSE(engine.Ping()) << "the stream keeps the engine busy";
+    EXPECT_TRUE(engine.Echo(1, "10.0.0.1"));
+    EXPECT_TRUE(engine.Echo(2, "10.0.0.2"));
+    EXPECT_TRUE(engine.Echo(3, "10.0.0.3"));
+    EXPECT_FALSE(engine.Echo(4, "10.0.0.4")) << "three wait already";
+    EXPECT_TRUE(echoes.empty()) << "a failed send is reported from the event loop";
+    settle();
+    ASSERT_EQ(echoes.size(), 1u);
+    EXPECT_EQ(echoes[0], std::make_pair(qint64(2), 11002));
+    EXPECT_TRUE(engine.Echo(4, "10.0.0.4"));
+    // Sequences stay unique among the waiting probes.
+    QSet<quint16> seqs;
+    for (const Probe& p : net->sent())
+        seqs.insert(p.sequence);
+    EXPECT_EQ(seqs.size(), net->sent().size());
+    advance(clock, 1000);
+    ASSERT_EQ(echoes.size(), 4u);
+    EXPECT_EQ(echoes[1], std::make_pair(qint64(3), 0));
+    EXPECT_EQ(echoes[2], std::make_pair(qint64(1), 11010));
+    EXPECT_EQ(echoes[3], std::make_pair(qint64(4), 11010));
+    EXPECT_EQ(engine.EchoesWaiting(), 0);
+
+    // Ending the stream drops what waits; Cancel ends it with Finished().
+    EXPECT_TRUE(engine.Echo(5, "10.0.0.5"));
+    engine.EndEchoes();
+    EXPECT_FALSE(engine.Busy());
+    EXPECT_EQ(net->inFlight(), 0);
+    ASSERT_TRUE(engine.BeginEchoes(2));
+    EXPECT_TRUE(engine.Echo(6, "10.0.0.6"));
+    engine.Cancel();
+    advance(clock, 2000);
+    EXPECT_EQ(echoes.size(), 4u);
+    EXPECT_EQ(finished, 1);
+    EXPECT_FALSE(engine.Busy());
 }

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QHash>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -369,6 +370,128 @@ TEST_P(LabEngine, DontFragmentOverThePathMtu)
     ping();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].status, 0);
+}
+
+TEST_P(LabEngine, ManyEchoesWaitTogetherAndEachEndsOnItsOwn)
+{
+    // Silent and answering hosts, a router's refusal, names: all sent at
+    // once, each ends by its own answer or its own time-out.
+    struct Echo {
+        int status;
+        QString address;
+        quint32 rtt;
+        quint8 ttl;
+        qint64 atMs;
+    };
+    QHash<qint64, Echo> echoes;
+    QList<qint64> order;
+    const auto start = std::chrono::steady_clock::now();
+    QObject::connect(engine.get(), &TKtICMP::OnEcho, engine.get(),
+                     [&](qint64 tag, int status, const QString& address, quint32 rtt, quint8 ttl) {
+                         const qint64 at = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - start)
+                                               .count();
+                         echoes.insert(tag, {status, address, rtt, ttl, at});
+                         order.append(tag);
+                         if (engine->EchoesWaiting() == 0)
+                             loop.quit();
+                     });
+    engine->Timeout = 1500;
+    ASSERT_TRUE(engine->BeginEchoes(64));
+    const QString targets[] = {labValue("LAB_SILENT"), labValue("LAB_REACHABLE"), labValue("LAB_UNREACHABLE"),
+                               labValue("LAB_REACHABLE_NAME"), labValue("LAB_UNKNOWN_NAME")};
+    qint64 tag = 0;
+    // The router answers a host with at most a few errors a second: the
+    // refused host is pinged in the first rounds only.
+    for (int round = 0; round < 8; ++round)
+        for (int i = 0; i < 5; ++i)
+            ASSERT_TRUE(engine->Echo(tag++, i == 2 && round >= 3 ? targets[1] : targets[i]));
+    EXPECT_EQ(engine->EchoesWaiting(), 40);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    limit.start(10000);
+    loop.exec();
+    engine->EndEchoes();
+    EXPECT_FALSE(engine->Busy());
+
+    ASSERT_EQ(echoes.size(), 40);
+    for (qint64 k = 0; k < 40; ++k) {
+        SCOPED_TRACE(k);
+        const Echo& e = echoes[k];
+        switch (k % 5) {
+        case 0: // silent: its own time-out, not earlier
+            EXPECT_EQ(e.status, 11010);
+            EXPECT_EQ(e.address, "0.0.0.0");
+            EXPECT_GE(e.atMs, 1500 - 20);
+            EXPECT_LT(e.atMs, 1500 + 1000) << "the silent echoes waited together, not one after another";
+            break;
+        case 2:
+            if (k < 15) {
+                EXPECT_EQ(e.status, 11003);
+                EXPECT_EQ(e.address, labValue("LAB_UNREACHABLE_ROUTER"));
+                break;
+            }
+            [[fallthrough]];
+        case 1:
+        case 3:
+            EXPECT_EQ(e.status, 0);
+            EXPECT_EQ(e.address, labValue("LAB_REACHABLE"));
+            EXPECT_EQ(e.ttl, labValue("LAB_REACHABLE_TTL").toInt());
+            EXPECT_LT(e.rtt, 1000u);
+            EXPECT_LT(e.atMs, 1400) << "answered before the silent ones timed out";
+            break;
+        case 4:
+            EXPECT_EQ(e.status, -1);
+            break;
+        }
+    }
+    // Answers came while the silent echoes still waited.
+    EXPECT_NE(order.first() % 5, 0);
+    EXPECT_EQ(order.last() % 5, 0);
+}
+
+TEST_P(LabEngine, AnswersOfAnEndedStreamNeverCountInTheNext)
+{
+    const int delay = labValue("LAB_SLOW_DELAY_MS").toInt();
+    if (labValue("LAB_SLOW").isEmpty() || delay < 600)
+        GTEST_FAIL() << "the lab has no slow host (lab_responder missing)";
+    std::vector<std::pair<qint64, int>> got;
+    std::vector<quint32> rtts;
+    QObject::connect(engine.get(), &TKtICMP::OnEcho, engine.get(),
+                     [&](qint64 tag, int status, const QString&, quint32 rtt, quint8) {
+                         got.emplace_back(tag, status);
+                         rtts.push_back(rtt);
+                         if (engine->EchoesWaiting() == 0)
+                             loop.quit();
+                     });
+    // A stream ended while its echoes to the slow host wait: their answers
+    // arrive during the next stream, whose echoes to the same host must wait
+    // for their own.
+    engine->Timeout = delay * 3;
+    ASSERT_TRUE(engine->BeginEchoes(8));
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(engine->Echo(i, labValue("LAB_SLOW")));
+    QTimer::singleShot(delay / 3, &loop, &QEventLoop::quit);
+    loop.exec();
+    engine->EndEchoes();
+    EXPECT_TRUE(got.empty());
+
+    ASSERT_TRUE(engine->BeginEchoes(8));
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(engine->Echo(100 + i, labValue("LAB_SLOW")));
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    limit.start(delay * 4);
+    loop.exec();
+    engine->EndEchoes();
+    ASSERT_EQ(got.size(), 4u);
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_GE(got[i].first, 100);
+        EXPECT_EQ(got[i].second, 0);
+        EXPECT_GE(rtts[i], quint32(delay - 10)) << "an answer of the ended stream was taken";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sockets, LabEngine, ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),

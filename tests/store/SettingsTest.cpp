@@ -80,6 +80,9 @@ Preferences unusualPreferences()
     p.NGPassCount = 9;
     p.DontFlagment = true;
     p.ContinuationNGCount = true;
+    p.HistoryEnabled = false;
+    p.HistoryRawDays = 3;
+    p.HistorySummaryDays = 31;
     p.MetricsListen = QStringLiteral("0.0.0.0:9464");
     return p;
 }
@@ -126,9 +129,17 @@ TEST(Settings, PreferencesRoundTripThroughTheFile)
     const Preferences p = unusualPreferences();
     IniFile ini;
     savePreferences(ini, p);
-    EXPECT_EQ(ini.keys("Tarvok").size(), 39);
+    EXPECT_EQ(ini.keys("Tarvok").size(), 42);
     EXPECT_EQ(loadPreferences(parsed(ini.toBytes()), kProgramDir), p);
-
+    // Back to the defaults: the history's keys stay in the file, with them.
+    Preferences back = p;
+    back.HistoryEnabled = true;
+    back.HistoryRawDays = 14;
+    back.HistorySummaryDays = 400;
+    savePreferences(ini, back);
+    EXPECT_EQ(ini.keys("Tarvok").size(), 42);
+    EXPECT_EQ(loadPreferences(parsed(ini.toBytes()), kProgramDir), back);
+    EXPECT_EQ(ini.keys("Tarvok").
     // The metrics endpoint's key appears once set, and stays when emptied.
     Preferences off = p;
     off.MetricsListen.clear();

@@ -45,7 +45,7 @@ FakeOutcome FakeOutcome::sendError(int status)
 }
 
 FakeTransport::FakeTransport(Clock& clock, QObject* parent)
-    : IcmpTransport(parent), clock_(clock), pending_(std::make_shared<int>(0))
+    : IcmpTransport(parent), clock_(clock)
 {
 }
 
@@ -69,7 +69,10 @@ void FakeTransport::setResponder(std::function<FakeOutcome(const Probe&)> respon
 
 bool FakeTransport::answerPending() const
 {
-    return *pending_ > 0;
+    for (const Timer& t : timers_)
+        if (t.answerDue && *t.answerDue)
+            return true;
+    return false;
 }
 
 int FakeTransport::send(const Probe& probe)
@@ -91,50 +94,77 @@ int FakeTransport::send(const Probe& probe)
     if (o.kind == FakeOutcome::Kind::Answer && o.status == 0
         && !icmp::acceptsReplyFrom(o.from, icmp::ProbeKey { 0, 0, probe.dest, probe.anyReplySource }))
         o = FakeOutcome::silence();
+    const quint16 seq = probe.sequence;
+    inFlight_.insert(seq);
     if (o.kind == FakeOutcome::Kind::Answer && o.readLateMs >= 0) {
-        ProbeAnswer a { o.status, o.from, o.ttl, probe.sequence, o.afterMs * 1000 };
-        timers_.push_back(clock_.singleShot(o.afterMs, [this, a] {
-            unread_ = a;
-            unreadAt_ = clock_.monotonicMs();
-        }));
-        timers_.push_back(clock_.singleShot(o.afterMs + o.readLateMs, [this] {
-            if (auto a = takeUnread())
-                emit answered(*a);
-        }));
+        ProbeAnswer a { o.status, o.from, o.ttl, seq, o.afterMs * 1000 };
+        timers_.push_back({ seq, clock_.singleShot(o.afterMs, [this, a, seq] {
+                               unread_.insert(seq, Unread { a, clock_.monotonicMs() });
+                           }), nullptr });
+        timers_.push_back({ seq, clock_.singleShot(o.afterMs + o.readLateMs, [this, seq] {
+                               if (auto a = takeUnread(seq))
+                                   emit answered(*a);
+                           }), nullptr });
     } else if (o.kind == FakeOutcome::Kind::Answer) {
-        ProbeAnswer a { o.status, o.from, o.ttl, probe.sequence };
-        auto pending = pending_;
-        ++*pending;
+        ProbeAnswer a { o.status, o.from, o.ttl, seq };
+        auto due = std::make_shared<bool>(true);
         // The handle lives until abandon(); an answer that still comes after
         // it is dropped unless abandon() is not honoured.
-        timers_.push_back(clock_.singleShot(o.afterMs, [this, a, pending] {
-            --*pending;
-            emit answered(a);
-        }));
+        timers_.push_back({ seq,
+                            clock_.singleShot(o.afterMs, [this, a, due, seq] {
+                                *due = false;
+                                inFlight_.remove(seq);
+                                emit answered(a);
+                            }),
+                            due });
     }
     return 0;
 }
 
-void FakeTransport::abandon()
+void FakeTransport::dropTimers(quint16 sequence)
 {
-    ++abandoned_;
-    if (honourAbandon_) {
-        timers_.clear();
-        *pending_ = 0;
-        unread_.reset();
+    for (auto it = timers_.begin(); it != timers_.end();) {
+        if (it->sequence == sequence)
+            it = timers_.erase(it);
+        else
+            ++it;
     }
 }
 
-std::optional<ProbeAnswer> FakeTransport::pollAnswer()
+void FakeTransport::abandon(quint16 sequence)
 {
-    return takeUnread();
+    ++abandoned_;
+    if (!honourAbandon_)
+        return;
+    inFlight_.remove(sequence);
+    unread_.remove(sequence);
+    dropTimers(sequence);
 }
 
-std::optional<ProbeAnswer> FakeTransport::takeUnread()
+void FakeTransport::abandonAll()
 {
-    auto a = std::exchange(unread_, std::nullopt);
-    if (a)
-        a->arrivedUsAgo = (clock_.monotonicMs() - unreadAt_) * 1000;
+    ++abandoned_;
+    if (!honourAbandon_)
+        return;
+    timers_.clear();
+    inFlight_.clear();
+    unread_.clear();
+}
+
+std::optional<ProbeAnswer> FakeTransport::pollAnswer(quint16 sequence)
+{
+    return takeUnread(sequence);
+}
+
+std::optional<ProbeAnswer> FakeTransport::takeUnread(quint16 sequence)
+{
+    const auto it = unread_.find(sequence);
+    if (it == unread_.end())
+        return std::nullopt;
+    ProbeAnswer a = it->answer;
+    a.arrivedUsAgo = (clock_.monotonicMs() - it->at) * 1000;
+    unread_.erase(it);
+    inFlight_.remove(sequence);
     return a;
 }
 

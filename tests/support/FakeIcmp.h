@@ -86,25 +86,38 @@ public:
     int abandonCount() const { return abandoned_; }
     // An answer is scheduled and not yet delivered.
     bool answerPending() const;
+    // Probes sent and neither answered nor abandoned (silent ones included).
+    int inFlight() const { return static_cast<int>(inFlight_.size()); }
+    bool isInFlight(quint16 sequence) const { return inFlight_.contains(sequence); }
 
     int send(const Probe& probe) override;
-    void abandon() override;
-    std::optional<ProbeAnswer> pollAnswer() override;
+    void abandon(quint16 sequence) override;
+    void abandonAll() override;
+    std::optional<ProbeAnswer> pollAnswer(quint16 sequence) override;
 
 private:
+    struct Timer {
+        quint16 sequence;
+        std::unique_ptr<TimerHandle> handle;
+        std::shared_ptr<bool> answerDue; // an answer still to be emitted by it
+    };
+    struct Unread {
+        ProbeAnswer answer;
+        qint64 at; // when it arrived
+    };
     Clock& clock_;
     std::deque<FakeOutcome> queue_;
     std::function<FakeOutcome(const Probe&)> responder_;
     bool honourAbandon_ = true;
     QList<Probe> sent_;
     int abandoned_ = 0;
-    std::vector<std::unique_ptr<TimerHandle>> timers_;
-    std::shared_ptr<int> pending_;
-    std::optional<ProbeAnswer> unread_; // arrived, not yet read (readLateMs)
-    qint64 unreadAt_ = 0;                // when it arrived
+    std::vector<Timer> timers_;
+    QSet<quint16> inFlight_;
+    QHash<quint16, Unread> unread_; // arrived, not yet read (readLateMs)
 
-    // The unread answer, with how long it waited.
-    std::optional<ProbeAnswer> takeUnread();
+    void dropTimers(quint16 sequence);
+    // The unread answer of a probe, with how long it waited.
+    std::optional<ProbeAnswer> takeUnread(quint16 sequence);
 };
 
 class FakeResolver final : public Resolver {

@@ -457,7 +457,8 @@ TEST(MainWindow, CommandSkeletonHasEveryItemAsDesigned)
     for (int i = 0; i < r.w->Page1->count(); ++i)
         pages << r.w->Page1->widget(i)->objectName() + QLatin1Char('=') + r.w->Page1->tabText(i);
     EXPECT_EQ(pages, (QStringList{"tabMemo=対象", "tabOption=環境", "TabPingReport=Ping 結果", "TabSheet4=Ping 統計",
-                                  "tabTraceRoute=TraceRoute", "tabGraph=グラフ"}));
+                                  "tabTraceRoute=TraceRoute", "tabGraph=グラフ",
+                                  "tabOutages=障害履歴"}));
 
     // The parameter fields: ranges and initial values.
     struct Field {
