@@ -74,6 +74,9 @@ public:
     // A run of command mode failed, or had no target without a display, or
     // lost log lines (the program ends with a failure code).
     bool runFailed() const { return runFailed_; }
+    // The creation steps failed in command mode: nothing ran, so nothing is
+    // written back at the end.
+    bool startFailed() const { return startFailed_; }
 
     // After the event loop: log lines still waiting get the rest of their
     // retries (lines lost in command mode are reported on standard error),

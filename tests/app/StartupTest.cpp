@@ -472,6 +472,8 @@ TEST(Startup, MetricsEndpointFollowsTheSwitchAndTheSettings)
     emit s.window().preferencesChanged();
     EXPECT_EQ(s.program->metricsServer()->port(), port2);
     EXPECT_EQ(s.window().prefs.MetricsListen, QStringLiteral("1")); // saved as set
+}
+
 // What a script sees at the end: 0, 3 with --ng-exit after an NG echo,
 // 128 + n after a signal in command mode (the end steps done), 1 when the
 // settings could not be written.
