@@ -19,6 +19,7 @@ struct LookupPool::State {
     int maxThreads = 1;
     int threads = 0;
     int idle = 0;
+    int running = 0; // workers inside a job; a worker still starting is neither idle nor running
     bool closing = false;
 };
 
@@ -37,10 +38,12 @@ void work(const std::shared_ptr<LookupPool::State>& s)
         s->queue.pop_front();
         if (job.cancel && job.cancel->load())
             continue;
+        ++s->running;
         lock.unlock();
         job.run();
         job = {};
         lock.lock();
+        --s->running;
     }
     --s->threads;
 }
@@ -94,7 +97,7 @@ int LookupPool::threads() const
 int LookupPool::busy() const
 {
     std::lock_guard lock(state_->mutex);
-    return state_->threads - state_->idle;
+    return state_->running;
 }
 
 int LookupPool::queued() const
