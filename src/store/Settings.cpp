@@ -219,6 +219,7 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir)
     p.HistoryRawDays = std::max(1, i("HistoryRawDays", d.HistoryRawDays));
     p.HistorySummaryDays = std::max(1, i("HistorySummaryDays", d.HistorySummaryDays));
     p.MetricsListen = s("MetricsListen", d.MetricsListen);
+    p.PreferIPv6 = b("PreferIPv6", d.PreferIPv6);
     return p;
 }
 
@@ -284,6 +285,8 @@ void savePreferences(IniFile& ini, const Preferences& p)
     // it was; once there, also when emptied again.
     if (!p.MetricsListen.isEmpty() || ini.hasKey(T, QStringLiteral("MetricsListen")))
         s("MetricsListen", p.MetricsListen);
+    if (kept("PreferIPv6", p.PreferIPv6 != d.PreferIPv6))
+        b("PreferIPv6", p.PreferIPv6);
 }
 
 LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, QSize screenSize,

@@ -88,6 +88,16 @@ std::vector<int> LatencyGraphView::shownTargets() const
     return shown;
 }
 
+QString LatencyGraphView::legendText(const QFontMetrics& fm, int target) const
+{
+    const QString address = history_.address(target);
+    if (history_.comment(target).isEmpty())
+        return address;
+    const QString text = address + QLatin1Char(' ') + history_.comment(target);
+    const int width = std::max(kLegendTextWidth, fm.horizontalAdvance(address + QStringLiteral(" …")));
+    return fm.elidedText(text, Qt::ElideRight, width);
+}
+
 QString LatencyGraphView::legendNote() const
 {
     const int n = history_.targetCount();
@@ -363,10 +373,7 @@ LatencyGraphView::Frame LatencyGraphView::frame(const QFontMetrics& fm) const
     // Legend rows: entries flow left to right; the note takes a row of its own.
     int rows = 0, x = all.left();
     for (int t : drawn_) {
-        QString text = history_.address(t);
-        if (!history_.comment(t).isEmpty())
-            text += QLatin1Char(' ') + history_.comment(t);
-        const int w = 18 + std::min(fm.horizontalAdvance(text), kLegendTextWidth) + 14;
+        const int w = 18 + fm.horizontalAdvance(legendText(fm, t)) + 14;
         if (rows == 0 || x + w > all.right()) {
             ++rows;
             x = all.left();
@@ -605,10 +612,7 @@ void LatencyGraphView::draw(QPainter& p)
     const int line = fm.height() + 2;
     int row = 0, lx = f.legend.left();
     for (size_t k = 0; k < drawn_.size(); ++k) {
-        QString text = history_.address(drawn_[k]);
-        if (!history_.comment(drawn_[k]).isEmpty())
-            text += QLatin1Char(' ') + history_.comment(drawn_[k]);
-        text = fm.elidedText(text, Qt::ElideRight, kLegendTextWidth);
+        const QString text = legendText(fm, drawn_[k]);
         const int w = 18 + fm.horizontalAdvance(text) + 14;
         if (lx + w > f.legend.right() && lx > f.legend.left()) {
             ++row;

@@ -20,6 +20,8 @@
 #include <unordered_map>
 #include <vector>
 
+class QFontMetrics;
+
 namespace tarvok {
 
 struct Preferences;
@@ -93,6 +95,9 @@ private:
     void aggregate(const QRect& plot);
     void fixRange(qint64 from, qint64 to);
     QString legendNote() const;
+    // A target's legend entry: its address whole (an IPv6 one too), then
+    // its comment, cut so that the entry stays within the legend's width.
+    QString legendText(const QFontMetrics& fm, int target) const;
     void assignColours();
     QColor colour(size_t k) const; // of drawn_[k]
 

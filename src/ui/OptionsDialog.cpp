@@ -172,6 +172,7 @@ void TfrmOption::buildBasicTab(QWidget* page)
     edtAutoDeleteCount = spin(page, "edtAutoDeleteCount", 1, INT_MAX);
     chkBlinkTrayIcon = checkBox(page, "chkBlinkTrayIcon", QStringLiteral("Ping 実行中にトレイアイコンを点滅させる"));
     chkDontFlagment = checkBox(page, "chkDontFlagment", QStringLiteral("パケットのフラグメントを禁止する"));
+    chkPreferIPv6 = checkBox(page, "chkPreferIPv6", QStringLiteral("IPv4 と IPv6 の両方を持つホスト名は IPv6 で送る"));
     edtMaxEchoesInFlight = spin(page, "edtMaxEchoesInFlight", 1, 1024);
 
     v->addWidget(chkHideOnTaskBar);
@@ -187,6 +188,7 @@ void TfrmOption::buildBasicTab(QWidget* page)
     v->addLayout(row);
     v->addWidget(chkBlinkTrayIcon);
     v->addWidget(chkDontFlagment);
+    v->addWidget(chkPreferIPv6);
     auto* inFlightRow = new QHBoxLayout;
     inFlightRow->addWidget(
         label(page, "lblMaxEchoesInFlight", QStringLiteral("同時に応答を待つ Ping の最大数：")));
@@ -429,6 +431,7 @@ void TfrmOption::FormCreate()
     edtAutoDeleteCount->setValue(p.AutoDeleteCount);
     chkBlinkTrayIcon->setChecked(p.BlinkTrayIcon);
     chkDontFlagment->setChecked(p.DontFlagment);
+    chkPreferIPv6->setChecked(p.PreferIPv6);
     edtMaxEchoesInFlight->setValue(p.MaxEchoesInFlight);
     chkHistoryEnabled->setChecked(p.HistoryEnabled);
     edtHistoryRawDays->setValue(p.HistoryRawDays);
@@ -528,6 +531,7 @@ void TfrmOption::btnOKClick()
     p.AutoDeleteCount = spinValue(edtAutoDeleteCount);
     p.BlinkTrayIcon = chkBlinkTrayIcon->isChecked();
     p.DontFlagment = chkDontFlagment->isChecked();
+    p.PreferIPv6 = chkPreferIPv6->isChecked();
     p.MaxEchoesInFlight = spinValue(edtMaxEchoesInFlight);
     p.HistoryEnabled = chkHistoryEnabled->isChecked();
     p.HistoryRawDays = spinValue(edtHistoryRawDays);
