@@ -115,8 +115,9 @@ TEST_P(LabEngine6, PacketTooBigFromTheRouterBeforeTheNarrowLink)
         ASSERT_EQ(replies.size(), 1u);
         EXPECT_EQ(replies[0].status, 11009);
         EXPECT_EQ(TKtICMP::StatusText(replies[0].status), "Packet too big");
-        if (attempt == 1)
+        if (attempt == 1) {
             EXPECT_EQ(replies[0].address, labValue("LAB6_ROUTER2"));
+        }
     }
     // Without the flag the sender fragments it to the path's size.
     replies.clear();

@@ -101,6 +101,10 @@ quiet_sysctl() { in_ns "$1" sysctl -q -w "$2" >/dev/null || fail "sysctl $2 in $
 for ns in "${ALL_NS[@]}"; do
   ip netns add "$ns" || fail "cannot create namespace $ns"
   ip -n "$ns" link set lo up || fail "loopback in $ns"
+  # IPv6 addresses, link-local ones too, usable at once: no duplicate address
+  # detection (neighbour discovery would otherwise wait for it for seconds).
+  quiet_sysctl "$ns" net.ipv6.conf.all.accept_dad=0
+  quiet_sysctl "$ns" net.ipv6.conf.default.accept_dad=0
 done
 
 # link <ns-a> <if-a> <addr-a/len> <ns-b> <if-b> <addr-b/len> [mtu]
