@@ -2,6 +2,7 @@
 
 #include "icmp/IcmpPacket.h"
 #include "icmp/KtIcmp.h"
+#include "privhelper/ReceiveTime.h"
 
 #include <QRandomGenerator>
 #include <QSocketNotifier>
@@ -97,20 +98,6 @@ OpenedSocket openIcmpSocket(IcmpSocketKind kind)
 void setInt(int fd, int level, int name, int value)
 {
     (void)::setsockopt(fd, level, name, &value, sizeof value);
-}
-
-// The kernel's receive time stamp of a message (SO_TIMESTAMPNS), 0 when
-// there is none.
-qint64 receiveTimeNs(msghdr& msg)
-{
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-            timespec t;
-            std::memcpy(&t, CMSG_DATA(c), sizeof t);
-            return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-        }
-    }
-    return 0;
 }
 
 IpAddress addressOf(const sockaddr_storage& ss, socklen_t len)
@@ -479,7 +466,7 @@ void IcmpSocketTransport::accept(const std::optional<ProbeAnswer>& parsed, const
         return;
     *answer = *parsed;
     answer->sequence = flight.sequence;
-    *matched = icmp::stampAnswer(answer, flight.sent, receiveTimeNs(m.msg));
+    *matched = icmp::stampAnswer(answer, flight.sent, helper::receiveTimeNs(m.msg));
 }
 
 IcmpSocketTransport::Read IcmpSocketTransport::readError(Socket& s, ProbeAnswer* answer, bool* matched)

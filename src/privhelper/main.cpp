@@ -23,6 +23,7 @@
 // library beside the C and C++ runtimes, and keeps no state per request.
 
 #include "privhelper/HelperProtocol.h"
+#include "privhelper/ReceiveTime.h"
 
 #include <cerrno>
 #include <csignal>
@@ -136,18 +137,6 @@ void answer(const Answer& a)
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         _exit(0); // Tarvok has gone
-}
-
-int64_t receiveTimeNs(msghdr& msg)
-{
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-            timespec t;
-            std::memcpy(&t, CMSG_DATA(c), sizeof t);
-            return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-        }
-    }
-    return 0;
 }
 
 uint8_t receivedHopLimit(msghdr& msg)
