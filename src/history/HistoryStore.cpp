@@ -816,19 +816,40 @@ std::vector<HistoryStore::Point> HistoryStore::echoes(const QString& target, con
                                                       qint64 toUs) const
 {
     std::vector<Point> out;
-    // The time range first (the key), then the target among its rows.
-    sqlite3_stmt* st = prepare("SELECT r.time_us, r.rtt_us, r.flags FROM raw r"
-                               " WHERE r.time_us >= ?1 AND r.time_us < ?2 AND r.target_id IN"
-                               " (SELECT id FROM targets WHERE target = ?3 AND comment = ?4) ORDER BY r.time_us");
-    if (!st)
+    for (const auto& [series, point] : echoes({{target, comment}}, fromUs, toUs))
+        out.push_back(point);
+    return out;
+}
+
+std::vector<std::pair<int, HistoryStore::Point>> HistoryStore::echoes(const std::vector<HistorySeries>& series,
+                                                                      qint64 fromUs, qint64 toUs) const
+{
+    std::vector<std::pair<int, Point>> out;
+    // The ids of every series first; then the time range (the key) once,
+    // keeping the rows of those ids.
+    sqlite3_stmt* ids = prepare("SELECT id FROM targets WHERE target = ?1 AND comment = ?2");
+    sqlite3_stmt* st = prepare("SELECT time_us, target_id, rtt_us, flags FROM raw WHERE time_us >= ?1 AND time_us < ?2");
+    if (!ids || !st)
+        return out;
+    QHash<qint64, int> seriesOf;
+    for (size_t i = 0; i < series.size(); ++i) {
+        Use u(ids);
+        bindText(ids, 1, series[i].target);
+        bindText(ids, 2, series[i].comment);
+        while (sqlite3_step(ids) == SQLITE_ROW)
+            seriesOf.insert(sqlite3_column_int64(ids, 0), int(i));
+    }
+    if (seriesOf.isEmpty())
         return out;
     Use u(st);
     sqlite3_bind_int64(st, 1, fromUs);
     sqlite3_bind_int64(st, 2, toUs);
-    bindText(st, 3, target);
-    bindText(st, 4, comment);
-    while (sqlite3_step(st) == SQLITE_ROW)
-        out.push_back({sqlite3_column_int64(st, 0), columnOr(st, 1, -1), (sqlite3_column_int64(st, 2) & 1) != 0});
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        const auto it = seriesOf.constFind(sqlite3_column_int64(st, 1));
+        if (it == seriesOf.constEnd())
+            continue;
+        out.push_back({*it, {sqlite3_column_int64(st, 0), columnOr(st, 2, -1), (sqlite3_column_int64(st, 3) & 1) != 0}});
+    }
     return out;
 }
 
@@ -874,6 +895,32 @@ std::vector<HistorySummary> HistoryStore::summaries(const QString& target, const
     if (targetIds.size() > 1)
         std::stable_sort(out.begin(), out.end(),
                          [](const HistorySummary& a, const HistorySummary& b) { return a.startUs < b.startUs; });
+    return out;
+}
+
+qint64 HistoryStore::summarisedUntilUs(bool hours) const
+{
+    sqlite3_stmt* st = prepare("SELECT value FROM meta WHERE key = ?1");
+    if (!st)
+        return -1;
+    Use u(st);
+    sqlite3_bind_text(st, 1, hours ? "hours_next" : "minutes_next", -1, SQLITE_STATIC);
+    if (sqlite3_step(st) != SQLITE_ROW)
+        return -1;
+    return sqlite3_column_int64(st, 0) * (hours ? kHourUs : kMinuteUs);
+}
+
+std::vector<HistorySeries> HistoryStore::recentSeries(int limit) const
+{
+    std::vector<HistorySeries> out;
+    sqlite3_stmt* st = prepare("SELECT target, comment FROM targets GROUP BY target, comment"
+                               " ORDER BY max(id) DESC LIMIT ?1");
+    if (!st)
+        return out;
+    Use u(st);
+    sqlite3_bind_int(st, 1, limit);
+    while (sqlite3_step(st) == SQLITE_ROW)
+        out.push_back({columnText(st, 0), columnText(st, 1)});
     return out;
 }
 

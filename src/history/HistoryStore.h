@@ -54,6 +54,14 @@ struct HistorySummary {
     qint64 p95Us = -1;
 };
 
+// One target as written, with its comment: what the graph and the ledger
+// call a series (its rows may carry several addresses).
+struct HistorySeries {
+    QString target;
+    QString comment;
+    bool operator==(const HistorySeries&) const = default;
+};
+
 struct HistoryOutage {
     QString target;
     QString comment;
@@ -119,9 +127,19 @@ public:
         bool slow;
     };
     std::vector<Point> echoes(const QString& target, const QString& comment, qint64 fromUs, qint64 toUs) const;
+    // The same for several series in one pass over the time range: each
+    // point with the index of its series in `series`.
+    std::vector<std::pair<int, Point>> echoes(const std::vector<HistorySeries>& series, qint64 fromUs,
+                                              qint64 toUs) const;
     // Summaries of one target in [fromUs, toUs), from the minutes or hours table.
     std::vector<HistorySummary> summaries(const QString& target, const QString& comment, qint64 fromUs,
                                           qint64 toUs, bool hours) const;
+    // Where the summaries of minutes (or hours) end: every period before
+    // this time is summarised; -1 when none is.
+    qint64 summarisedUntilUs(bool hours) const;
+    // The targets (as written, with their comment) most recently added to
+    // the file, newest first, at most `limit`.
+    std::vector<HistorySeries> recentSeries(int limit) const;
     // Counts, for tests and the benchmark.
     qint64 count(const char* table) const;
     // SQLite's data_version: changes when another connection commits.

@@ -242,8 +242,8 @@ void LatencyHistory::aggregate(int target, qint64 fromMs, qint64 toMs, int colum
                     k.minMs = lo;
                     k.maxMs = hi;
                 } else {
-                    k.minMs = std::min(k.minMs, lo);
-                    k.maxMs = std::max(k.maxMs, hi);
+                    k.minMs = std::min(k.minMs, double(lo));
+                    k.maxMs = std::max(k.maxMs, double(hi));
                 }
                 weighted_.emplace_back(decodeRtt(blk.medianCode), answered);
                 if (slowFromMs > 0 && hi >= slowFromMs)
@@ -276,8 +276,8 @@ void LatencyHistory::aggregate(int target, qint64 fromMs, qint64 toMs, int colum
         if (first) {
             k.minMs = k.maxMs = rtt;
         } else {
-            k.minMs = std::min(k.minMs, rtt);
-            k.maxMs = std::max(k.maxMs, rtt);
+            k.minMs = std::min(k.minMs, double(rtt));
+            k.maxMs = std::max(k.maxMs, double(rtt));
         }
         if (slowFromMs > 0 && rtt >= slowFromMs)
             ++k.slow;
