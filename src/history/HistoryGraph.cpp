@@ -10,22 +10,27 @@ namespace {
 
 enum class Level { Raw, Minutes, Hours };
 
-// The buckets of one series, filled with echoes and summaries in any order.
+// The buckets of one series. Its rows come in time order (the coarser
+// levels' before the finer ones'), so the medians of one column at a time
+// are kept.
 class Columns {
 public:
     Columns(const HistoryGraphRequest& r, std::vector<LatencyBucket>& out)
         : from_(r.fromUs), span_(quint64(r.toUs - r.fromUs)), columns_(r.columns), out_(out)
     {
         out_.assign(size_t(columns_), LatencyBucket{});
-        medians_.resize(size_t(columns_));
     }
 
     void add(qint64 timeUs, const HistorySummary& s)
     {
         if (timeUs < from_ || quint64(timeUs - from_) >= span_ || s.echoes <= 0)
             return;
-        const size_t col = size_t(mulDivFloor(quint64(timeUs - from_), quint64(columns_), span_));
-        LatencyBucket& b = out_[col];
+        const int col = int(mulDivFloor(quint64(timeUs - from_), quint64(columns_), span_));
+        if (col != column_) {
+            finish();
+            column_ = col;
+        }
+        LatencyBucket& b = out_[size_t(col)];
         const bool first = b.answered() == 0;
         b.echoes += quint32(s.echoes);
         b.lost += quint32(s.lost);
@@ -36,7 +41,7 @@ public:
         const double lo = double(s.minUs) / 1000.0, hi = double(s.maxUs) / 1000.0;
         b.minMs = first ? lo : std::min(b.minMs, lo);
         b.maxMs = first ? hi : std::max(b.maxMs, hi);
-        medians_[col].emplace_back(s.medianUs, answered);
+        medians_.emplace_back(s.medianUs, answered);
     }
 
     void add(const HistoryStore::Point& p)
@@ -49,25 +54,24 @@ public:
         add(p.timeUs, one);
     }
 
-    // The medians, weighted by the answered echoes behind each.
+    // The median of the current column: of the medians of its rows, weighted
+    // by the answered echoes behind each.
     void finish()
     {
-        for (size_t col = 0; col < medians_.size(); ++col) {
-            auto& m = medians_[col];
-            if (m.empty())
-                continue;
-            std::sort(m.begin(), m.end());
-            qint64 total = 0, seen = 0;
-            for (const auto& w : m)
-                total += w.second;
-            for (const auto& w : m) {
-                seen += w.second;
-                if (2 * seen >= total) {
-                    out_[col].medianMs = double(w.first) / 1000.0;
-                    break;
-                }
+        if (medians_.empty())
+            return;
+        std::sort(medians_.begin(), medians_.end());
+        qint64 total = 0, seen = 0;
+        for (const auto& w : medians_)
+            total += w.second;
+        for (const auto& w : medians_) {
+            seen += w.second;
+            if (2 * seen >= total) {
+                out_[size_t(column_)].medianMs = double(w.first) / 1000.0;
+                break;
             }
         }
+        medians_.clear();
     }
 
 private:
@@ -75,7 +79,8 @@ private:
     quint64 span_;
     int columns_;
     std::vector<LatencyBucket>& out_;
-    std::vector<std::vector<std::pair<qint64, int>>> medians_;
+    int column_ = -1;
+    std::vector<std::pair<qint64, int>> medians_;
 };
 
 Level levelFor(qint64 spanUs)

@@ -32,6 +32,7 @@
 #include <QtGlobal>
 
 #include <limits>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -159,8 +160,12 @@ private:
     bool exec(const char* sql);
     int targetId(const JudgedEcho& e);
     int statusId(int code, const QString& text);
-    Fault summariseTable(const char* table, const char* metaKey, qint64 periodUs, qint64 nowUs, int maxPeriods,
-                         bool* more);
+    int batchTargetId(const JudgedEcho& e);
+    int keepLedger(const JudgedEcho& e, int tid, int sid, std::map<qint64, qint64>& lostSoFar);
+    Fault summariseTable(bool hours, qint64 nowUs, int maxPeriods, bool* more);
+    Fault summarisePeriod(bool hours, qint64 period);
+    qint64 firstRowPeriod(qint64 period, qint64 periodUs);
+    int pruneStep(const char* edgeSql, const char* delSql, qint64 tid, qint64 cut, int maxRows, bool* left);
     qint64 metaValue(const char* key, qint64 fallback);
     bool setMeta(const char* key, qint64 value);
     sqlite3_stmt* prepare(const char* sql) const;

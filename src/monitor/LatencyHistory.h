@@ -113,6 +113,7 @@ private:
     };
     static constexpr int kBlock = 64;
     struct Series;
+    class Walk;
     Block summarise(const Series& s) const;
     struct Series {
         std::vector<Chunk> chunks;

@@ -10,6 +10,8 @@
 #include <sqlite3.h>
 
 #include <csignal>
+#include <mutex>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -424,6 +426,57 @@ TEST_F(HistoryStoreTest, FullDiskNoticesOnceAndResumes)
         if (check.open(path()) != Fault::None || check.count("raw") != i || rec.dropped() != 0)
             _exit(14);
         _exit(notices == 1 ? 0 : 15);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A folder the history cannot be written to: one notice, the echoes wait in
+// memory and nothing blocks the run; once the folder can be written, every
+// one of them is recorded. As root the child first takes an ordinary user's
+// rights, or the folder's mode would not stop it.
+TEST_F(HistoryStoreTest, ReadOnlyFolderNoticesOnceAndResumes)
+{
+    const QString folder = dir.filePath(QStringLiteral("ro"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
+    const QByteArray native = QFile::encodeName(folder);
+    const QString file = folder + QStringLiteral("/history.sqlite");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0
+            && (chown(native.constData(), 65534, 65534) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(20);
+        if (chmod(native.constData(), 0555) != 0)
+            _exit(21);
+        int notices = 0;
+        std::mutex m;
+        HistoryRecorder rec(file, [&](const QString&) {
+            std::lock_guard lock(m);
+            ++notices;
+        });
+        rec.setFlushIntervalMs(10);
+        rec.start();
+        for (int i = 0; i < 100; ++i) {
+            rec.echoJudged(echo(kT0 + i, QStringLiteral("a"), i));
+            if (i % 10 == 9 && rec.flush())
+                _exit(22); // written into a read-only folder
+        }
+        {
+            std::lock_guard lock(m);
+            if (notices != 1)
+                _exit(23);
+        }
+        if (chmod(native.constData(), 0755) != 0)
+            _exit(24);
+        rec.stop(); // writes what waits
+        HistoryStore check;
+        if (check.open(file) != Fault::None || check.count("raw") != 100 || rec.dropped() != 0)
+            _exit(25);
+        _exit(notices == 1 ? 0 : 26);
     }
     int status = 0;
     waitpid(child, &status, 0);
