@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <csignal>
 #include <mutex>
 #include <sys/stat.h>
@@ -444,40 +445,35 @@ TEST_F(HistoryStoreTest, ReadOnlyFolderNoticesOnceAndResumes)
     ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
     const QByteArray native = QFile::encodeName(folder);
     const QString file = folder + QStringLiteral("/history.sqlite");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    // In a child: the rights it gives up stay there.
+    auto body = [&]() -> int {
         if (geteuid() == 0
             && (chown(native.constData(), 65534, 65534) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(20);
+            return 20;
         if (chmod(native.constData(), 0555) != 0)
-            _exit(21);
-        int notices = 0;
-        std::mutex m;
-        HistoryRecorder rec(file, [&](const QString&) {
-            std::lock_guard lock(m);
-            ++notices;
-        });
+            return 21;
+        std::atomic<int> notices{0};
+        HistoryRecorder rec(file, [&](const QString&) { ++notices; });
         rec.setFlushIntervalMs(10);
         rec.start();
         for (int i = 0; i < 100; ++i) {
             rec.echoJudged(echo(kT0 + i, QStringLiteral("a"), i));
             if (i % 10 == 9 && rec.flush())
-                _exit(22); // written into a read-only folder
+                return 22; // written into a read-only folder
         }
-        {
-            std::lock_guard lock(m);
-            if (notices != 1)
-                _exit(23);
-        }
+        if (notices != 1)
+            return 23;
         if (chmod(native.constData(), 0755) != 0)
-            _exit(24);
+            return 24;
         rec.stop(); // writes what waits
         HistoryStore check;
-        if (check.open(file) != Fault::None || check.count("raw") != 100 || rec.dropped() != 0)
-            _exit(25);
-        _exit(notices == 1 ? 0 : 26);
-    }
+        const bool all = check.open(file) == Fault::None && check.count("raw") == 100 && rec.dropped() == 0;
+        return !all ? 25 : notices == 1 ? 0 : 26;
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(body());
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
