@@ -2,6 +2,7 @@
 
 #include "icmp/KtIcmp.h"
 #include "run/LocalAddress.h"
+#include "ui/LatencyGraphPage.h"
 #include "ui/OutageLedgerPage.h"
 #include "ui/TargetFileCommands.h"
 
@@ -47,6 +48,10 @@ TarvokWindow::TarvokWindow(std::unique_ptr<TKtICMP> engine, Clock& clock, const 
     run().addEchoObserver(historyFeed_.get());
     history_->start();
     tabOutages->setHistoryPath(historyPath);
+    // The graph reads the same file; a double-click in the ledger shows the
+    // outage from it.
+    tabGraph->setHistoryPath(historyPath);
+    connect(tabOutages, &OutageLedgerPage::graphRequested, tabGraph, &LatencyGraphPage::showOutage);
 }
 
 TarvokWindow::~TarvokWindow()
