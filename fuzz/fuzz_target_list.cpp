@@ -7,7 +7,8 @@
 #include "targets/TargetFile.h"
 #include "targets/TargetList.h"
 
-#include <sys/mman.h>
+#include <fcntl.h>
+#include <cstdlib>
 #include <unistd.h>
 
 using namespace tarvok;
@@ -19,14 +20,25 @@ bool isTrimmed(const QString& s)
     return s.isEmpty() || (s.front().unicode() > 0x20 && s.back().unicode() > 0x20);
 }
 
-// The file lives in memory; the reader opens it by its /proc path.
+// One scratch file, rewritten for every input and opened by its name as
+// the program opens a target file (a /proc/self/fd link would lead to a
+// file that has no name, which the reader rightly cannot open).
 struct MemoryFile {
-    int fd = ::memfd_create("fuzz_target_list", MFD_CLOEXEC);
-    QString path = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    QByteArray name = [] {
+        QByteArray n = "/tmp/fuzz_target_list.XXXXXX";
+        const int fd = ::mkstemp(n.data());
+        FUZZ_CHECK(fd >= 0);
+        ::close(fd);
+        return n;
+    }();
+    QString path = QString::fromLocal8Bit(name);
+    ~MemoryFile() { ::unlink(name.constData()); }
     void replace(const uint8_t* data, size_t size)
     {
-        FUZZ_CHECK(::ftruncate(fd, 0) == 0);
-        FUZZ_CHECK(::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
+        const int fd = ::open(name.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        FUZZ_CHECK(fd >= 0);
+        FUZZ_CHECK(::write(fd, data, size) == static_cast<ssize_t>(size));
+        ::close(fd);
     }
 };
 

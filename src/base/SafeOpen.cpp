@@ -73,9 +73,13 @@ int utf8Length(const QByteArray& bytes, qsizetype i)
     return 0;
 }
 
-bool isEscapedByte(QChar c)
+// A lone low surrogate U+DC80..U+DCFF stands for a byte; the same code
+// unit right after a high surrogate is half of a real character (U+10000
+// and above) and is not one.
+bool isEscapedByte(QStringView name, qsizetype i)
 {
-    return c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF;
+    const char16_t c = name[i].unicode();
+    return c >= 0xDC80 && c <= 0xDCFF && !(i > 0 && name[i - 1].isHighSurrogate());
 }
 
 } // namespace
@@ -103,12 +107,15 @@ QString fileNameFromBytes(const QByteArray& bytes)
 
 QByteArray fileNameBytes(const QString& name)
 {
-    if (std::none_of(name.cbegin(), name.cend(), isEscapedByte))
+    qsizetype first = 0;
+    while (first < name.size() && !isEscapedByte(name, first))
+        ++first;
+    if (first == name.size())
         return QFile::encodeName(name);
     QByteArray out;
     qsizetype plain = 0;
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        if (!isEscapedByte(name.at(i)))
+    for (qsizetype i = first; i < name.size(); ++i) {
+        if (!isEscapedByte(name, i))
             continue;
         out += QStringView(name).mid(plain, i - plain).toUtf8();
         out += char(name.at(i).unicode() - 0xDC00);
