@@ -20,8 +20,8 @@
 #include "BenchMeasures.h"
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
-#include "ui/MainWindow.h"
-#include "ui/SpinEdit.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

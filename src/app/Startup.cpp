@@ -2,19 +2,19 @@
 
 #include "app/CommandLine.h"
 #include "app/SignalNotifier.h"
-#include "app/TarvokWindow.h"
+#include "app/ProgramWindow.h"
 #include "base/AtomicFile.h"
 #include "base/Clock.h"
 #include "base/Cp932.h"
 #include "base/Privileges.h"
 #include "icmp/KtIcmp.h"
 #include "metrics/MetricsServer.h"
-#include "run/LocalAddress.h"
+#include "run/ClockTicker.h"
 #include "targets/TargetFile.h"
-#include "ui/Images.h"
+#include "ui/widgets/Images.h"
 #include "ui/LatencyGraphPage.h"
-#include "ui/SelectionCommands.h"
-#include "ui/TargetFileCommands.h"
+#include "ui/commands/SelectionCommands.h"
+#include "ui/commands/TargetFileCommands.h"
 
 #include <QApplication>
 #include <QFile>
@@ -73,7 +73,7 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
                              QObject* parent)
     : QObject(parent), paths_(std::move(paths)), clock_(clock), headless_(headless)
 {
-    window_ = std::make_unique<TarvokWindow>(std::move(engine), clock_, paths_.programDir);
+    window_ = std::make_unique<ProgramWindow>(std::move(engine), clock_, paths_.programDir);
     window_->selection().setIniPath(paths_.iniPath);
     metrics_.setTargetSource([this] { return &window_->run().targetList(); });
     window_->run().addEchoObserver(&metrics_);
@@ -92,7 +92,7 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
         d.ask = [](QWidget*, const QString&, const QString&) { return QMessageBox::Cancel; };
     }
 
-    connect(window_.get(), &TarvokWindow::closeAccepted, this, &TarvokProgram::requestQuit);
+    connect(window_.get(), &ProgramWindow::closeAccepted, this, &TarvokProgram::requestQuit);
 
     // The history's trouble: one notice per fault (standard error without a
     // display); the run and the logs go on.
@@ -187,7 +187,7 @@ void TarvokProgram::showNotice(bool critical, const QString& text)
 
 void TarvokProgram::ShowWindow()
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     if (!w.startup.hideAtStart)
         w.show();
     else if (!headless_ && !QSystemTrayIcon::isSystemTrayAvailable())
@@ -211,7 +211,7 @@ void TarvokProgram::requestQuit()
 
 bool TarvokProgram::FormCreate(const QStringList& arguments)
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     try {
         // Controls idle: run commands enabled, break disabled, editor writable.
         w.SetIdleControls(true);
@@ -304,7 +304,7 @@ void TarvokProgram::IdleStart()
     if (!idleStartPending_)
         return;
     idleStartPending_ = false;
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     if (!w.startup.runAtStart || quitRequested_)
         return;
     w.startup.runAtStart = false;
@@ -336,7 +336,7 @@ void TarvokProgram::IdleStart()
 
 void TarvokProgram::Terminate(int signal)
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     // A command-mode run cut short (not one that had ended already).
     if (signal != 0 && w.startup.commandMode && !quitRequested_ && commandModeSignal_ == 0)
         commandModeSignal_ = signal;
@@ -356,7 +356,7 @@ bool TarvokProgram::EndOfProgram()
     if (ended_)
         return true;
     ended_ = true;
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     w.log().finish();
     reportLostLogLines();
     // A failed command-mode start-up ran nothing; the files keep what the
@@ -463,7 +463,7 @@ void TarvokProgram::offerRecovery()
 
 void TarvokProgram::reportLostLogLines()
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     if (!w.startup.commandMode)
         return;
     for (const LogWriter::Loss& loss : w.log().losses()) {
@@ -474,7 +474,7 @@ void TarvokProgram::reportLostLogLines()
 
 WindowLayout TarvokProgram::collectLayout() const
 {
-    const TarvokWindow& w = *window_;
+    const ProgramWindow& w = *window_;
     WindowLayout l;
     l.placement.maximized = w.isMaximized();
     const QRect normal = l.placement.maximized ? w.normalGeometry() : QRect(w.pos(), w.size());
@@ -490,7 +490,7 @@ WindowLayout TarvokProgram::collectLayout() const
 
 void TarvokProgram::applyLayout(const WindowLayout& layout)
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     const Placement& p = layout.placement;
     w.move(p.left, p.top);
     if (p.width > 0 && p.height > 0)
@@ -700,7 +700,7 @@ int runTarvok(int argc, char** argv)
     SignalNotifier signalEnd([&program](int signal) { program.Terminate(signal); });
 
     const bool started = program.FormCreate(arguments);
-    TarvokWindow& w = program.window();
+    ProgramWindow& w = program.window();
     int rc = 0;
     if (!started && headless && w.startup.runAtStart && w.startup.commandMode) {
         // The start-up run cannot happen and nobody could end the program.

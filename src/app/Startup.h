@@ -20,7 +20,7 @@ namespace tarvok {
 class Clock;
 class MetricsServer;
 class TKtICMP;
-class TarvokWindow;
+class ProgramWindow;
 
 class TarvokProgram : public QObject {
     Q_OBJECT
@@ -40,7 +40,7 @@ public:
                   QObject* parent = nullptr);
     ~TarvokProgram() override;
 
-    TarvokWindow& window() { return *window_; }
+    ProgramWindow& window() { return *window_; }
     const AppPaths& paths() const { return paths_; }
     Hooks& hooks() { return hooks_; }
     bool headless() const { return headless_; }
@@ -133,7 +133,7 @@ private:
     Hooks hooks_;
     // Declared before the window: the run controller holds it as a listener.
     MetricsRegistry metrics_;
-    std::unique_ptr<TarvokWindow> window_;
+    std::unique_ptr<ProgramWindow> window_;
     std::unique_ptr<MetricsServer> metricsServer_;
     QString metricsListening_;              // the text it listens by, or empty
     std::optional<QString> metricsOverride_; // from --metrics

@@ -4,8 +4,8 @@
 #include "monitor/LatencyHistory.h"
 #include "store/IniFile.h"
 #include "ui/LatencyGraphView.h"
-#include "ui/MainWindow.h"
-#include "ui/SelectionCommands.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/commands/SelectionCommands.h"
 
 #include <QBuffer>
 #include <QClipboard>

@@ -8,12 +8,12 @@
 #include "app/CommandLine.h"
 #include "app/SignalNotifier.h"
 #include "app/Startup.h"
-#include "app/TarvokWindow.h"
+#include "app/ProgramWindow.h"
 #include "icmp/KtIcmp.h"
 #include "metrics/MetricsServer.h"
 #include "store/IniFile.h"
-#include "ui/SpinEdit.h"
-#include "ui/TargetFileCommands.h"
+#include "ui/widgets/SpinEdit.h"
+#include "ui/commands/TargetFileCommands.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -70,7 +70,7 @@ struct ProgramRig {
         d.ask = [this](QWidget*, const QString&, const QString&) { ++asked; return askAnswer; };
         d.error = [this](QWidget*, const QString& t) { errors << t; };
     }
-    TarvokWindow& window() { return program->window(); }
+    ProgramWindow& window() { return program->window(); }
     QString path(const QString& name) const { return program->paths().programDir + name; }
 };
 
@@ -239,7 +239,7 @@ TEST(Startup, AListLoadedHiddenReachesTheEditorWhenItShows)
     writeBytes(list, "198.18.0.1\r\n198.18.0.2\r\n");
     writeBytes(list + QStringLiteral(".#CONFIG#"), "PingCount=1\r\nPingWait=10\r\nTimeOut=50\r\n");
     ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-H"), list}));
-    TarvokWindow& w = r.window();
+    ProgramWindow& w = r.window();
     const QString text = QStringLiteral("198.18.0.1\n198.18.0.2\n");
     EXPECT_TRUE(w.Memo1->toPlainText().isEmpty()) << "the text waits while the window hides";
     EXPECT_EQ(w.targetText(), text);

@@ -3,13 +3,13 @@
 // descending range, pinged in ascending order.
 
 #include "icmp/KtIcmp.h"
-#include "monitor/StatisticsModel.h"
+#include "monitor/StatModel.h"
 #include "run/ResultModel.h"
 #include "store/IniFile.h"
-#include "ui/IpToIpDialog.h"
-#include "ui/MainWindow.h"
-#include "ui/SelectionCommands.h"
-#include "ui/SpinEdit.h"
+#include "ui/dialogs/frmIpToIp.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/commands/SelectionCommands.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -4,8 +4,8 @@
 
 #include "icmp/KtIcmp.h"
 #include "run/ResultModel.h"
-#include "ui/MainWindow.h"
-#include "ui/SpinEdit.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QElapsedTimer>
 #include <QFile>

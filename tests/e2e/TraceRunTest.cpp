@@ -6,8 +6,8 @@
 #include "monitor/Statistics.h"
 #include "run/RunController.h"
 #include "run/TraceRunController.h"
-#include "ui/MainWindow.h"
-#include "ui/SpinEdit.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>

@@ -3,10 +3,10 @@
 // reachable host falls silent for one pass and answers again.
 
 #include "icmp/KtIcmp.h"
-#include "monitor/StatisticsModel.h"
+#include "monitor/StatModel.h"
 #include "run/ResultModel.h"
-#include "ui/MainWindow.h"
-#include "ui/SpinEdit.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QCheckBox>
 #include <QDir>

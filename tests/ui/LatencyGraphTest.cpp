@@ -11,8 +11,8 @@
 #include "store/Settings.h"
 #include "ui/LatencyGraphPage.h"
 #include "ui/LatencyGraphView.h"
-#include "ui/MainWindow.h"
-#include "ui/SpinEdit.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QComboBox>
 #include <QFile>
