@@ -66,9 +66,9 @@ int main(int argc, char** argv)
     TTarvokMain w(std::move(engine), Clock::system());
     w.prefs.BlinkTrayIcon = false;
     w.show();
-    w.edtPingCount->setValue(1);
-    w.edtPingWait->setValue(1);
-    w.edtTimeout->setValue(1000);
+    w.Parameters->edtPingCount->setValue(1);
+    w.Parameters->edtPingWait->setValue(1);
+    w.Parameters->edtTimeout->setValue(1000);
 
     QString text;
     text.reserve(targets * 14);

@@ -4,6 +4,7 @@
 #include "run/ClockTicker.h"
 #include "ui/OutageLedgerPage.h"
 #include "ui/commands/TargetFileCommands.h"
+#include "ui/window/RunBinding.h"
 
 #include <QCloseEvent>
 
@@ -31,6 +32,8 @@ ProgramWindow::ProgramWindow(std::unique_ptr<TKtICMP> engine, Clock& clock, cons
 {
     files_ = new TargetFileCommands(*this, this);
     log_ = std::make_unique<LogWriter>(prefs, startup, programFolder, clock);
+    // Every judged echo goes to the log.
+    binding().onLogLine = [this](const QString& line) { log_->WriteLogLine(line); };
 
     QString folder = programFolder;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
@@ -54,12 +57,6 @@ ProgramWindow::~ProgramWindow()
     run().removeEchoObserver(historyFeed_.get());
     // What is buffered is written before the program ends.
     history_->stop();
-}
-
-void ProgramWindow::WriteLogLine(const QString& line)
-{
-    TTarvokMain::WriteLogLine(line);
-    log_->WriteLogLine(line);
 }
 
 void ProgramWindow::closeEvent(QCloseEvent* event)

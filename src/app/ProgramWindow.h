@@ -28,9 +28,6 @@ public:
     // signal or by command mode).
     void setClosePrompt(bool on) { closePrompt_ = on; }
 
-    // RunHooks: every judged echo goes to the log.
-    void WriteLogLine(const QString& line) override;
-
     // The lasting history: every judged echo goes to history.sqlite in the
     // program folder, as HistoryEnabled and the retention days of the
     // preferences say at the start of each run.

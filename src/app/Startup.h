@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -120,6 +121,7 @@ public:
     // The placement and column widths as the window has them now, and back.
     WindowLayout collectLayout() const;
     void applyLayout(const WindowLayout& layout);
+    void loadStoredSettings();
 
 private:
     void requestQuit();
@@ -154,7 +156,10 @@ private:
 bool deliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& report);
 QString outOfMemoryText();
 
-// main(): --help and --version, the platform, the application, the engine
+// Writes a line (the line end added when missing) to a standard stream at once.
+void printTo(FILE* stream, const QString& text);
+
+// main() (RunTarvok.cpp): --help and --version, the platform, the application, the engine
 // (EICMPError ends the program with its message and exit code 1), the
 // program's start, its event loop and its end.
 int runTarvok(int argc, char** argv);

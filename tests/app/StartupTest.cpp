@@ -126,8 +126,8 @@ TEST(Startup, SettingsTargetFileAndParametersAreLoadedInOrder)
     EXPECT_EQ(r.window().ListView1->columnWidth(1), 121);
     EXPECT_FALSE(r.window().prefs.SaveConfig);
     // The enabling follows the loaded parameters.
-    EXPECT_FALSE(r.window().chkCycleToTerm->isEnabled());
-    EXPECT_TRUE(r.window().edtInterval->isEnabled());
+    EXPECT_FALSE(r.window().Parameters->chkCycleToTerm->isEnabled());
+    EXPECT_TRUE(r.window().Parameters->edtInterval->isEnabled());
 
     // SaveConfig off: no parameter file written at the end.
     QFile::remove(r.path(QStringLiteral("list.txt.#CONFIG#")));
@@ -320,7 +320,7 @@ TEST(Startup, CloseSequenceAndTerminate)
     writeBytes(r.path(QStringLiteral("Tarvok.def")), "198.18.0.1\r\n");
     ASSERT_TRUE(r.program->FormCreate({}));
     r.window().show();
-    r.window().edtPingCount->setValue(3);
+    r.window().Parameters->edtPingCount->setValue(3);
     r.window().mnuPingClick();
     ASSERT_TRUE(r.window().run().Busy());
     r.window().Memo1->document()->setModified(true);

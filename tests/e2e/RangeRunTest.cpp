@@ -32,9 +32,9 @@ TEST(WindowRun, AddressRangeOverTheLab)
     QTemporaryDir dir;
     TTarvokMain w(std::make_unique<TKtICMP>(), Clock::system());
     w.selection().setIniPath(dir.filePath(QStringLiteral("tarvok.ini")));
-    w.edtPingCount->setValue(1);
-    w.edtPingWait->setValue(10);
-    w.edtTimeout->setValue(1000);
+    w.Parameters->edtPingCount->setValue(1);
+    w.Parameters->edtPingWait->setValue(10);
+    w.Parameters->edtTimeout->setValue(1000);
     w.show();
 
     SelectionCommands::Dialogs d = w.selection().dialogs();

@@ -45,8 +45,8 @@ TEST(SilentNameServer, WindowStaysResponsiveAndF4EndsTheLookUpAtOnce)
     }
 
     TTarvokMain w(std::make_unique<TKtICMP>(), Clock::system());
-    w.edtPingCount->setValue(1);
-    w.edtTimeout->setValue(500);
+    w.Parameters->edtPingCount->setValue(1);
+    w.Parameters->edtTimeout->setValue(500);
     w.Memo1->setPlainText(QStringLiteral("never-answered.lab.test waiting\n"));
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));

@@ -1,7 +1,8 @@
 #include "ui/commands/ReportCommands.h"
 
-#include "ui/window/TarvokMain.h"
+#include "base/Texts.h"
 #include "ui/commands/TargetFileCommands.h"
+#include "ui/window/TarvokMain.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -128,7 +129,7 @@ void ReportCommands::mnuTraceKekkaClick()
     const ReportResult r = SaveTraceOutline(path, *w_.TreeView1->model());
     w_.setBusyCursor(false);
     if (!r.written) {
-        QString message = QStringLiteral("ファイル %1 を作成できません").arg(path);
+        QString message = texts::CannotCreateFile().arg(path);
         if (r.refused)
             message += u'\n' + r.error;
         dialogs_.error(&w_, message);

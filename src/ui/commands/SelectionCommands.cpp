@@ -1,5 +1,6 @@
 #include "ui/commands/SelectionCommands.h"
 
+#include "base/Texts.h"
 #include "icmp/KtIcmp.h"
 #include "run/AddressRange.h"
 #include "run/SelectionRuns.h"
@@ -51,7 +52,7 @@ void SelectionCommands::SelectTargets()
     TargetList& targets = run.targetList();
     ParseTargetList(w_.targetLines(), targets);
     if (targets.isEmpty()) {
-        w_.setStatusText(QStringLiteral("対象アドレスが１件もありません。"));
+        w_.setStatusText(texts::NoTargetAddress());
         w_.showTab(MainTab::Memo);
         w_.startup.commandMode = false;
         return;

@@ -245,16 +245,16 @@ bool TargetFileCommands::saveConfig() const
 RunParameters TargetFileCommands::currentParameters() const
 {
     RunParameters p;
-    p.PingCount = w_.edtPingCount->Value();
-    p.PingWait = w_.edtPingWait->Value();
-    p.Sorted = w_.chkCycleToTerm->isChecked();
-    p.TimeOut = w_.edtTimeout->Value();
-    p.BlockSize = w_.edtBlockSize->Value();
-    p.TimeToLive = w_.edtTTL->Value();
-    p.Parmanent = w_.chkInterval->isChecked();
-    p.Interval = w_.edtInterval->Value();
-    p.MaxHops = w_.edtMaxHops->Value();
-    p.ResolveHostName = w_.chkResolveHostName->isChecked();
+    p.PingCount = w_.Parameters->edtPingCount->Value();
+    p.PingWait = w_.Parameters->edtPingWait->Value();
+    p.Sorted = w_.Parameters->chkCycleToTerm->isChecked();
+    p.TimeOut = w_.Parameters->edtTimeout->Value();
+    p.BlockSize = w_.Parameters->edtBlockSize->Value();
+    p.TimeToLive = w_.Parameters->edtTTL->Value();
+    p.Parmanent = w_.Parameters->chkInterval->isChecked();
+    p.Interval = w_.Parameters->edtInterval->Value();
+    p.MaxHops = w_.Parameters->edtMaxHops->Value();
+    p.ResolveHostName = w_.Parameters->chkResolveHostName->isChecked();
     return p;
 }
 
@@ -267,21 +267,21 @@ void TargetFileCommands::applyParameters(const RunParameters& p)
         if (value != was)
             edit->setValue(value);
     };
-    spin(w_.edtPingCount, now.PingCount, p.PingCount);
-    spin(w_.edtPingWait, now.PingWait, p.PingWait);
-    if (p.Sorted != now.Sorted || (!w_.chkCycleToTerm->isChecked() && !w_.chkTermToCycle->isChecked())) {
+    spin(w_.Parameters->edtPingCount, now.PingCount, p.PingCount);
+    spin(w_.Parameters->edtPingWait, now.PingWait, p.PingWait);
+    if (p.Sorted != now.Sorted || (!w_.Parameters->chkCycleToTerm->isChecked() && !w_.Parameters->chkTermToCycle->isChecked())) {
         if (p.Sorted)
-            w_.chkCycleToTerm->setChecked(true);
+            w_.Parameters->chkCycleToTerm->setChecked(true);
         else
-            w_.chkTermToCycle->setChecked(true);
+            w_.Parameters->chkTermToCycle->setChecked(true);
     }
-    spin(w_.edtTimeout, now.TimeOut, p.TimeOut);
-    spin(w_.edtBlockSize, now.BlockSize, p.BlockSize);
-    spin(w_.edtTTL, now.TimeToLive, p.TimeToLive);
-    w_.chkInterval->setChecked(p.Parmanent);
-    spin(w_.edtInterval, now.Interval, p.Interval);
-    spin(w_.edtMaxHops, now.MaxHops, p.MaxHops);
-    w_.chkResolveHostName->setChecked(p.ResolveHostName);
+    spin(w_.Parameters->edtTimeout, now.TimeOut, p.TimeOut);
+    spin(w_.Parameters->edtBlockSize, now.BlockSize, p.BlockSize);
+    spin(w_.Parameters->edtTTL, now.TimeToLive, p.TimeToLive);
+    w_.Parameters->chkInterval->setChecked(p.Parmanent);
+    spin(w_.Parameters->edtInterval, now.Interval, p.Interval);
+    spin(w_.Parameters->edtMaxHops, now.MaxHops, p.MaxHops);
+    w_.Parameters->chkResolveHostName->setChecked(p.ResolveHostName);
 }
 
 ParameterFileResult TargetFileCommands::ReadParameters()

@@ -1,5 +1,6 @@
 #include "ui/dialogs/FindDialog.h"
 
+#include "base/Texts.h"
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -60,7 +61,7 @@ TFindDialog::TFindDialog(QWidget* owner, bool withReplace) : QDialog(owner)
         btnReplace_ = button("btnReplace", QStringLiteral("置換(&R)"));
         btnReplaceAll_ = button("btnReplaceAll", QStringLiteral("すべて置換(&A)"));
     }
-    btnCancel = button("btnCancel", QStringLiteral("キャンセル"));
+    btnCancel = button("btnCancel", texts::Cancel());
     buttons->addStretch(1);
     grid->addLayout(buttons, 0, 2, row + 2, 1);
 

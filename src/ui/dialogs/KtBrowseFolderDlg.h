@@ -10,6 +10,8 @@
 // The picker is centred on the screen and shows folders only. Directory holds
 // the chosen folder on return, without a trailing "/" (except the root).
 
+#include "base/Texts.h"
+
 #include <QString>
 
 class QWidget;
@@ -18,7 +20,7 @@ namespace tarvok {
 
 class TKtBrowseFolderDlg {
 public:
-    QString Caption = QStringLiteral("フォルダの参照");
+    QString Caption = texts::BrowseFolder();
     QString TextLine1;
     QString TextLine2;       // shown under TextLine1 when set
     QString Directory;       // in: initial selection; out: the chosen folder

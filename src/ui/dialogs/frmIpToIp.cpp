@@ -1,5 +1,6 @@
 #include "ui/dialogs/frmIpToIp.h"
 
+#include "base/Texts.h"
 #include "store/IniFile.h"
 
 #include <QGridLayout>
@@ -60,12 +61,26 @@ TfrmIpToIp::TfrmIpToIp(const QString& iniPath, QWidget* parent)
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setDefault(true);
     Button1->setAutoDefault(true);
-    Button2 = new QPushButton(QStringLiteral("キャンセル"), this);
+    Button2 = new QPushButton(texts::Cancel(), this);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setAutoDefault(false);
     connect(Button1, &QPushButton::clicked, this, &TfrmIpToIp::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
+    layOut();
+
+    // Fixed size: the design's client area, larger only where the font needs it.
+    const QSize hint = sizeHint();
+    setFixedSize(std::max(DesignClientWidth, hint.width()), std::max(DesignClientHeight, hint.height()));
+
+    FormCreate();
+}
+
+TfrmIpToIp::~TfrmIpToIp() = default;
+
+// The fields in the shape of an address, the buttons below them.
+void TfrmIpToIp::layOut()
+{
     // 192 ． 168 ． 0 ． 1
     //                    ｜
     //                    10
@@ -106,15 +121,7 @@ TfrmIpToIp::TfrmIpToIp(const QString& iniPath, QWidget* parent)
     setTabOrder(Edit4, Edit5);
     setTabOrder(Edit5, Button1);
     setTabOrder(Button1, Button2);
-
-    // Fixed size: the design's client area, larger only where the font needs it.
-    const QSize hint = sizeHint();
-    setFixedSize(std::max(DesignClientWidth, hint.width()), std::max(DesignClientHeight, hint.height()));
-
-    FormCreate();
 }
-
-TfrmIpToIp::~TfrmIpToIp() = default;
 
 void TfrmIpToIp::FormCreate()
 {

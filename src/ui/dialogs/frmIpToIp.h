@@ -56,6 +56,7 @@ public:
     QPushButton* Button2 = nullptr; // キャンセル
 
 private:
+    void layOut();
     QString iniPath_;
     ErrorBox errorBox_;
     AddressRange range_;

@@ -36,6 +36,7 @@ namespace tarvok {
 
 class Clock;
 class SoundPlayer;
+class AlertActionGroup;
 class TSpinEdit;
 
 class TfrmOption : public QDialog {
@@ -91,11 +92,7 @@ private:
     void chkAutoDeleteClick();
     void chkLogTraceClick();
     void chkFixedLogFileNameClick();
-    void chkNGWavClick();
-    void chkNGCommandClick();
     void chkCheckRTTClick();
-    void chkOKWavClick();
-    void chkOKCommandClick();
     void chkOKCheckBeforeClick();
     void chkNGPassCountClick();
     void chkNGCheckAddressClick();
@@ -106,7 +103,6 @@ private:
     void chooseSoundFile(QLineEdit* target);
     void chooseProgram(QLineEdit* program, QLineEdit* workDir);
     void playSound(QLineEdit* file);
-    static void focusIfPossible(QWidget* w);
 
     Preferences& prefs_;
     Clock& clock_;
@@ -149,18 +145,7 @@ private:
     // NG時処理
     QCheckBox* chkNGChangeIcon = nullptr;
     QCheckBox* chkNGPopup = nullptr;
-    QCheckBox* chkNGWav = nullptr;
-    QLineEdit* edtNGWavFile = nullptr;
-    QPushButton* btnWavOpen = nullptr;
-    QPushButton* btnPlaySound = nullptr;
-    QCheckBox* chkNGCommand = nullptr;
-    QLabel* zLabel1 = nullptr;
-    QLineEdit* edtNGCommand = nullptr;
-    QPushButton* btnCommandOpen = nullptr;
-    QLabel* zLabel2 = nullptr;
-    QLineEdit* edtNGCommandOption = nullptr;
-    QLabel* zLabel3 = nullptr;
-    QLineEdit* edtNGCommandWorkDir = nullptr;
+    AlertActionGroup* ng_ = nullptr; // sound and program on NG
     QCheckBox* chkCheckRTT = nullptr;
     TSpinEdit* edtCheckRTT = nullptr;
     QCheckBox* chkNGCheckAddress = nullptr;
@@ -171,19 +156,8 @@ private:
     QCheckBox* chkResetNGFlag = nullptr;
 
     // OK時処理
-    QCheckBox* chkOKWav = nullptr;
-    QLineEdit* edtOKWavFile = nullptr;
-    QPushButton* btnOKWavOpen = nullptr;
-    QPushButton* btnOKPlaySound = nullptr;
+    AlertActionGroup* ok_ = nullptr; // sound and program on recovery
     QCheckBox* chkOKPopup = nullptr;
-    QCheckBox* chkOKCommand = nullptr;
-    QLabel* zLabel4 = nullptr;
-    QLineEdit* edtOKCommand = nullptr;
-    QPushButton* btnOKCommandOpen = nullptr;
-    QLabel* zLabel5 = nullptr;
-    QLineEdit* edtOKCommandOption = nullptr;
-    QLabel* zLabel6 = nullptr;
-    QLineEdit* edtOKCommandWorkDir = nullptr;
     QCheckBox* chkOKCheckBefore = nullptr;
     QCheckBox* chkResetOKFlag = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "ui/dialogs/frmSelectTerm.h"
 
+#include "base/Texts.h"
 #include "targets/TargetList.h"
 
 #include <QHBoxLayout>
@@ -77,7 +78,7 @@ TfrmSelectTerm::TfrmSelectTerm(QWidget* parent)
     Button4 = button("Button4", QStringLiteral("全解除(&U)"));
     Button1 = button("Button1", QStringLiteral("OK"));
     Button1->setDefault(true);
-    Button2 = button("Button2", QStringLiteral("キャンセル"));
+    Button2 = button("Button2", texts::Cancel());
     auto* bottom = new QHBoxLayout(Panel2);
     bottom->setContentsMargins(8, 6, 8, 8);
     bottom->addWidget(Button3);

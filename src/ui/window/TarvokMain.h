@@ -1,18 +1,30 @@
 #pragma once
-// TTarvokMain: the program's main window. It holds the target editor, the run
-// parameters, the result list, the statistics list and the trace tree on five
-// tabs, the menu bar, the toolbar, the status bar and the tray icon's menu,
-// and owns what lives as long as the program: the echo engine KtICMP1, the
-// run controller and the preferences.
+// TTarvokMain: the program's main window, a frame around its pages and
+// command groups. It holds the target editor, the run parameters page, the
+// result list, the statistics list and the trace tree on five tabs (the graph
+// and the outage ledger after them), the menu bar, the toolbar, the status
+// bar and the tray icon's menu, and owns what lives as long as the program:
+// the echo engine KtICMP1, the run controllers (which see the window through
+// its RunBinding), the command groups and the preferences.
+//
+// Where the window's pieces come from:
+//   menus, toolbar, tray menu      MainCommands.cpp (one table)
+//   run parameters (tab 環境)      RunParametersPage
+//   run view and hooks             RunBinding
+//   alerts, tray, options dialog   TarvokMainAlerts.cpp, ui/alerts
+//   editor commands                TarvokMainEdit.cpp, ui/dialogs/FindDialog
+//   trace tree                     TarvokMainTrace.cpp
+//   ヘルプ                         TarvokMainHelp.cpp
+//   reports, selection runs        ui/commands
 //
 // Components are public fields named as in the window's design, so that the
-// parts of the program that add commands to the window (and the tests) reach
-// them directly. Every control, menu item, toolbar button and action also
-// carries its name as objectName.
+// command groups (and the tests) reach them directly. Every control, menu
+// item, toolbar button and action also carries its name as objectName.
 
 #include "monitor/Statistics.h"
 #include "run/RunController.h"
 #include "run/RunView.h"
+#include "ui/window/RunParametersPage.h"
 #include "store/Preferences.h"
 #include "store/StartupOptions.h"
 
@@ -25,13 +37,10 @@
 class QAction;
 class QActionGroup;
 class QFrame;
-class QGroupBox;
 class QLabel;
 class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
-class QRadioButton;
-class QCheckBox;
 class QScrollArea;
 class QTabWidget;
 class QTableView;
@@ -46,6 +55,7 @@ class AlertCenter;
 class ClockTicker;
 class LatencyGraphPage;
 class ReportCommands;
+class RunBinding;
 class Clock;
 class DisplayPacer;
 class TKtICMP;
@@ -56,7 +66,7 @@ class TSpinEdit;
 class TFindDialog;
 class TReplaceDialog;
 
-class TTarvokMain : public QMainWindow, public RunView, public RunHooks {
+class TTarvokMain : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr int DesignWidth = 532;
@@ -79,7 +89,7 @@ public:
     Preferences prefs;
     StartupOptions startup;
     RunController& run() { return *run_; }
-    // The route trace run and its tree (TraceCommands.cpp).
+    // The route trace run and its tree (TarvokMainTrace.cpp).
     TraceRunController& trace() { return *trace_; }
     // Alerts (tray icon, popups, sounds, external programs) and the
     // status-bar clock.
@@ -114,20 +124,9 @@ public:
     QStatusBar* Bar1 = nullptr;
     QLabel* Bar1Panels[3] = {nullptr, nullptr, nullptr};
 
-    // Run parameters (tab 環境).
-    TSpinEdit* edtPingCount = nullptr;
-    TSpinEdit* edtPingWait = nullptr;
-    TSpinEdit* edtBlockSize = nullptr;
-    QGroupBox* grpOrder = nullptr;
-    QRadioButton* chkCycleToTerm = nullptr;
-    QRadioButton* chkTermToCycle = nullptr;
-    QCheckBox* chkInterval = nullptr;
-    TSpinEdit* edtInterval = nullptr;
-    TSpinEdit* edtTimeout = nullptr;
-    TSpinEdit* edtTTL = nullptr;
-    QGroupBox* grpTraceRoute = nullptr;
-    TSpinEdit* edtMaxHops = nullptr;
-    QCheckBox* chkResolveHostName = nullptr;
+    // Run parameters (tab 環境, inside ScrollBox1).
+    RunParametersPage* Parameters = nullptr;
+    TSpinEdit* edtPingCount = nullptr; // Parameters->edtPingCount, for the graph's tests
 
     // Menu bar.
     QMenu* mnuFile = nullptr;
@@ -195,7 +194,7 @@ public:
     QAction* Tarvok1 = nullptr;
     QMenu* PopupMenu3 = nullptr; // ListView2
 
-    // Editor commands (EditCommands.cpp): Memo1's context menu, and the
+    // Editor commands (TarvokMainEdit.cpp): Memo1's context menu, and the
     // find and replace dialogs, created when first opened.
     QMenu* PopupMenu2 = nullptr;
     QAction* pmnUndo = nullptr;
@@ -209,7 +208,7 @@ public:
     TFindDialog* Find1 = nullptr;
     TReplaceDialog* Replace1 = nullptr;
     // Opens a document or address by the desktop's default action
-    // (HelpCommands.cpp; tests replace it).
+    // (TarvokMainHelp.cpp; tests replace it).
     std::function<void(const QString&)> openDocument;
     // The target list's text, lines separated by "\n". While a window that
     // was hidden at start (-H) keeps its editor out of sight, a new text
@@ -226,29 +225,14 @@ public:
     // occurrence and focuses Memo1 when found. No wrap, no message.
     bool FindNext(const QString& text, bool matchCase);
 
-    // --- RunView ------------------------------------------------------------
-    QStringList targetLines() const override;
-    int pingCount() const override;
-    int pingWait() const override;
-    int timeOut() const override;
-    int blockSize() const override;
-    int timeToLive() const override;
-    int interval() const override;
-    int maxHops() const override;
-    bool orderTermToCycle() const override;
-    bool periodic() const override;
-    bool resolveHostName() const override;
-    void setStatusText(const QString& text) override;
-    void setIdleControls(bool idle) override { SetIdleControls(idle); }
-    void showTab(MainTab tab) override;
-    void setBusyCursor(bool busy) override;
-    void resultAppended() override;
-
-    // --- RunHooks: alerts and the tray (MainWindowAlerts.cpp) ---------------
-    void ApplyAlertRules(TargetState& state, const QString& dateTime, const QString& target,
-                         const QString& comment, const QString& message, bool isNG) override;
-    void RunStarting() override;
-    void RunEnded() override;
+    // --- What a run shows (the run controllers reach it through binding()) --
+    RunBinding& binding() { return *binding_; }
+    QStringList targetLines() const;
+    // Status-bar panel 0, at display rate.
+    virtual void setStatusText(const QString& text);
+    void showTab(MainTab tab);
+    void setBusyCursor(bool busy);
+    void resultAppended();
 
     QString statusText() const;
     bool idleControls() const { return idleControls_; }
@@ -258,8 +242,6 @@ public:
 public slots:
     // --- Run state of the controls ------------------------------------------
     void SetIdleControls(bool idle);
-    void edtPingCountChange();
-    void chkIntervalClick();
     void Bar1Resize();
 
     // --- ファイル -----------------------------------------------------------
@@ -323,25 +305,22 @@ protected:
 private:
     void watchDialog(QObject* object);
     void dialogClosed(QWidget* dialog);
-    void createActions();
-    void createMenus();
-    void createToolBar();
+    void createCommands(); // the containers, filled from MainCommands()
     void createPages();
-    QWidget* createOptionPage();
     void createStatusBar();
-    void createPopupMenus();
     void bindRunController();
     void applySelection(RunController::SelectAction action);
     void showListContextMenu(const QPoint& pos);
     void reportRunError(const QString& message);
-    void createAlertsAndClock(); // MainWindowAlerts.cpp
-    void createEditCommands();   // EditCommands.cpp
-    void bindTraceRun();         // TraceCommands.cpp
+    void createAlertsAndClock(); // TarvokMainAlerts.cpp
+    void createEditCommands();   // TarvokMainEdit.cpp
+    void bindTraceRun();         // TarvokMainTrace.cpp
     void bindGraph();            // LatencyGraphPage.cpp
-    void bindOutages();          // MainWindow.cpp
+    void bindOutages();
     void fillEditor(const QString& text); // Memo1's text, the modified mark kept
 
     Clock& clock_;
+    std::unique_ptr<RunBinding> binding_;
     std::unique_ptr<RunController> run_;
     std::unique_ptr<TraceRunController> trace_;
     bool followHop_ = false;            // the trace tree shows the newest hop as it comes

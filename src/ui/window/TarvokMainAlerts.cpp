@@ -29,22 +29,6 @@ void TTarvokMain::createAlertsAndClock()
     ClockTimer->start();
 }
 
-void TTarvokMain::ApplyAlertRules(TargetState& state, const QString& dateTime, const QString& target,
-                                  const QString& comment, const QString& message, bool isNG)
-{
-    alerts_->ApplyAlertRules(state, dateTime, target, comment, message, isNG);
-}
-
-void TTarvokMain::RunStarting()
-{
-    alerts_->RunStarting();
-}
-
-void TTarvokMain::RunEnded()
-{
-    alerts_->RunEnded();
-}
-
 void TTarvokMain::Tray1DblClick()
 {
     alerts_->tray().Tray1DblClick();

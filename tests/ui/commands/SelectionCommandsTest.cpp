@@ -64,8 +64,8 @@ struct Rig {
             o.from = p.dest;
             return o;
         });
-        w->edtPingCount->setValue(1);
-        w->edtPingWait->setValue(1);
+        w->Parameters->edtPingCount->setValue(1);
+        w->Parameters->edtPingWait->setValue(1);
         w->selection().setIniPath(iniPath());
         SelectionCommands::Dialogs d;
         d.exec = [this](QDialog& dlg) {

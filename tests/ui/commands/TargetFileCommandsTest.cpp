@@ -111,10 +111,10 @@ TEST(TargetFileCommands, OpenLoadsTextParametersAndCaption)
     EXPECT_FALSE(r.modified());
     EXPECT_EQ(r.files->currentTargetFile(), r.path("a.txt"));
     EXPECT_EQ(r.w->windowTitle(), QStringLiteral("Tarvok - a.txt"));
-    EXPECT_EQ(r.w->edtPingCount->Value(), 7);
-    EXPECT_TRUE(r.w->chkTermToCycle->isChecked());
-    EXPECT_TRUE(r.w->chkInterval->isChecked());
-    EXPECT_EQ(r.w->edtInterval->Value(), 12);
+    EXPECT_EQ(r.w->Parameters->edtPingCount->Value(), 7);
+    EXPECT_TRUE(r.w->Parameters->chkTermToCycle->isChecked());
+    EXPECT_TRUE(r.w->Parameters->chkInterval->isChecked());
+    EXPECT_EQ(r.w->Parameters->edtInterval->Value(), 12);
     EXPECT_TRUE(r.errors.isEmpty());
     // Opening writes no parameter file of the text it replaced.
     EXPECT_FALSE(QFile::exists(r.path("Tarvok.def.#CONFIG#")));
@@ -139,8 +139,8 @@ TEST(TargetFileCommands, OpenSwallowsABadParameterValue)
     EXPECT_TRUE(r.errors.isEmpty());                       // swallowed
     EXPECT_EQ(r.text(), QStringLiteral("b1\n"));          // loaded before the parameters
     EXPECT_EQ(r.w->windowTitle(), QStringLiteral("Tarvok - b.txt"));
-    EXPECT_EQ(r.w->edtPingCount->Value(), 9);             // before the bad key
-    EXPECT_EQ(r.w->edtTTL->Value(), 255);                 // after it: unchanged
+    EXPECT_EQ(r.w->Parameters->edtPingCount->Value(), 9);             // before the bad key
+    EXPECT_EQ(r.w->Parameters->edtTTL->Value(), 255);                 // after it: unchanged
     EXPECT_TRUE(r.modified());                            // later steps skipped
 }
 
@@ -148,43 +148,43 @@ TEST(TargetFileCommands, ReadParametersSetsTheControlsTheWayTheFileSays)
 {
     FilesRig r;
     const QString cfg = r.path("Tarvok.def.#CONFIG#");
-    r.w->edtPingCount->setValue(4);
-    r.w->chkCycleToTerm->setChecked(true);
-    r.w->chkInterval->setChecked(true);
-    r.w->chkResolveHostName->setChecked(false);
+    r.w->Parameters->edtPingCount->setValue(4);
+    r.w->Parameters->chkCycleToTerm->setChecked(true);
+    r.w->Parameters->chkInterval->setChecked(true);
+    r.w->Parameters->chkResolveHostName->setChecked(false);
 
     // Only Interval: the spin fields keep their values, the switches follow
     // their missing keys.
     writeBytes(cfg, "Interval=10\r\n");
     EXPECT_FALSE(r.files->ReadParameters().failed());
     EXPECT_EQ(r.w->windowTitle(), QStringLiteral("Tarvok - Tarvok.def"));
-    EXPECT_EQ(r.w->edtInterval->Value(), 10);
-    EXPECT_EQ(r.w->edtPingCount->Value(), 4);
-    EXPECT_TRUE(r.w->chkTermToCycle->isChecked());
-    EXPECT_FALSE(r.w->chkInterval->isChecked());
-    EXPECT_TRUE(r.w->chkResolveHostName->isChecked());
+    EXPECT_EQ(r.w->Parameters->edtInterval->Value(), 10);
+    EXPECT_EQ(r.w->Parameters->edtPingCount->Value(), 4);
+    EXPECT_TRUE(r.w->Parameters->chkTermToCycle->isChecked());
+    EXPECT_FALSE(r.w->Parameters->chkInterval->isChecked());
+    EXPECT_TRUE(r.w->Parameters->chkResolveHostName->isChecked());
 
     // Clamped by the fields; lower-case keys found; the first line wins.
     writeBytes(cfg, "pingcount=0\r\nBlockSize=99999\r\nPingCount=5\r\nSorted=1\r\nResolveHostName=0\r\n");
     r.files->ReadParameters();
-    EXPECT_EQ(r.w->edtPingCount->text(), QStringLiteral("1"));
-    EXPECT_EQ(r.w->edtBlockSize->text(), QStringLiteral("4096"));
-    EXPECT_TRUE(r.w->chkCycleToTerm->isChecked());
-    EXPECT_FALSE(r.w->chkResolveHostName->isChecked());
+    EXPECT_EQ(r.w->Parameters->edtPingCount->text(), QStringLiteral("1"));
+    EXPECT_EQ(r.w->Parameters->edtBlockSize->text(), QStringLiteral("4096"));
+    EXPECT_TRUE(r.w->Parameters->chkCycleToTerm->isChecked());
+    EXPECT_FALSE(r.w->Parameters->chkResolveHostName->isChecked());
 
     // No file: the controls keep their values.
     QFile::remove(cfg);
-    r.w->edtPingWait->setValue(333);
+    r.w->Parameters->edtPingWait->setValue(333);
     EXPECT_FALSE(r.files->ReadParameters().failed());
-    EXPECT_EQ(r.w->edtPingWait->Value(), 333);
-    EXPECT_EQ(r.w->edtBlockSize->Value(), 4096);
+    EXPECT_EQ(r.w->Parameters->edtPingWait->Value(), 333);
+    EXPECT_EQ(r.w->Parameters->edtBlockSize->Value(), 4096);
 }
 
 TEST(TargetFileCommands, SaveWritesTextAndParametersAsSaveConfigSays)
 {
     FilesRig r;
     r.type(QStringLiteral("192.0.2.1 ルータ\nhost"));
-    r.w->edtPingCount->setValue(6);
+    r.w->Parameters->edtPingCount->setValue(6);
     r.w->prefs.SaveConfig = false;
     ASSERT_TRUE(r.files->Save());
     EXPECT_EQ(readBytes(r.path("Tarvok.def")), cp932(QStringLiteral("192.0.2.1 ルータ\r\nhost")));
@@ -289,7 +289,7 @@ TEST(TargetFileCommands, DropWritesTheOldParametersFirstAndReportsFailures)
     r.files->FileDrop({r.path("d.txt"), r.path("missing.txt")});
     EXPECT_EQ(r.errors.size(), 1);
     EXPECT_EQ(r.text(), QStringLiteral("d1\n"));
-    EXPECT_EQ(r.w->edtPingCount->Value(), 8);
+    EXPECT_EQ(r.w->Parameters->edtPingCount->Value(), 8);
     EXPECT_EQ(r.w->windowTitle(), QStringLiteral("Tarvok - d.txt"));
     EXPECT_FALSE(r.modified());
     EXPECT_EQ(r.w->Page1->currentIndex(), 0);

@@ -87,13 +87,13 @@ TEST(TraceCommands, TraceFillsTheTreeOnItsTabAndClearEmptiesIt)
     r.net->setResponder([](const Probe& p) {
         return p.ttl == 1 ? FakeOutcome::error(11013, "10.0.0.1", 3) : FakeOutcome::reply("10.0.0.2", 63, 4);
     });
-    r.w->chkResolveHostName->setChecked(false);
+    r.w->Parameters->chkResolveHostName->setChecked(false);
     r.w->Memo1->setPlainText(QStringLiteral("10.0.0.2 server\n"));
     r.key(Qt::Key_F6);
     EXPECT_EQ(r.w->Page1->currentWidget(), r.w->tabTraceRoute);
     EXPECT_EQ(r.w->statusText(), QStringLiteral("TraceRoute to 10.0.0.2 ..."));
     EXPECT_FALSE(r.w->mnuTraceRoute->isEnabled());
-    EXPECT_FALSE(r.w->chkResolveHostName->isEnabled());
+    EXPECT_FALSE(r.w->Parameters->chkResolveHostName->isEnabled());
     EXPECT_TRUE(r.w->TreeView1->isExpanded(r.node(-1)));
     advance(r.clock, 60000);
 
@@ -125,8 +125,8 @@ TEST(TraceCommands, TheTreeFollowsTheNewestHopUntilTheOperatorScrollsAway)
     TraceWindow r;
     // Routers answer every hop; the destination never does.
     r.net->setResponder([](const Probe&) { return FakeOutcome::error(11013, "10.0.0.1", 1); });
-    r.w->chkResolveHostName->setChecked(false);
-    r.w->edtMaxHops->setValue(90);
+    r.w->Parameters->chkResolveHostName->setChecked(false);
+    r.w->Parameters->edtMaxHops->setValue(90);
     r.w->Memo1->setPlainText(QStringLiteral("10.9.9.9\n10.9.9.8\n"));
     r.w->resize(640, 480);
     r.key(Qt::Key_F6);

@@ -42,8 +42,8 @@ TEST(MainWindowAlerts, FailedEchoRaisesTheNgAlertOnceAndRecoveryClearsNothing)
 {
     Rig r;
     r.w->prefs.NGPopup = true;
-    r.w->edtPingCount->setValue(1);
-    r.w->edtPingWait->setValue(1);
+    r.w->Parameters->edtPingCount->setValue(1);
+    r.w->Parameters->edtPingWait->setValue(1);
     r.w->Memo1->setPlainText(QStringLiteral("198.18.9.9 core switch"));
     r.net->push({FakeOutcome::silence(), FakeOutcome::reply("198.18.9.9", 60, 5)});
 

@@ -5,6 +5,7 @@
 
 #include "icmp/KtIcmp.h"
 #include "run/TraceRunController.h"
+#include "ui/window/MainCommands.h"
 #include "ui/window/TarvokMain.h"
 #include "ui/widgets/SpinEdit.h"
 
@@ -109,7 +110,7 @@ TEST(MainWindow, PingKeyRunsOverTargetLinesAndReportsEachEcho)
 {
     WindowRig r;
     r.w->Memo1->setPlainText(QStringLiteral("# office\n10.0.0.1 first host\n\n；全角コメント\n10.0.0.2\n"));
-    r.w->edtPingCount->setValue(2);
+    r.w->Parameters->edtPingCount->setValue(2);
     r.net->setResponder([](const Probe& p) {
         return p.dest == ip("10.0.0.1") ? FakeOutcome::reply("10.0.0.1", 64, 12) : FakeOutcome::silence();
     });
@@ -150,7 +151,7 @@ TEST(MainWindow, PingKeyRunsOverTargetLinesAndReportsEachEcho)
     EXPECT_FALSE(r.enabled("mnuTraceKekka"));
 
     // A second run appends to the results and restarts the statistics.
-    r.w->edtPingCount->setValue(1);
+    r.w->Parameters->edtPingCount->setValue(1);
     r.key(Qt::Key_F5);
     r.run(60000);
     EXPECT_EQ(list->model()->rowCount(), 6);
@@ -173,9 +174,9 @@ TEST(MainWindow, NoTargetShowsMessageAndEditorTab)
     // A repeat count typed as 0 and not yet confirmed counts as typed.
     r.w->Memo1->setPlainText(QStringLiteral("10.0.0.1\n"));
     r.w->Page1->setCurrentWidget(r.w->tabOption);
-    r.w->edtPingCount->setFocus();
-    r.w->edtPingCount->selectAll();
-    QTest::keyClicks(r.w->edtPingCount, QStringLiteral("0"));
+    r.w->Parameters->edtPingCount->setFocus();
+    r.w->Parameters->edtPingCount->selectAll();
+    QTest::keyClicks(r.w->Parameters->edtPingCount, QStringLiteral("0"));
     r.w->mnuPing->trigger();
     EXPECT_FALSE(r.w->run().Busy());
     EXPECT_EQ(r.w->statusText(), QStringLiteral("対象アドレスが１件もありません。"));
@@ -206,14 +207,14 @@ TEST(MainWindow, RunStateSwitchesEveryNamedControl)
     EXPECT_TRUE(r.enabled("chkTermToCycle"));
     EXPECT_FALSE(r.enabled("edtInterval"));
 
-    r.w->edtPingCount->setValue(1);
+    r.w->Parameters->edtPingCount->setValue(1);
     EXPECT_FALSE(r.enabled("chkCycleToTerm"));
     EXPECT_FALSE(r.enabled("chkTermToCycle"));
-    r.w->edtPingCount->setValue(2);
+    r.w->Parameters->edtPingCount->setValue(2);
     EXPECT_TRUE(r.enabled("chkTermToCycle"));
-    QTest::mouseClick(r.w->chkInterval, Qt::LeftButton);
+    QTest::mouseClick(r.w->Parameters->chkInterval, Qt::LeftButton);
     EXPECT_TRUE(r.enabled("edtInterval"));
-    QTest::mouseClick(r.w->chkInterval, Qt::LeftButton);
+    QTest::mouseClick(r.w->Parameters->chkInterval, Qt::LeftButton);
     EXPECT_FALSE(r.enabled("edtInterval"));
 
     r.w->Memo1->setPlainText(QStringLiteral("10.0.0.1\n"));
@@ -225,7 +226,7 @@ TEST(MainWindow, RunStateSwitchesEveryNamedControl)
         EXPECT_FALSE(r.enabled(name)) << name;
     EXPECT_FALSE(r.toolEnabled("btnPingKekka"));
     // A change made by the program during the run leaves the order buttons off.
-    r.w->edtPingCount->setValue(5);
+    r.w->Parameters->edtPingCount->setValue(5);
     EXPECT_FALSE(r.enabled("chkTermToCycle"));
 
     r.run(60000);
@@ -261,7 +262,7 @@ TEST(MainWindow, HeaderClicksSortAndReverse)
 {
     WindowRig r;
     r.w->Memo1->setPlainText(QStringLiteral("10.0.0.2 b\n10.0.0.1 a\n10.0.0.3 c\n"));
-    r.w->edtPingCount->setValue(1);
+    r.w->Parameters->edtPingCount->setValue(1);
     r.net->setResponder([](const Probe& p) {
         if (p.dest == ip("10.0.0.3"))
             return FakeOutcome::silence();
@@ -308,7 +309,7 @@ TEST(MainWindow, StatisticsMenuEnablingFollowsRowsSelectionAndRun)
     EXPECT_FALSE(ping->isEnabled());
 
     r.w->Memo1->setPlainText(QStringLiteral("10.0.0.1\n10.0.0.2\n"));
-    r.w->edtPingCount->setValue(1);
+    r.w->Parameters->edtPingCount->setValue(1);
     r.key(Qt::Key_F5);
     r.w->mnuToukeiClick();
     EXPECT_FALSE(select->isEnabled()); // busy
@@ -334,7 +335,7 @@ TEST(MainWindow, ClearEmptiesListsTreeAndSaveItems)
 {
     WindowRig r;
     r.w->Memo1->setPlainText(QStringLiteral("10.0.0.1\n"));
-    r.w->edtPingCount->setValue(1);
+    r.w->Parameters->edtPingCount->setValue(1);
     r.key(Qt::Key_F5);
     r.run(60000);
     r.w->trace().BuildTraceTree();
@@ -429,6 +430,16 @@ TEST(MainWindow, CommandSkeletonHasEveryItemAsDesigned)
         EXPECT_EQ(a->text(), QString::fromUtf8(it.caption)) << it.name;
         EXPECT_EQ(a->shortcut(), it.key) << it.name;
     }
+    // The window's command table is what the window shows.
+    for (const MainCommand& c : MainCommands()) {
+        if (!c.name || !c.caption || c.place == MainCommand::Place::Menu)
+            continue;
+        auto* a = r.w->findChild<QAction*>(QLatin1String(c.name));
+        ASSERT_TRUE(a) << c.name;
+        EXPECT_EQ(c.place == MainCommand::Place::ToolBar ? a->toolTip() : a->text(), QString::fromUtf8(c.caption))
+            << c.name;
+        EXPECT_EQ(a->shortcut(), c.key) << c.name;
+    }
 
     // Menus in order, and the 統計 menu's layout.
     QStringList menus;
@@ -475,10 +486,10 @@ TEST(MainWindow, CommandSkeletonHasEveryItemAsDesigned)
         EXPECT_EQ(s->MaxValue(), f.max) << f.name;
         EXPECT_EQ(s->Value(), f.value) << f.name;
     }
-    EXPECT_TRUE(r.w->chkCycleToTerm->isChecked());
-    EXPECT_EQ(r.w->chkCycleToTerm->text(), QStringLiteral("ソートしない  (A-A-B-B)"));
-    EXPECT_TRUE(r.w->chkResolveHostName->isChecked());
-    EXPECT_FALSE(r.w->chkInterval->isChecked());
+    EXPECT_TRUE(r.w->Parameters->chkCycleToTerm->isChecked());
+    EXPECT_EQ(r.w->Parameters->chkCycleToTerm->text(), QStringLiteral("ソートしない  (A-A-B-B)"));
+    EXPECT_TRUE(r.w->Parameters->chkResolveHostName->isChecked());
+    EXPECT_FALSE(r.w->Parameters->chkInterval->isChecked());
 }
 
 TEST(MainWindow, ExitClosesWindow)
@@ -495,8 +506,8 @@ TEST(MainWindow, HiddenWindowListsCatchUpSeldomAndAtOnceWhenShown)
 {
     WindowRig r;
     r.w->Memo1->setPlainText(QStringLiteral("10.0.0.1\n10.0.0.2\n10.0.0.3\n10.0.0.4\n10.0.0.5\n10.0.0.6\n"));
-    r.w->edtPingCount->setValue(1);
-    r.w->edtPingWait->setValue(100);
+    r.w->Parameters->edtPingCount->setValue(1);
+    r.w->Parameters->edtPingWait->setValue(100);
     r.net->setResponder([](const Probe&) { return FakeOutcome::echo(64, 1); });
     r.w->hide();
     r.w->findChild<QAction*>(QStringLiteral("mnuPing"))->trigger();

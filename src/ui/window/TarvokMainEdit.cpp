@@ -1,5 +1,6 @@
-// The editor commands of the 編集 menu and of Memo1's context menu, and
-// find and replace. Every command acts on Memo1, whichever control has the
+// The target editor Memo1 of the main window: its text (which may wait
+// outside it while the window is hidden), the commands of the 編集 menu and
+// of its context menu, and find and replace. Every command acts on Memo1, whichever control has the
 // focus. While a run is in progress the 編集 menu is disabled and the editor
 // is read-only: the context menu and its shortcuts still reach the commands,
 // and the ones that would change the text do nothing.
@@ -108,6 +109,72 @@ QString selectedPlainText(const QTextCursor& c)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// The target text, and the editor that shows it
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Whether the editor gives the text back as it is: QTextDocument also breaks
+// lines at CR, U+2028, U+2029 and its frame marks, and toPlainText() turns
+// the no-break space into a space.
+bool editorKeepsAsIs(const QString& text)
+{
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        switch (c.unicode()) {
+        case u'\r':
+        case 0x00A0:
+        case 0x2028:
+        case 0x2029:
+        case 0xFDD0:
+        case 0xFDD1:
+            return true;
+        default:
+            return false;
+        }
+    });
+}
+
+} // namespace
+
+void TTarvokMain::setTargetText(const QString& text)
+{
+    if (startup.hideAtStart && !Memo1->isVisible() && editorKeepsAsIs(text)) {
+        waitingText_ = text;
+        return;
+    }
+    waitingText_.reset();
+    fillEditor(text);
+}
+
+QString TTarvokMain::targetText() const
+{
+    return waitingText_ ? *waitingText_ : Memo1->toPlainText();
+}
+
+QPlainTextEdit* TTarvokMain::editor()
+{
+    if (waitingText_) {
+        const QString text = std::move(*waitingText_);
+        waitingText_.reset();
+        fillEditor(text);
+    }
+    return Memo1;
+}
+
+void TTarvokMain::fillEditor(const QString& text)
+{
+    // Putting a text in is no edit of the operator's: the modified mark
+    // stays as it was.
+    const bool modified = Memo1->document()->isModified();
+    Memo1->setPlainText(text);
+    Memo1->document()->setModified(modified);
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+// ---------------------------------------------------------------------------
 
 void TTarvokMain::createEditCommands()
 {
