@@ -37,6 +37,15 @@ public:
         pos_ += s.size();
     }
     void put(char c) { out_.data()[pos_++] = c; }
+    // "name{labels<extra>} ": the head of one sample line of a target.
+    void sample(std::string_view name, const QByteArray& labels, std::string_view extra = {})
+    {
+        put(name);
+        put('{');
+        bytes(labels);
+        put(extra);
+        put("} ");
+    }
     void number(quint64 v)
     {
         char* p = out_.data() + pos_;
@@ -72,10 +81,13 @@ private:
 // "} " and a 20-digit number with its decimals.
 constexpr qsizetype LineSlack = 128;
 
-constexpr std::string_view BucketText[] = {
-    "0.0001", "0.00025", "0.0005", "0.001", "0.0025", "0.005", "0.01", "0.025", "0.05",
-    "0.1", "0.25", "0.5", "1", "2.5", "5", "10", "+Inf"};
-static_assert(std::size(BucketText) == MetricsRegistry::BucketBoundsUs.size() + 1);
+// The bucket label of each histogram line, upper bounds in seconds.
+constexpr std::string_view BucketLabel[] = {
+    ",le=\"0.0001\"", ",le=\"0.00025\"", ",le=\"0.0005\"", ",le=\"0.001\"", ",le=\"0.0025\"",
+    ",le=\"0.005\"",  ",le=\"0.01\"",    ",le=\"0.025\"",  ",le=\"0.05\"",  ",le=\"0.1\"",
+    ",le=\"0.25\"",   ",le=\"0.5\"",     ",le=\"1\"",      ",le=\"2.5\"",   ",le=\"5\"",
+    ",le=\"10\"",     ",le=\"+Inf\""};
+static_assert(std::size(BucketLabel) == MetricsRegistry::BucketBoundsUs.size() + 1);
 
 // A family's HELP and TYPE lines. OpenMetrics names a counter's family
 // without its _total and an info family without its _info.
@@ -279,13 +291,10 @@ void MetricsRegistry::renderSlots(const std::vector<Slot>& slots_, quint64 passe
         if (!s.seen)
             continue;
         sink.reserve(2 * (s.labels.size() + LineSlack));
-        sink.put("tarvok_echoes_total{");
-        sink.bytes(s.labels);
-        sink.put(",result=\"ok\"} ");
+        sink.sample("tarvok_echoes_total", s.labels, ",result=\"ok\"");
         sink.number(s.ok);
-        sink.put("\ntarvok_echoes_total{");
-        sink.bytes(s.labels);
-        sink.put(",result=\"ng\"} ");
+        sink.put('\n');
+        sink.sample("tarvok_echoes_total", s.labels, ",result=\"ng\"");
         sink.number(s.ng);
         sink.put('\n');
     }
@@ -294,25 +303,18 @@ void MetricsRegistry::renderSlots(const std::vector<Slot>& slots_, quint64 passe
     for (const Slot& s : slots_) {
         if (!s.seen)
             continue;
-        sink.reserve(qsizetype(std::size(BucketText) + 2) * (s.labels.size() + LineSlack));
+        sink.reserve(qsizetype(std::size(BucketLabel) + 2) * (s.labels.size() + LineSlack));
         quint64 cumulative = 0;
-        for (size_t b = 0; b < std::size(BucketText); ++b) {
+        for (size_t b = 0; b < std::size(BucketLabel); ++b) {
             cumulative += s.buckets[b];
-            sink.put("tarvok_echo_rtt_seconds_bucket{");
-            sink.bytes(s.labels);
-            sink.put(",le=\"");
-            sink.put(BucketText[b]);
-            sink.put("\"} ");
+            sink.sample("tarvok_echo_rtt_seconds_bucket", s.labels, BucketLabel[b]);
             sink.number(cumulative);
             sink.put('\n');
         }
-        sink.put("tarvok_echo_rtt_seconds_sum{");
-        sink.bytes(s.labels);
-        sink.put("} ");
+        sink.sample("tarvok_echo_rtt_seconds_sum", s.labels);
         sink.fixed(qint64(s.rttSumUs), 6);
-        sink.put("\ntarvok_echo_rtt_seconds_count{");
-        sink.bytes(s.labels);
-        sink.put("} ");
+        sink.put('\n');
+        sink.sample("tarvok_echo_rtt_seconds_count", s.labels);
         sink.number(s.rttCount);
         sink.put('\n');
     }
@@ -322,9 +324,8 @@ void MetricsRegistry::renderSlots(const std::vector<Slot>& slots_, quint64 passe
         if (!s.seen || !s.listed)
             continue;
         sink.reserve(s.labels.size() + LineSlack);
-        sink.put("tarvok_target_up{");
-        sink.bytes(s.labels);
-        sink.put(s.up ? "} 1\n" : "} 0\n");
+        sink.sample("tarvok_target_up", s.labels);
+        sink.put(s.up ? "1\n" : "0\n");
     }
 
     header(sink, f, "tarvok_target_last_echo_timestamp_seconds", "", "gauge",
@@ -333,9 +334,7 @@ void MetricsRegistry::renderSlots(const std::vector<Slot>& slots_, quint64 passe
         if (!s.seen || !s.listed)
             continue;
         sink.reserve(s.labels.size() + LineSlack);
-        sink.put("tarvok_target_last_echo_timestamp_seconds{");
-        sink.bytes(s.labels);
-        sink.put("} ");
+        sink.sample("tarvok_target_last_echo_timestamp_seconds", s.labels);
         sink.fixed(s.lastEchoUs / 1000, 3);
         sink.put('\n');
     }

@@ -36,11 +36,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() { # check <description> <command...>
-  local what=$1; shift
-  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/../support/checks.sh"
 
 export TARVOK_HOME="$WORK/home"
 mkdir -p "$TARVOK_HOME"

@@ -1,8 +1,7 @@
 // The registry: what a scrape reads after runs, in both formats; counters
 // that survive runs and lists; the buckets' edges; no allocation per echo.
 
-#include "support/FakeIcmp.h"
-#include "../run/FakeRunView.h"
+#include "../run/RunRig.h"
 
 #include "metrics/MetricsRegistry.h"
 #include "run/RunController.h"
@@ -202,12 +201,11 @@ TEST(MetricsRegistry, BucketEdgesAndSum)
 // but lose their gauges; an echo without an address keeps the latest one.
 TEST(MetricsRegistry, CountersLastAcrossRunsAndLists)
 {
-    ManualClock clock;
-    auto* net = new FakeTransport(clock);
-    TKtICMP engine{std::unique_ptr<IcmpTransport>(net), std::unique_ptr<Resolver>(new FakeResolver), clock};
-    FakeRunView view;
-    Preferences prefs;
-    RunController ctl{engine, view, nullptr, prefs, clock};
+    RunRig rig;
+    ManualClock& clock = rig.clock;
+    FakeTransport* net = rig.net;
+    FakeRunView& view = rig.view;
+    RunController& ctl = rig.ctl;
     MetricsRegistry reg([&ctl] { return &ctl.targetList(); }, QStringLiteral("1"));
     ctl.addEchoObserver(&reg);
     bool answer = true;

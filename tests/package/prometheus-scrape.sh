@@ -39,11 +39,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() { # check <description> <command...>
-  local what=$1; shift
-  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/../support/checks.sh"
 
 # Free ports on the lab host's loopback (a namespace of its own: nothing
 # else listens there).

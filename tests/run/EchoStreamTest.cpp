@@ -1,10 +1,7 @@
 // Ping runs with many echoes waiting at once (MaxEchoesInFlight above 1),
 // through a real engine over the fake network with a manual clock.
 
-#include "support/FakeIcmp.h"
-#include "FakeRunView.h"
-
-#include "run/RunController.h"
+#include "RunRig.h"
 
 #include <QHash>
 #include <gtest/gtest.h>
@@ -14,17 +11,7 @@ using namespace tarvok::test;
 
 namespace {
 
-struct Rig {
-    ManualClock clock;
-    FakeTransport* net = new FakeTransport(clock);
-    FakeResolver* dns = new FakeResolver;
-    TKtICMP engine{std::unique_ptr<IcmpTransport>(net), std::unique_ptr<Resolver>(dns), clock};
-    FakeRunView view;
-    RecordingHooks hooks;
-    Preferences prefs;
-    RunController ctl{engine, view, &hooks, prefs, clock};
-    std::vector<bool> finished;
-    qint64 finishedAt = -1;
+struct Rig : RunRig {
     // Per probe: when it went out.
     std::vector<qint64> sentAt;
 
@@ -32,12 +19,7 @@ struct Rig {
     {
         prefs.MaxEchoesInFlight = inFlight;
         prefs.AutoDelete = false;
-        QObject::connect(&ctl, &RunController::runFinished, [this](bool broken) {
-            finished.push_back(broken);
-            finishedAt = clock.monotonicMs();
-        });
     }
-    void run(qint64 ms) { advance(clock, ms); }
     // Log lines without their date and time.
     QStringList logsWithoutTimes() const
     {
@@ -141,8 +123,9 @@ TEST(EchoStream, SameRowsStatisticsAndAlertsAsOneAtATime)
             r.net->setResponder([&](const Probe& p) {
                 // Never more than N waiting, never two for one target.
                 EXPECT_LT(r.net->inFlight(), n);
-                if (last.contains(p.dest))
+                if (last.contains(p.dest)) {
                     EXPECT_FALSE(r.net->isInFlight(last[p.dest])) << "two echoes waiting for one target";
+                }
                 last[p.dest] = p.sequence;
                 const int k = echoes[p.dest]++;
                 const int i = static_cast<int>(p.dest >> 24) - 1;
@@ -210,8 +193,6 @@ TEST(EchoStream, BreakEndsEveryWaitingEchoAtOnce)
             return FakeOutcome::echo(64, 10);
         return FakeOutcome::silence();
     });
-    int commandModeClears = 0;
-    QObject::connect(&r.ctl, &RunController::commandModeCleared, [&] { ++commandModeClears; });
     r.ctl.mnuPingClick();
     r.run(200);
     EXPECT_EQ(r.net->sent().size(), 80); // 64 silent ones among them stop the sends
@@ -223,7 +204,7 @@ TEST(EchoStream, BreakEndsEveryWaitingEchoAtOnce)
     EXPECT_EQ(r.finishedAt, breakAt);
     EXPECT_EQ(r.net->inFlight(), 0);
     EXPECT_EQ(r.engine.EchoesWaiting(), 0);
-    EXPECT_EQ(commandModeClears, 1);
+    EXPECT_EQ(r.commandModeClears, 1);
     EXPECT_EQ(r.view.status(), "終了しました。");
     // Only the first entry was judged: the answers behind the silent second
     // one wait for it, and the break drops them.

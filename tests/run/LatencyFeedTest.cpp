@@ -1,8 +1,7 @@
 // The run feeds every judged echo into the latency history: periodic cycles
 // add to it, a new run starts it afresh, clearing the results empties it.
 
-#include "support/FakeIcmp.h"
-#include "FakeRunView.h"
+#include "RunRig.h"
 
 #include "run/RunController.h"
 
@@ -13,12 +12,11 @@ using namespace tarvok::test;
 
 TEST(LatencyFeed, RunsRecordEchoesAndClearEmptiesThem)
 {
-    ManualClock clock;
-    auto* net = new FakeTransport(clock);
-    TKtICMP engine{std::unique_ptr<IcmpTransport>(net), std::unique_ptr<Resolver>(new FakeResolver), clock};
-    FakeRunView view;
-    Preferences prefs;
-    RunController ctl{engine, view, nullptr, prefs, clock};
+    RunRig rig;
+    ManualClock& clock = rig.clock;
+    FakeTransport* net = rig.net;
+    FakeRunView& view = rig.view;
+    RunController& ctl = rig.ctl;
     int finished = 0;
     QObject::connect(&ctl, &RunController::runFinished, [&](bool) { ++finished; });
 

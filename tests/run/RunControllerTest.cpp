@@ -1,10 +1,7 @@
 // Whole ping runs through a real engine over the fake network, with a manual
 // clock and a recording window.
 
-#include "support/FakeIcmp.h"
-#include "FakeRunView.h"
-
-#include "run/RunController.h"
+#include "RunRig.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -16,30 +13,7 @@ using namespace tarvok::test;
 
 namespace {
 
-struct Rig {
-    ManualClock clock;
-    FakeTransport* net = new FakeTransport(clock);
-    FakeResolver* dns = new FakeResolver;
-    TKtICMP engine{std::unique_ptr<IcmpTransport>(net), std::unique_ptr<Resolver>(dns), clock};
-    FakeRunView view;
-    RecordingHooks hooks;
-    Preferences prefs;
-    RunController ctl{engine, view, &hooks, prefs, clock};
-    std::vector<bool> finished;
-    int commandModeClears = 0;
-    qint64 finishedAt = -1;
-
-    Rig()
-    {
-        QObject::connect(&ctl, &RunController::runFinished, [this](bool broken) {
-            finished.push_back(broken);
-            finishedAt = clock.monotonicMs();
-        });
-        QObject::connect(&ctl, &RunController::commandModeCleared, [this] { ++commandModeClears; });
-    }
-    void run(qint64 ms) { advance(clock, ms); }
-    QString cell(int row, int column) { return ctl.resultModel().text(row, column); }
-};
+using Rig = RunRig;
 
 } // namespace
 
