@@ -5,6 +5,7 @@
 #include "run/TraceRunController.h"
 #include "ui/LatencyGraphPage.h"
 #include "ui/OutageLedgerPage.h"
+#include "ui/commands/EditCommands.h"
 #include "ui/commands/ReportCommands.h"
 #include "ui/commands/SelectionCommands.h"
 #include "ui/widgets/Images.h"
@@ -139,7 +140,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createCommands();
     createPages();
     createStatusBar();
-    createEditCommands();
+    edit_ = new EditCommands(*this, this);
     bindRunController();
     bindTraceRun();
     createAlertsAndClock();
@@ -485,7 +486,19 @@ void TTarvokMain::mnuExitClick()
     close();
 }
 
-// 編集: editor commands are in TarvokMainEdit.cpp.
+// ---------------------------------------------------------------------------
+// 編集: the editor commands
+// ---------------------------------------------------------------------------
+
+void TTarvokMain::Edit1Click() { edit_->Edit1Click(); }
+void TTarvokMain::mnuUndoClick() { edit_->mnuUndoClick(); }
+void TTarvokMain::mnuCutClick() { edit_->mnuCutClick(); }
+void TTarvokMain::mnuCopyClick() { edit_->mnuCopyClick(); }
+void TTarvokMain::mnuPasteClick() { edit_->mnuPasteClick(); }
+void TTarvokMain::mnuDeleteClick() { edit_->mnuDeleteClick(); }
+void TTarvokMain::mnuFindClick() { edit_->mnuFindClick(); }
+void TTarvokMain::mnuReplaceClick() { edit_->mnuReplaceClick(); }
+void TTarvokMain::mnuSelectAllClick() { edit_->mnuSelectAllClick(); }
 
 // ---------------------------------------------------------------------------
 // 機能: runs

@@ -12,7 +12,8 @@
 //   run parameters (tab 環境)      RunParametersPage
 //   run view and hooks             RunBinding
 //   alerts, tray, options dialog   TarvokMainAlerts.cpp, ui/alerts
-//   editor commands                TarvokMainEdit.cpp, ui/dialogs/FindDialog
+//   editor commands                ui/commands/EditCommands
+//   the target text in the editor  TarvokMainText.cpp
 //   trace tree                     TarvokMainTrace.cpp
 //   ヘルプ                         TarvokMainHelp.cpp
 //   reports, selection runs        ui/commands
@@ -58,13 +59,12 @@ class ReportCommands;
 class RunBinding;
 class Clock;
 class DisplayPacer;
+class EditCommands;
 class TKtICMP;
 class SelectionCommands;
 class TraceRunController;
 class OutageLedgerPage;
 class TSpinEdit;
-class TFindDialog;
-class TReplaceDialog;
 
 class TTarvokMain : public QMainWindow {
     Q_OBJECT
@@ -98,6 +98,9 @@ public:
     ReportCommands& reports() { return *reports_; }
     ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
+    // The editor commands: the 編集 menu, Memo1's context menu, find and
+    // replace.
+    EditCommands& edit() { return *edit_; }
     // Runs over selected targets and over an address range.
     SelectionCommands& selection() { return *selection_; }
 
@@ -194,19 +197,6 @@ public:
     QAction* Tarvok1 = nullptr;
     QMenu* PopupMenu3 = nullptr; // ListView2
 
-    // Editor commands (TarvokMainEdit.cpp): Memo1's context menu, and the
-    // find and replace dialogs, created when first opened.
-    QMenu* PopupMenu2 = nullptr;
-    QAction* pmnUndo = nullptr;
-    QAction* pmnCut = nullptr;
-    QAction* pmnCopy = nullptr;
-    QAction* pmnPaste = nullptr;
-    QAction* pmnDelete = nullptr;
-    QAction* pmnFind = nullptr;
-    QAction* pmnReplace = nullptr;
-    QAction* pmnSelectAll = nullptr;
-    TFindDialog* Find1 = nullptr;
-    TReplaceDialog* Replace1 = nullptr;
     // Opens a document or address by the desktop's default action
     // (TarvokMainHelp.cpp; tests replace it).
     std::function<void(const QString&)> openDocument;
@@ -221,9 +211,6 @@ public:
     void setTargetText(const QString& text);
     QString targetText() const;
     QPlainTextEdit* editor();
-    // Searches Memo1 forwards from the end of its selection; selects the
-    // occurrence and focuses Memo1 when found. No wrap, no message.
-    bool FindNext(const QString& text, bool matchCase);
 
     // --- What a run shows (the run controllers reach it through binding()) --
     RunBinding& binding() { return *binding_; }
@@ -253,7 +240,7 @@ public slots:
     void mnuTraceKekkaClick();
     void mnuExitClick();
 
-    // --- 編集 ---------------------------------------------------------------
+    // --- 編集 (run by edit()) ---------------------------------------------------
     void Edit1Click();
     void mnuUndoClick();
     void mnuCutClick();
@@ -263,9 +250,6 @@ public slots:
     void mnuFindClick();
     void mnuReplaceClick();
     void mnuSelectAllClick();
-    void Find1Find();
-    void Replace1Find();
-    void Replace1Replace(bool all);
 
     // --- 機能 ---------------------------------------------------------------
     void mnuPingClick();
@@ -313,7 +297,6 @@ private:
     void showListContextMenu(const QPoint& pos);
     void reportRunError(const QString& message);
     void createAlertsAndClock(); // TarvokMainAlerts.cpp
-    void createEditCommands();   // TarvokMainEdit.cpp
     void bindTraceRun();         // TarvokMainTrace.cpp
     void bindGraph();            // LatencyGraphPage.cpp
     void bindOutages();
@@ -329,6 +312,7 @@ private:
     DisplayPacer* pacer_ = nullptr; // the screen catches up at display rate
     ReportCommands* reports_ = nullptr;
     SelectionCommands* selection_ = nullptr;
+    EditCommands* edit_ = nullptr;
     int busyCursorDepth_ = 0;
     bool idleControls_ = true; // the controls are in their idle state
     std::optional<QString> waitingText_; // not yet in Memo1 (setTargetText)

@@ -5,6 +5,7 @@
 
 #include "base/Version.h"
 #include "icmp/KtIcmp.h"
+#include "ui/commands/EditCommands.h"
 #include "ui/dialogs/AboutBox.h"
 #include "ui/dialogs/FindDialog.h"
 #include "ui/widgets/Images.h"
@@ -67,10 +68,10 @@ struct EditRig {
     void replace(const QString& find, const QString& with, bool matchCase, bool all)
     {
         w->mnuReplaceClick();
-        w->Replace1->setFindText(find);
-        w->Replace1->setReplaceText(with);
-        w->Replace1->chkMatchCase->setChecked(matchCase);
-        (all ? w->Replace1->btnReplaceAll : w->Replace1->btnReplace)->click();
+        w->edit().Replace1->setFindText(find);
+        w->edit().Replace1->setReplaceText(with);
+        w->edit().Replace1->chkMatchCase->setChecked(matchCase);
+        (all ? w->edit().Replace1->btnReplaceAll : w->edit().Replace1->btnReplace)->click();
     }
 };
 
@@ -91,7 +92,7 @@ TEST(EditCommands, FindNextSearchesForwardWithoutWrapAndSilently)
                           Case{0, "t\nH", true, true, t + "|8|11"}, Case{0, "ホスト", false, true, t + "|15|18"},
                           Case{0, "", false, false, t + "|0|0"}}) {
         r.set(t, c.from, c.from);
-        EXPECT_EQ(r.w->FindNext(c.text, c.matchCase), c.found) << c.text.toStdString();
+        EXPECT_EQ(r.w->edit().FindNext(c.text, c.matchCase), c.found) << c.text.toStdString();
         EXPECT_EQ(r.state(), c.after) << c.text.toStdString();
     }
 
@@ -99,7 +100,7 @@ TEST(EditCommands, FindNextSearchesForwardWithoutWrapAndSilently)
     // the same dialog and remembers its text; at the end nothing changes.
     r.set(QStringLiteral("a x a x a"), 1, 1);
     r.w->mnuFindClick();
-    TFindDialog* find = r.w->Find1;
+    TFindDialog* find = r.w->edit().Find1;
     EXPECT_EQ(find->windowTitle(), QStringLiteral("検索"));
     EXPECT_FALSE(find->btnFindNext->isEnabled());
     find->setFindText(QStringLiteral("A"));
@@ -110,8 +111,8 @@ TEST(EditCommands, FindNextSearchesForwardWithoutWrapAndSilently)
     }
     EXPECT_EQ(steps, (QStringList{"a x a x a|4|5", "a x a x a|8|9", "a x a x a|8|9"}));
     find->close();
-    r.w->pmnFind->trigger();
-    EXPECT_EQ(r.w->Find1, find);
+    r.w->edit().pmnFind->trigger();
+    EXPECT_EQ(r.w->edit().Find1, find);
     EXPECT_TRUE(find->isVisible());
     EXPECT_EQ(find->FindText(), QStringLiteral("A"));
 }
@@ -171,7 +172,7 @@ TEST(EditCommands, FindAndReplaceShowTheEditorAndKeepOffTheMatch)
     text += QStringLiteral("target");
     r.set(text, 0, 0);
     r.w->mnuFindClick();
-    TFindDialog* find = r.w->Find1;
+    TFindDialog* find = r.w->edit().Find1;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(find));
 
     // The operator moved on to the results, and left the dialog over the editor.
@@ -225,9 +226,9 @@ TEST(EditCommands, EditorCommandsActOnTheEditorWhateverHasTheFocus)
         QAction *menu, *popup;
         QString after, clipboard;
     };
-    for (const Case& c : {Case{r.w->mnuCut, r.w->pmnCut, "ad|1|1", "bc"}, Case{r.w->mnuCopy, r.w->pmnCopy, "abcd|1|3", "bc"},
-                          Case{r.w->mnuPaste, r.w->pmnPaste, "aXd|2|2", "X"}, Case{r.w->mnuDelete, r.w->pmnDelete, "ad|1|1", "X"},
-                          Case{r.w->mnuSelectAll, r.w->pmnSelectAll, "abcd|0|4", "X"}}) {
+    for (const Case& c : {Case{r.w->mnuCut, r.w->edit().pmnCut, "ad|1|1", "bc"}, Case{r.w->mnuCopy, r.w->edit().pmnCopy, "abcd|1|3", "bc"},
+                          Case{r.w->mnuPaste, r.w->edit().pmnPaste, "aXd|2|2", "X"}, Case{r.w->mnuDelete, r.w->edit().pmnDelete, "ad|1|1", "X"},
+                          Case{r.w->mnuSelectAll, r.w->edit().pmnSelectAll, "abcd|0|4", "X"}}) {
         for (QAction* a : {c.menu, c.popup}) {
             QApplication::clipboard()->setText(QStringLiteral("X"));
             r.set(QStringLiteral("abcd"), 1, 3);
@@ -248,15 +249,15 @@ TEST(EditCommands, EditorCommandsActOnTheEditorWhateverHasTheFocus)
     r.w->Page1->setCurrentWidget(r.w->tabMemo);
     r.w->Memo1->setFocus();
     QTest::keyClick(r.w->Memo1, Qt::Key_F, Qt::ControlModifier);
-    ASSERT_TRUE(r.w->Find1);
-    EXPECT_TRUE(r.w->Find1->isVisible());
+    ASSERT_TRUE(r.w->edit().Find1);
+    EXPECT_TRUE(r.w->edit().Find1->isVisible());
 
     // The editor's context menu is PopupMenu2, not the editor's own.
     QWidget* viewport = r.w->Memo1->viewport();
     QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), viewport->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(viewport, &menuEvent);
-    EXPECT_TRUE(r.w->PopupMenu2->isVisible());
-    r.w->PopupMenu2->close();
+    EXPECT_TRUE(r.w->edit().PopupMenu2->isVisible());
+    r.w->edit().PopupMenu2->close();
 }
 
 TEST(EditCommands, EditMenuFollowsTheBusyFlagButTheEditorMenuStillWorks)
@@ -283,8 +284,8 @@ TEST(EditCommands, EditMenuFollowsTheBusyFlagButTheEditorMenuStillWorks)
     QTest::keyClick(r.w->Memo1, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("198"));
     QTest::keyClick(r.w->Memo1, Qt::Key_F, Qt::ControlModifier);
-    ASSERT_TRUE(r.w->Find1);
-    EXPECT_TRUE(r.w->Find1->isVisible());
+    ASSERT_TRUE(r.w->edit().Find1);
+    EXPECT_TRUE(r.w->edit().Find1->isVisible());
 
     advance(r.clock, 60000);
     ASSERT_FALSE(r.w->run().Busy());
@@ -441,7 +442,7 @@ TEST(EditCommands, CommandTablesMatchTheWindow)
         }
     }
     QStringList popup;
-    for (QAction* a : r.w->PopupMenu2->actions())
+    for (QAction* a : r.w->edit().PopupMenu2->actions())
         popup << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
     EXPECT_EQ(popup, (QStringList{"pmnUndo", "-", "pmnCut", "pmnCopy", "pmnPaste", "pmnDelete", "-", "pmnFind",
                                   "pmnReplace", "-", "pmnSelectAll"}));

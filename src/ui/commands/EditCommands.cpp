@@ -1,10 +1,12 @@
-// The target editor Memo1 of the main window: its text (which may wait
-// outside it while the window is hidden), the commands of the 編集 menu and
-// of its context menu, and find and replace. Every command acts on Memo1, whichever control has the
+// The editor commands of the 編集 menu and of Memo1's context menu, and
+// find and replace. Every command acts on Memo1, whichever control has the
 // focus. While a run is in progress the 編集 menu is disabled and the editor
 // is read-only: the context menu and its shortcuts still reach the commands,
 // and the ones that would change the text do nothing.
 
+#include "ui/commands/EditCommands.h"
+
+#include "run/RunController.h"
 #include "ui/dialogs/FindDialog.h"
 #include "ui/window/TarvokMain.h"
 
@@ -110,79 +112,13 @@ QString selectedPlainText(const QTextCursor& c)
 
 } // namespace
 
-// ---------------------------------------------------------------------------
-// The target text, and the editor that shows it
-// ---------------------------------------------------------------------------
-
-namespace {
-
-// Whether the editor gives the text back as it is: QTextDocument also breaks
-// lines at CR, U+2028, U+2029 and its frame marks, and toPlainText() turns
-// the no-break space into a space.
-bool editorKeepsAsIs(const QString& text)
+EditCommands::EditCommands(TTarvokMain& window, QObject* parent) : QObject(parent), w_(window)
 {
-    return std::none_of(text.begin(), text.end(), [](QChar c) {
-        switch (c.unicode()) {
-        case u'\r':
-        case 0x00A0:
-        case 0x2028:
-        case 0x2029:
-        case 0xFDD0:
-        case 0xFDD1:
-            return true;
-        default:
-            return false;
-        }
-    });
-}
-
-} // namespace
-
-void TTarvokMain::setTargetText(const QString& text)
-{
-    if (startup.hideAtStart && !Memo1->isVisible() && editorKeepsAsIs(text)) {
-        waitingText_ = text;
-        return;
-    }
-    waitingText_.reset();
-    fillEditor(text);
-}
-
-QString TTarvokMain::targetText() const
-{
-    return waitingText_ ? *waitingText_ : Memo1->toPlainText();
-}
-
-QPlainTextEdit* TTarvokMain::editor()
-{
-    if (waitingText_) {
-        const QString text = std::move(*waitingText_);
-        waitingText_.reset();
-        fillEditor(text);
-    }
-    return Memo1;
-}
-
-void TTarvokMain::fillEditor(const QString& text)
-{
-    // Putting a text in is no edit of the operator's: the modified mark
-    // stays as it was.
-    const bool modified = Memo1->document()->isModified();
-    Memo1->setPlainText(text);
-    Memo1->document()->setModified(modified);
-}
-
-// ---------------------------------------------------------------------------
-// Commands
-// ---------------------------------------------------------------------------
-
-void TTarvokMain::createEditCommands()
-{
-    PopupMenu2 = new QMenu(this);
+    PopupMenu2 = new QMenu(&w_);
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
     // Each item copies the caption and shortcut of its 編集 menu item and
     // runs the same handler.
-    auto item = [this](const char* name, QAction* like, void (TTarvokMain::*slot)()) {
+    auto item = [this](const char* name, QAction* like, void (EditCommands::*slot)()) {
         auto* a = new QAction(like->text(), PopupMenu2);
         a->setObjectName(QLatin1String(name));
         a->setShortcut(like->shortcut());
@@ -192,73 +128,74 @@ void TTarvokMain::createEditCommands()
         return a;
     };
     auto separator = [this](const char* name) { PopupMenu2->addSeparator()->setObjectName(QLatin1String(name)); };
-    pmnUndo = item("pmnUndo", mnuUndo, &TTarvokMain::mnuUndoClick);
+    pmnUndo = item("pmnUndo", w_.mnuUndo, &EditCommands::mnuUndoClick);
     separator("N10");
-    pmnCut = item("pmnCut", mnuCut, &TTarvokMain::mnuCutClick);
-    pmnCopy = item("pmnCopy", mnuCopy, &TTarvokMain::mnuCopyClick);
-    pmnPaste = item("pmnPaste", mnuPaste, &TTarvokMain::mnuPasteClick);
-    pmnDelete = item("pmnDelete", mnuDelete, &TTarvokMain::mnuDeleteClick);
+    pmnCut = item("pmnCut", w_.mnuCut, &EditCommands::mnuCutClick);
+    pmnCopy = item("pmnCopy", w_.mnuCopy, &EditCommands::mnuCopyClick);
+    pmnPaste = item("pmnPaste", w_.mnuPaste, &EditCommands::mnuPasteClick);
+    pmnDelete = item("pmnDelete", w_.mnuDelete, &EditCommands::mnuDeleteClick);
     separator("N11");
-    pmnFind = item("pmnFind", mnuFind, &TTarvokMain::mnuFindClick);
-    pmnReplace = item("pmnReplace", mnuReplace, &TTarvokMain::mnuReplaceClick);
+    pmnFind = item("pmnFind", w_.mnuFind, &EditCommands::mnuFindClick);
+    pmnReplace = item("pmnReplace", w_.mnuReplace, &EditCommands::mnuReplaceClick);
     separator("N12");
-    pmnSelectAll = item("pmnSelectAll", mnuSelectAll, &TTarvokMain::mnuSelectAllClick);
+    pmnSelectAll = item("pmnSelectAll", w_.mnuSelectAll, &EditCommands::mnuSelectAllClick);
 
     // PopupMenu2 instead of the editor's own menu (the position is in the
     // coordinates of the editor's viewport).
-    Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(Memo1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopupMenu2->popup(Memo1->viewport()->mapToGlobal(pos)); });
-    Memo1->installEventFilter(new EditorMenuFilter(Memo1, PopupMenu2));
-    auto* guard = new DisabledEditKeys(Edit1, this);
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(ListView1),
-                                    static_cast<QAbstractItemView*>(ListView2),
-                                    static_cast<QAbstractItemView*>(TreeView1)})
+    QPlainTextEdit* const memo = w_.Memo1;
+    memo->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(memo, &QWidget::customContextMenuRequested, this,
+            [this, memo](const QPoint& pos) { PopupMenu2->popup(memo->viewport()->mapToGlobal(pos)); });
+    memo->installEventFilter(new EditorMenuFilter(memo, PopupMenu2));
+    auto* guard = new DisabledEditKeys(w_.Edit1, this);
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(w_.ListView1),
+                                    static_cast<QAbstractItemView*>(w_.ListView2),
+                                    static_cast<QAbstractItemView*>(w_.TreeView1)})
         view->installEventFilter(guard);
 
     // The 編集 menu follows the busy flag, so that its shortcuts are refused
     // during a run even though they never open the menu.
-    connect(&run(), &RunController::busyChanged, this, &TTarvokMain::Edit1Click);
+    connect(&w_.run(), &RunController::busyChanged, this, &EditCommands::Edit1Click);
     Edit1Click();
 }
 
-void TTarvokMain::Edit1Click()
+void EditCommands::Edit1Click()
 {
-    const bool idle = !run().Busy();
-    for (QAction* a : Edit1->actions())
+    const bool idle = !w_.run().Busy();
+    for (QAction* a : w_.Edit1->actions())
         if (!a->isSeparator())
             a->setEnabled(idle);
 }
 
-void TTarvokMain::mnuUndoClick()
+void EditCommands::mnuUndoClick()
 {
-    QPlainTextEdit* const memo = editor();
+    QPlainTextEdit* const memo = w_.editor();
     if (!memo->isReadOnly())
         memo->undo();
 }
 
-void TTarvokMain::mnuCutClick()
+void EditCommands::mnuCutClick()
 {
-    QPlainTextEdit* const memo = editor();
+    QPlainTextEdit* const memo = w_.editor();
     if (!memo->isReadOnly())
         memo->cut();
 }
 
-void TTarvokMain::mnuCopyClick()
+void EditCommands::mnuCopyClick()
 {
-    editor()->copy();
+    w_.editor()->copy();
 }
 
-void TTarvokMain::mnuPasteClick()
+void EditCommands::mnuPasteClick()
 {
-    QPlainTextEdit* const memo = editor();
+    QPlainTextEdit* const memo = w_.editor();
     if (!memo->isReadOnly())
         memo->paste();
 }
 
-void TTarvokMain::mnuDeleteClick()
+void EditCommands::mnuDeleteClick()
 {
-    QPlainTextEdit* const memo = editor();
+    QPlainTextEdit* const memo = w_.editor();
     QTextCursor c = memo->textCursor();
     if (memo->isReadOnly() || !c.hasSelection())
         return;
@@ -266,20 +203,20 @@ void TTarvokMain::mnuDeleteClick()
     memo->setTextCursor(c);
 }
 
-void TTarvokMain::mnuSelectAllClick()
+void EditCommands::mnuSelectAllClick()
 {
-    QPlainTextEdit* const memo = editor();
+    QPlainTextEdit* const memo = w_.editor();
     memo->selectAll();
-    if (Page1->currentWidget() == tabMemo)
+    if (w_.Page1->currentWidget() == w_.tabMemo)
         memo->setFocus();
 }
 
-void TTarvokMain::mnuFindClick()
+void EditCommands::mnuFindClick()
 {
-    Page1->setCurrentWidget(tabMemo);
+    w_.Page1->setCurrentWidget(w_.tabMemo);
     if (!Find1) {
-        Find1 = new TFindDialog(this);
-        connect(Find1, &TFindDialog::Find, this, &TTarvokMain::Find1Find);
+        Find1 = new TFindDialog(&w_);
+        connect(Find1, &TFindDialog::Find, this, &EditCommands::Find1Find);
     }
     Find1->show();
     Find1->raise();
@@ -288,13 +225,13 @@ void TTarvokMain::mnuFindClick()
     Find1->edtFindText->selectAll();
 }
 
-void TTarvokMain::mnuReplaceClick()
+void EditCommands::mnuReplaceClick()
 {
-    Page1->setCurrentWidget(tabMemo);
+    w_.Page1->setCurrentWidget(w_.tabMemo);
     if (!Replace1) {
-        Replace1 = new TReplaceDialog(this);
-        connect(Replace1, &TReplaceDialog::Find, this, &TTarvokMain::Replace1Find);
-        connect(Replace1, &TReplaceDialog::Replace, this, &TTarvokMain::Replace1Replace);
+        Replace1 = new TReplaceDialog(&w_);
+        connect(Replace1, &TReplaceDialog::Find, this, &EditCommands::Replace1Find);
+        connect(Replace1, &TReplaceDialog::Replace, this, &EditCommands::Replace1Replace);
     }
     Replace1->show();
     Replace1->raise();
@@ -303,9 +240,9 @@ void TTarvokMain::mnuReplaceClick()
     Replace1->edtFindText->selectAll();
 }
 
-bool TTarvokMain::FindNext(const QString& text, bool matchCase)
+bool EditCommands::FindNext(const QString& text, bool matchCase)
 {
-    QPlainTextEdit* const memo = editor();
+    QPlainTextEdit* const memo = w_.editor();
     // An empty text would be "found" where the search starts, every time.
     if (text.isEmpty())
         return false;
@@ -352,27 +289,27 @@ void keepOffSelection(QWidget* dialog, QPlainTextEdit* memo)
 
 } // namespace
 
-void TTarvokMain::Find1Find()
+void EditCommands::Find1Find()
 {
-    Page1->setCurrentWidget(tabMemo);
+    w_.Page1->setCurrentWidget(w_.tabMemo);
     FindNext(Find1->FindText(), Find1->MatchCase());
-    keepOffSelection(Find1, editor());
+    keepOffSelection(Find1, w_.editor());
     Find1->activateWindow();
 }
 
-void TTarvokMain::Replace1Find()
+void EditCommands::Replace1Find()
 {
-    Page1->setCurrentWidget(tabMemo);
+    w_.Page1->setCurrentWidget(w_.tabMemo);
     FindNext(Replace1->FindText(), Replace1->MatchCase());
-    keepOffSelection(Replace1, editor());
+    keepOffSelection(Replace1, w_.editor());
     Replace1->activateWindow();
 }
 
-void TTarvokMain::Replace1Replace(bool all)
+void EditCommands::Replace1Replace(bool all)
 {
     // The editor is shown before anything in it changes.
-    Page1->setCurrentWidget(tabMemo);
-    QPlainTextEdit* const memo = editor();
+    w_.Page1->setCurrentWidget(w_.tabMemo);
+    QPlainTextEdit* const memo = w_.editor();
     memo->setUpdatesEnabled(false);
     const bool matchCase = Replace1->MatchCase();
     const Qt::CaseSensitivity cs = matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
