@@ -8,6 +8,7 @@
 #include "ui/commands/EditCommands.h"
 #include "ui/commands/ReportCommands.h"
 #include "ui/commands/SelectionCommands.h"
+#include "ui/commands/TraceCommands.h"
 #include "ui/widgets/Images.h"
 #include "ui/widgets/ListTextDelegate.h"
 #include "ui/widgets/StatImageDelegate.h"
@@ -142,7 +143,7 @@ TTarvokMain::TTarvokMain(std::unique_ptr<TKtICMP> engine, Clock& clock, QWidget*
     createStatusBar();
     edit_ = new EditCommands(*this, this);
     bindRunController();
-    bindTraceRun();
+    trace_ = std::make_unique<TraceCommands>(*this);
     createAlertsAndClock();
     reports_ = new ReportCommands(*this, this);
     selection_ = new SelectionCommands(*this, this);
@@ -162,6 +163,11 @@ TTarvokMain::~TTarvokMain()
     // The controllers refer to the window as their view; they go first.
     trace_.reset();
     run_.reset();
+}
+
+TraceRunController& TTarvokMain::trace()
+{
+    return trace_->run();
 }
 
 QList<int> TTarvokMain::defaultResultColumnWidths() const
@@ -408,7 +414,7 @@ void TTarvokMain::SetIdleControls(bool idle)
 {
     idleControls_ = idle;
     ApplyCommandEnabling(*this, idle, run_->resultModel().count() > 0, run_->statModel().rowCount() > 0,
-                         trace_->HasTree());
+                         trace().HasTree());
     Parameters->setIdle(idle);
     Memo1->setReadOnly(!idle);
 }
@@ -509,6 +515,8 @@ void TTarvokMain::mnuPingClick()
     run_->mnuPingClick();
 }
 
+void TTarvokMain::mnuTraceRouteClick() { trace_->mnuTraceRouteClick(); }
+
 void TTarvokMain::mnuIpToIpClick() { selection_->mnuIpToIpClick(); }
 void TTarvokMain::mnuPingAndSelectClick() { selection_->mnuPingAndSelectClick(); }
 void TTarvokMain::mnuTraceRouteAndSelectClick() { selection_->mnuTraceRouteAndSelectClick(); }
@@ -523,7 +531,7 @@ void TTarvokMain::mnuClearClick()
     if (run_->Busy())
         return;
     run_->mnuClearClick();
-    trace_->ClearTree();
+    trace().ClearTree();
     ApplyCommandEnabling(*this, true, false, false, false, true);
 }
 
@@ -550,7 +558,7 @@ void TTarvokMain::closeEvent(QCloseEvent* event)
     // recorded.
     if (run_->Busy()) {
         run_->StopForClose();
-        trace_->StopForClose();
+        trace().StopForClose();
     }
     event->accept();
 }

@@ -14,7 +14,7 @@
 //   alerts, tray, options dialog   TarvokMainAlerts.cpp, ui/alerts
 //   editor commands                ui/commands/EditCommands
 //   the target text in the editor  TarvokMainText.cpp
-//   trace tree                     TarvokMainTrace.cpp
+//   trace run and tree             ui/commands/TraceCommands
 //   ヘルプ                         TarvokMainHelp.cpp
 //   reports, selection runs        ui/commands
 //
@@ -30,7 +30,6 @@
 #include "store/StartupOptions.h"
 
 #include <QMainWindow>
-#include <QPersistentModelIndex>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -62,6 +61,7 @@ class DisplayPacer;
 class EditCommands;
 class TKtICMP;
 class SelectionCommands;
+class TraceCommands;
 class TraceRunController;
 class OutageLedgerPage;
 class TSpinEdit;
@@ -89,8 +89,8 @@ public:
     Preferences prefs;
     StartupOptions startup;
     RunController& run() { return *run_; }
-    // The route trace run and its tree (TarvokMainTrace.cpp).
-    TraceRunController& trace() { return *trace_; }
+    // The route trace run and its tree (ui/commands/TraceCommands).
+    TraceRunController& trace();
     // Alerts (tray icon, popups, sounds, external programs) and the
     // status-bar clock.
     AlertCenter& alerts() { return *alerts_; }
@@ -276,6 +276,10 @@ public slots:
     void mnuVersionClick();
     void Tray1DblClick();
 
+public:
+    // A run's error, in a box over the window.
+    void reportRunError(const QString& message);
+
 signals:
     // The options dialog was closed with OK: the preferences may have changed.
     void preferencesChanged();
@@ -295,9 +299,7 @@ private:
     void bindRunController();
     void applySelection(RunController::SelectAction action);
     void showListContextMenu(const QPoint& pos);
-    void reportRunError(const QString& message);
     void createAlertsAndClock(); // TarvokMainAlerts.cpp
-    void bindTraceRun();         // TarvokMainTrace.cpp
     void bindGraph();            // LatencyGraphPage.cpp
     void bindOutages();
     void fillEditor(const QString& text); // Memo1's text, the modified mark kept
@@ -305,9 +307,7 @@ private:
     Clock& clock_;
     std::unique_ptr<RunBinding> binding_;
     std::unique_ptr<RunController> run_;
-    std::unique_ptr<TraceRunController> trace_;
-    bool followHop_ = false;            // the trace tree shows the newest hop as it comes
-    QPersistentModelIndex newestHop_;   // of the trace tree
+    std::unique_ptr<TraceCommands> trace_;
     AlertCenter* alerts_ = nullptr;
     DisplayPacer* pacer_ = nullptr; // the screen catches up at display rate
     ReportCommands* reports_ = nullptr;
