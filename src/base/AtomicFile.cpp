@@ -23,9 +23,9 @@ QString describe(int err)
 // The folder refuses new files, but the file itself may be written: its
 // content is replaced where it is. Mode and owner stay as they are; a failure
 // half way leaves the file damaged, which the caller reports.
-int writeInPlace(const QByteArray& target, const QByteArray& data)
+int writeInPlace(const NoLinkFolder& folder, const QByteArray& data)
 {
-    const int fd = ::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = ::openat(folder.fd(), folder.name().constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return errno;
     const bool ok = writeAll(fd, data.constData(), data.size()) && ::ftruncate(fd, off_t(data.size())) == 0
@@ -91,7 +91,7 @@ void AtomicFileWriter::discard()
         fd_ = -1;
     }
     if (!temp_.isEmpty()) {
-        ::unlink(temp_.constData());
+        ::unlinkat(folder_->fd(), temp_.constData(), 0);
         temp_.clear();
     }
     held_.clear();
@@ -135,26 +135,28 @@ bool AtomicFileWriter::open()
     if (resolved.refused())
         return refuse(resolved.refusal);
     target_ = resolved.real;
+    folder_ = std::make_unique<NoLinkFolder>(target_);
+    if (!folder_->ok())
+        return fail(folder_->error());
+    const int dir = folder_->fd();
+    const char* name = folder_->name().constData();
 
     struct stat old {};
-    exists_ = ::lstat(target_.constData(), &old) == 0;
+    exists_ = ::fstatat(dir, name, &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists_ && S_ISDIR(old.st_mode))
         return fail(EISDIR);
     // A FIFO or a device is not replaced by a regular file, nor written into.
     if (exists_ && !S_ISREG(old.st_mode))
         return refuse(notRegularMessage(path_, old.st_mode));
     // A file the user may not write is not replaced behind its back.
-    if (exists_ && ::access(target_.constData(), W_OK) != 0)
+    if (exists_ && ::faccessat(dir, name, W_OK, 0) != 0)
         return fail(errno);
     oldUid_ = old.st_uid;
     oldGid_ = old.st_gid;
     oldMode_ = old.st_mode & 07777;
 
-    const qsizetype slash = target_.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : target_.left(slash + 1);
-    const QByteArray name = slash < 0 ? target_ : target_.mid(slash + 1);
-    QByteArray temp = (slash < 0 ? QByteArray() : folder) + '.' + name + ".XXXXXX";
-    fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+    QByteArray temp;
+    fd_ = folder_->createTemp('.' + folder_->name() + '.', &temp);
     if (fd_ < 0) {
         const int err = errno;
         if (exists_ && (err == EACCES || err == EPERM)) {
@@ -194,7 +196,7 @@ bool AtomicFileWriter::commit()
     if (failed_)
         return false;
     if (inPlace_) {
-        const int err = writeInPlace(target_, held_);
+        const int err = writeInPlace(*folder_, held_);
         held_.clear();
         inPlace_ = false;
         return err == 0 || fail(err);
@@ -221,7 +223,7 @@ bool AtomicFileWriter::commit()
         ok = false;
         err = errno;
     }
-    if (ok && ::rename(temp_.constData(), target_.constData()) != 0) {
+    if (ok && ::renameat(folder_->fd(), temp_.constData(), folder_->fd(), folder_->name().constData()) != 0) {
         ok = false;
         err = errno;
     }

@@ -15,7 +15,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
 namespace tarvok {
+
+class NoLinkFolder;
 
 // Writes all `size` bytes to the descriptor, going on after a short write or
 // an interrupted call. False on an error (errno tells which).
@@ -71,7 +75,9 @@ private:
     QString path_;
     NewFileMode newMode_;
     QByteArray target_;  // the file replaced (a link's target)
-    QByteArray temp_;    // the temporary file, while there is one
+    // Its folder, reached without links; every step below goes through it.
+    std::unique_ptr<NoLinkFolder> folder_;
+    QByteArray temp_;    // the temporary file's name in that folder, while there is one
     int fd_ = -1;
     bool exists_ = false;
     bool inPlace_ = false;

@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QRandomGenerator>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -172,6 +174,54 @@ ResolvedPath resolveTrusted(const QString& path)
     return r;
 }
 
+NoLinkFolder::NoLinkFolder(const QByteArray& real)
+{
+    QList<QByteArray> parts = components(real);
+    if (!real.startsWith('/') || parts.isEmpty() || parts.last() == "..") {
+        error_ = EISDIR;
+        return;
+    }
+    name_ = parts.takeLast();
+    int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (const QByteArray& part : std::as_const(parts)) {
+        if (fd < 0)
+            break;
+        // O_DIRECTORY with O_NOFOLLOW: a link here is refused, not followed.
+        const int next = ::openat(fd, part.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int err = errno;
+        ::close(fd);
+        fd = next;
+        errno = err;
+    }
+    if (fd < 0)
+        error_ = errno == ELOOP ? ENOTDIR : errno;
+    fd_ = fd;
+}
+
+NoLinkFolder::~NoLinkFolder()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int NoLinkFolder::createTemp(const QByteArray& prefix, QByteArray* temp) const
+{
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray name = prefix;
+        for (int i = 0; i < 6; ++i)
+            name += Letters[QRandomGenerator::global()->bounded(int(sizeof Letters - 1))];
+        const int fd = ::openat(fd_, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0 || errno != EEXIST) {
+            if (fd >= 0)
+                *temp = name;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 bool isDevNull(const struct stat& st)
 {
     return S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 3);
@@ -210,11 +260,14 @@ FileBytes readRegularFile(const QString& path, qint64 maxBytes)
         return out;
     }
     // Non-blocking, so that a FIFO without a writer does not hold the
-    // program; the last component was resolved, so a link there now is a
-    // swap under our feet.
-    const int fd = ::open(rp.real.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
+    // program; every component was resolved, so a link anywhere on the way
+    // now is a swap under our feet.
+    const NoLinkFolder folder(rp.real);
+    const int fd = folder.ok() ? ::openat(folder.fd(), folder.name().constData(),
+                                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY)
+                               : -1;
     if (fd < 0) {
-        const int err = errno;
+        const int err = folder.ok() ? errno : folder.error();
         out.status = err == ENOENT || err == ENOTDIR ? FileBytes::NotFound : FileBytes::Failed;
         out.error = QString::fromLocal8Bit(std::strerror(err));
         return out;

@@ -45,6 +45,33 @@ struct ResolvedPath {
 // not exist, `real` is the resolved folder with the rest appended.
 ResolvedPath resolveTrusted(const QString& path);
 
+// The folder of a resolved path (`ResolvedPath::real`), opened from "/" one
+// folder at a time without following any link, and the file's name in it.
+// Every later step (open, stat, create, rename) goes through the folder's
+// descriptor, so a folder swapped for a link after resolveTrusted checked the
+// way fails (ENOTDIR or ELOOP) instead of leading elsewhere.
+class NoLinkFolder {
+public:
+    explicit NoLinkFolder(const QByteArray& real);
+    ~NoLinkFolder();
+    NoLinkFolder(const NoLinkFolder&) = delete;
+    NoLinkFolder& operator=(const NoLinkFolder&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    int error() const { return error_; }  // errno of the failed opening
+    int fd() const { return fd_; }
+    const QByteArray& name() const { return name_; }
+
+    // Creates a new file "<prefix>XXXXXX" (six random letters) in the folder,
+    // exclusively, mode 0600; its name in *temp. -1 with errno set.
+    int createTemp(const QByteArray& prefix, QByteArray* temp) const;
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+    QByteArray name_;
+};
+
 // True for /dev/null, which a log may be sent to.
 bool isDevNull(const struct stat& st);
 

@@ -4,6 +4,7 @@
 #include <QDir>
 
 #include <chrono>
+#include <utility>
 
 namespace tarvok {
 
@@ -55,7 +56,7 @@ void HistoryRecorder::setRetention(int rawDays, int summaryDays)
     std::lock_guard lock(mutex_);
     rawDays_ = rawDays;
     summaryDays_ = summaryDays;
-    pruneMore_ = true;
+    retentionChanged_ = true;
 }
 
 void HistoryRecorder::setNowUs(std::function<qint64()> nowUs)
@@ -77,6 +78,13 @@ void HistoryRecorder::echoJudged(const JudgedEcho& echo)
     bool wake = false;
     {
         std::lock_guard lock(mutex_);
+        // A writer stuck inside the file (a hung network folder) holds the
+        // rest in memory only up to the same bound as its own backlog.
+        if (buffer_.size() >= kMaxPending) {
+            const size_t oldest = kMaxPending / 8; // dropped in one go, not one at a time
+            buffer_.erase(buffer_.begin(), buffer_.begin() + qsizetype(oldest));
+            dropped_.fetch_add(qint64(oldest));
+        }
         buffer_.push_back(echo);
         ++appended_;
         wake = buffer_.size() == kWakeAt;
@@ -131,6 +139,8 @@ void HistoryRecorder::maintain(HistoryStore& store)
         std::lock_guard lock(mutex_);
         rawDays = rawDays_;
         summaryDays = summaryDays_;
+        if (std::exchange(retentionChanged_, false))
+            pruneMore_ = true;
     }
     if (now >= nextPruneUs_) {
         pruneMore_ = true;

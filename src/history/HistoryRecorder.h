@@ -98,7 +98,8 @@ private:
     bool faultNoticed_ = false;
     qint64 nextOpenUs_ = 0;
     qint64 nextPruneUs_ = 0;
-    bool pruneMore_ = true;
+    bool pruneMore_ = true;          // writer thread only
+    bool retentionChanged_ = false;  // under mutex_
     bool summaryMore_ = true;
 };
 

@@ -29,13 +29,14 @@ enum class Append { Written, Failed, Refused };
 // Opens without blocking (a FIFO without a reader would wait for ever) and
 // lets only a regular file or /dev/null through; -1 with *refusedMode set
 // to the file's type for anything else.
-int openLog(const QByteArray& path, mode_t* refusedMode)
+int openLog(const NoLinkFolder& folder, mode_t* refusedMode)
 {
-    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    const int fd = ::openat(folder.fd(), folder.name().constData(),
+                            O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         // A FIFO without a reader answers ENXIO.
         struct stat st {};
-        if (errno == ENXIO && ::lstat(path.constData(), &st) == 0)
+        if (errno == ENXIO && ::fstatat(folder.fd(), folder.name().constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             *refusedMode = st.st_mode;
         return -1;
     }
@@ -55,12 +56,15 @@ int openLog(const QByteArray& path, mode_t* refusedMode)
 // (link() fails when the name exists). So exactly one writer creates the
 // file, and no other writer can append before the header. Where the file
 // system has no hard links, the file is created exclusively and filled with
-// one write. `path` has its links resolved already: none is followed here.
+// one write. The folder was reached without links and none is followed here.
 // Only a regular file (or /dev/null) is written to; anything else is refused.
-Append appendOrCreate(const QByteArray& path, const QByteArray& header, const QByteArray& line, mode_t* refusedMode)
+Append appendOrCreate(const NoLinkFolder& folder, const QByteArray& header, const QByteArray& line,
+                      mode_t* refusedMode)
 {
+    const int dir = folder.fd();
+    const char* name = folder.name().constData();
     for (int round = 0; round < 8; ++round) {
-        int fd = openLog(path, refusedMode);
+        int fd = openLog(folder, refusedMode);
         if (*refusedMode != 0)
             return Append::Refused;
         if (fd >= 0) {
@@ -82,14 +86,14 @@ Append appendOrCreate(const QByteArray& path, const QByteArray& header, const QB
         if (errno != ENOENT)
             return Append::Failed;
 
-        QByteArray temp = path + ".XXXXXX";
-        const int tfd = ::mkostemp(temp.data(), O_CLOEXEC);
+        QByteArray temp;
+        const int tfd = folder.createTemp(folder.name() + '.', &temp);
         if (tfd >= 0) {
             const bool filled = ::fchmod(tfd, mode_t(newFileMode())) == 0 && writeAll(tfd, header + line);
             ::close(tfd);
-            const int linked = filled ? ::link(temp.constData(), path.constData()) : -1;
+            const int linked = filled ? ::linkat(dir, temp.constData(), dir, name, 0) : -1;
             const int err = errno;
-            ::unlink(temp.constData());
+            ::unlinkat(dir, temp.constData(), 0);
             if (linked == 0)
                 return Append::Written;
             if (!filled)
@@ -99,12 +103,12 @@ Append appendOrCreate(const QByteArray& path, const QByteArray& header, const QB
             if (filled && err != EPERM && err != EOPNOTSUPP && err != ENOSYS)
                 return Append::Failed;
         }
-        fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::openat(dir, name, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0) {
             const bool whole = writeAll(fd, header + line);
             ::close(fd);
             if (!whole)
-                ::unlink(path.constData()); // no file without its whole header
+                ::unlinkat(dir, name, 0); // no file without its whole header
             return whole ? Append::Written : Append::Failed;
         }
         if (errno != EEXIST)
@@ -228,8 +232,11 @@ LogWriter::Attempt LogWriter::attempt(const Pending& p)
         refusal_ = resolved.refusal;
         return Attempt::Refused;
     }
+    const NoLinkFolder folder(resolved.real);
+    if (!folder.ok())
+        return Attempt::OpenFailed;
     mode_t refusedMode = 0;
-    switch (appendOrCreate(resolved.real, header, p.bytes, &refusedMode)) {
+    switch (appendOrCreate(folder, header, p.bytes, &refusedMode)) {
     case Append::Written:
         break;
     case Append::Failed:
@@ -241,7 +248,7 @@ LogWriter::Attempt LogWriter::attempt(const Pending& p)
     // Keep the file open for the next lines. Which file that is was settled
     // by the name just now; a later line checks that the name still leads to
     // it.
-    const int fd = ::open(resolved.real.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = ::openat(folder.fd(), folder.name().constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0) {
         open_.fd = fd;

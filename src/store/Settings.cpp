@@ -215,9 +215,10 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir)
     p.ContinuationNGCount = b("ContinuationNGCount", d.ContinuationNGCount);
     p.MaxEchoesInFlight = std::clamp(i("MaxEchoesInFlight", d.MaxEchoesInFlight), 1, 1024);
     p.HistoryEnabled = b("HistoryEnabled", d.HistoryEnabled);
-    // Days below one would delete what was just recorded.
-    p.HistoryRawDays = std::max(1, i("HistoryRawDays", d.HistoryRawDays));
-    p.HistorySummaryDays = std::max(1, i("HistorySummaryDays", d.HistorySummaryDays));
+    // Days below one would delete what was just recorded; the options
+    // dialog's upper bounds keep the cut-off time far from overflowing.
+    p.HistoryRawDays = std::clamp(i("HistoryRawDays", d.HistoryRawDays), 1, 3650);
+    p.HistorySummaryDays = std::clamp(i("HistorySummaryDays", d.HistorySummaryDays), 1, 36500);
     p.MetricsListen = s("MetricsListen", d.MetricsListen);
     return p;
 }

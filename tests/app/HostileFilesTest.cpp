@@ -139,6 +139,37 @@ TEST(HostileFiles, ALinkPlantedByAnotherUserInAStickyFolderIsRefused)
     EXPECT_TRUE(r.error.contains(link));
 }
 
+// A folder on the way swapped for a link between the check and the write:
+// the save still lands in the folder that was checked, and nothing is
+// written where the link leads; a read or a log line through such a swapped
+// way finds no folder.
+TEST(HostileFiles, AFolderSwappedForALinkAfterTheCheckLeadsNowhere)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString sub = dir.filePath("sub");
+    const QString moved = dir.filePath("moved");
+    const QString elsewhere = dir.filePath("elsewhere");
+    ASSERT_TRUE(QDir().mkdir(sub));
+    ASSERT_TRUE(QDir().mkdir(elsewhere));
+
+    AtomicFileWriter w(sub + QStringLiteral("/report.csv"));
+    ASSERT_TRUE(w.open());
+    ASSERT_EQ(::rename(bytesOf(sub).constData(), bytesOf(moved).constData()), 0);
+    ASSERT_EQ(::symlink(bytesOf(elsewhere).constData(), bytesOf(sub).constData()), 0);
+    ASSERT_TRUE(w.write("report\r\n") && w.commit()) << w.errorString().toStdString();
+    EXPECT_EQ(readBytes(moved + QStringLiteral("/report.csv")), QByteArray("report\r\n"));
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+
+    // The resolved way of the file, now with a link on it.
+    const NoLinkFolder swapped(bytesOf(sub + QStringLiteral("/report.csv")));
+    EXPECT_FALSE(swapped.ok());
+    EXPECT_EQ(swapped.error(), ENOTDIR);
+    const NoLinkFolder straight(bytesOf(moved + QStringLiteral("/report.csv")));
+    ASSERT_TRUE(straight.ok());
+    EXPECT_EQ(straight.name(), QByteArray("report.csv"));
+}
+
 TEST(HostileFiles, FifosAndDevicesAreRefusedAtOnce)
 {
     QTemporaryDir dir;

@@ -160,6 +160,8 @@ TEST(Settings, StoredValuesFollowTheReadingRules)
         "CheckRTTValue=abc\r\n"
         "HideOnTaskBar=2\r\n"
         "BlinkTrayIcon=yes\r\n"
+        "HistoryRawDays=999999999\r\n"
+        "HistorySummaryDays=0\r\n"
         "logdirectory=\"/data/logs/\"\r\n");
     Preferences p = loadPreferences(ini, kProgramDir);
     EXPECT_EQ(p.AutoDeleteCount, 16);
@@ -169,6 +171,10 @@ TEST(Settings, StoredValuesFollowTheReadingRules)
     EXPECT_TRUE(p.BlinkTrayIcon);   // no integer: default 1
     EXPECT_EQ(p.LogDirectory, "/data/logs/");
     EXPECT_EQ(p.NGCommand, "");
+    // Retention held to the dialog's range: a huge count would wrap the
+    // cut-off into the future and delete the whole history.
+    EXPECT_EQ(p.HistoryRawDays, 3650);
+    EXPECT_EQ(p.HistorySummaryDays, 1);
 
     IniFile out = parsed(ini.toBytes());
     savePreferences(out, p);
