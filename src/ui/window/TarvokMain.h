@@ -94,7 +94,7 @@ public:
     // Alerts (tray icon, popups, sounds, external programs) and the
     // status-bar clock.
     AlertCenter& alerts() { return *alerts_; }
-    // The report commands of the ファイル menu (ReportCommands.cpp).
+    // The report commands of the ファイル menu (ui/commands/ReportCommands).
     ReportCommands& reports() { return *reports_; }
     ClockTicker* ClockTimer = nullptr;
     Clock& clock() { return clock_; }
