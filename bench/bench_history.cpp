@@ -6,16 +6,20 @@
 //   summary_bytes_per_target_day  minute and hour summaries of one target
 //                              answering every 10 seconds for a day
 //   graph_query_ms             30 days of 100 targets read for 1,920 columns
+//                              the way the graph reads them
 //   ledger_year_ms             the outage ledger of a year (100,000 outages)
+//                              (these two: the fastest of seven reads)
 //   open_ms                    opening a history of that size
 
 #include "BenchMeasures.h"
+#include "history/HistoryGraph.h"
 #include "history/HistoryStore.h"
 #include "run/EchoObserver.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <sqlite3.h>
@@ -128,6 +132,9 @@ int main(int argc, char** argv)
         exec(y, "WITH RECURSIVE h(n) AS (SELECT 0 UNION ALL SELECT n + 1 FROM h WHERE n < 365 * 24 - 1)"
                 " INSERT INTO hours SELECT t.id, 491000 + h.n, 360, 2, 0, 200, 700, 9000, 3000 FROM h, targets t");
         exec(y, "INSERT INTO statuses(id, code, text) VALUES(1, 11010, 'タイムアウト')");
+        // Everything summarised: the graph reads hours only.
+        exec(y, "INSERT OR REPLACE INTO meta(key, value) VALUES('hours_next', 491000 + 365 * 24),"
+                " ('minutes_next', (491000 + 365 * 24) * 60)");
         exec(y, "WITH RECURSIVE o(n) AS (SELECT 0 UNION ALL SELECT n + 1 FROM o WHERE n < 99999)"
                 " INSERT INTO ledger(target_id, start_us, end_us, lost, status_id)"
                 " SELECT n % 100, 1767225600000000 + n * 315360000, 1767225600000000 + n * 315360000 + 60000000,"
@@ -139,30 +146,30 @@ int main(int argc, char** argv)
     const double openMs = elapsedMs([&] { reader.open(big, true); });
     const qint64 to = kStart + 365 * kDay;
     const qint64 from = to - 30 * kDay;
-    const QStringList names = [] {
-        QStringList n;
-        for (int i = 0; i < 100; ++i)
-            n << QStringLiteral("host%1.example.test").arg(i);
-        return n;
-    }();
+    HistoryGraphRequest request{{}, from, to, 1920};
+    for (int i = 0; i < 100; ++i)
+        request.series.push_back({QStringLiteral("host%1.example.test").arg(i), QStringLiteral("棚 %1").arg(i)});
+    // The fastest of seven reads of each: a shared machine only ever adds.
     qint64 points = 0;
-    double graphCpu = 0, ledgerCpu = 0;
-    const double graphMs = elapsedMs([&] {
-        for (int i = 0; i < 100; ++i) {
-            const auto rows = reader.summaries(names[i], QStringLiteral("棚 %1").arg(i), from, to, true);
-            // One column per 1/1920 of the span.
-            std::vector<qint64> columns(1920, -1);
-            for (const auto& r : rows)
-                columns[size_t((r.startUs - from) * 1920 / (to - from))] = r.medianUs;
-            points += qint64(rows.size());
-        }
-    }, &graphCpu);
     size_t outages = 0;
-    const double ledgerMs = elapsedMs([&] { outages = reader.outages().size(); }, &ledgerCpu);
+    double graphMs = 1e9, graphCpu = 1e9, ledgerMs = 1e9, ledgerCpu = 1e9;
+    for (int run = 0; run < 7; ++run) {
+        double cpu = 0;
+        graphMs = std::min(graphMs, elapsedMs([&] {
+            points = 0;
+            const HistoryGraphResult r = HistoryGraph::read(reader, request);
+            for (const auto& row : r.rows)
+                for (const LatencyBucket& b : row)
+                    points += b.empty() ? 0 : 1;
+        }, &cpu));
+        graphCpu = std::min(graphCpu, cpu);
+        ledgerMs = std::min(ledgerMs, elapsedMs([&] { outages = reader.outages().size(); }, &cpu));
+        ledgerCpu = std::min(ledgerCpu, cpu);
+    }
     std::printf("graph_query_ms %.1f\n", graphMs);
     std::printf("ledger_year_ms %.1f\n", ledgerMs);
     std::printf("open_ms %.1f\n", openMs);
-    std::fprintf(stderr, "graph points %lld (%.1f ms processor), outages %zu (%.1f ms processor)\n",
+    std::fprintf(stderr, "graph columns drawn %lld (%.1f ms processor), outages %zu (%.1f ms processor)\n",
                  static_cast<long long>(points), graphCpu, outages, ledgerCpu);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "icmp/KtIcmp.h"
 #include "run/ClockTicker.h"
+#include "ui/LatencyGraphPage.h"
 #include "ui/OutageLedgerPage.h"
 #include "ui/commands/TargetFileCommands.h"
 #include "ui/window/RunBinding.h"
@@ -50,6 +51,10 @@ ProgramWindow::ProgramWindow(std::unique_ptr<TKtICMP> engine, Clock& clock, cons
     run().addEchoObserver(historyFeed_.get());
     history_->start();
     tabOutages->setHistoryPath(historyPath);
+    // The graph reads the same file; a double-click in the ledger shows the
+    // outage from it.
+    tabGraph->setHistoryPath(historyPath);
+    connect(tabOutages, &OutageLedgerPage::graphRequested, tabGraph, &LatencyGraphPage::showOutage);
 }
 
 ProgramWindow::~ProgramWindow()

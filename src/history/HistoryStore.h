@@ -32,6 +32,7 @@
 #include <QtGlobal>
 
 #include <limits>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -52,6 +53,14 @@ struct HistorySummary {
     qint64 medianUs = -1;
     qint64 maxUs = -1;
     qint64 p95Us = -1;
+};
+
+// One target as written, with its comment: what the graph and the ledger
+// call a series (its rows may carry several addresses).
+struct HistorySeries {
+    QString target;
+    QString comment;
+    bool operator==(const HistorySeries&) const = default;
 };
 
 struct HistoryOutage {
@@ -119,9 +128,19 @@ public:
         bool slow;
     };
     std::vector<Point> echoes(const QString& target, const QString& comment, qint64 fromUs, qint64 toUs) const;
+    // The same for several series in one pass over the time range: each
+    // point with the index of its series in `series`.
+    std::vector<std::pair<int, Point>> echoes(const std::vector<HistorySeries>& series, qint64 fromUs,
+                                              qint64 toUs) const;
     // Summaries of one target in [fromUs, toUs), from the minutes or hours table.
     std::vector<HistorySummary> summaries(const QString& target, const QString& comment, qint64 fromUs,
                                           qint64 toUs, bool hours) const;
+    // Where the summaries of minutes (or hours) end: every period before
+    // this time is summarised; -1 when none is.
+    qint64 summarisedUntilUs(bool hours) const;
+    // The targets (as written, with their comment) most recently added to
+    // the file, newest first, at most `limit`.
+    std::vector<HistorySeries> recentSeries(int limit) const;
     // Counts, for tests and the benchmark.
     qint64 count(const char* table) const;
     // SQLite's data_version: changes when another connection commits.
@@ -141,8 +160,12 @@ private:
     bool exec(const char* sql);
     int targetId(const JudgedEcho& e);
     int statusId(int code, const QString& text);
-    Fault summariseTable(const char* table, const char* metaKey, qint64 periodUs, qint64 nowUs, int maxPeriods,
-                         bool* more);
+    int batchTargetId(const JudgedEcho& e);
+    int keepLedger(const JudgedEcho& e, int tid, int sid, std::map<qint64, qint64>& lostSoFar);
+    Fault summariseTable(bool hours, qint64 nowUs, int maxPeriods, bool* more);
+    Fault summarisePeriod(bool hours, qint64 period);
+    qint64 firstRowPeriod(qint64 period, qint64 periodUs);
+    int pruneStep(const char* edgeSql, const char* delSql, qint64 tid, qint64 cut, int maxRows, bool* left);
     qint64 metaValue(const char* key, qint64 fallback);
     bool setMeta(const char* key, qint64 value);
     sqlite3_stmt* prepare(const char* sql) const;

@@ -146,6 +146,193 @@ std::size_t LatencyHistory::memoryBytes() const
     return bytes;
 }
 
+// One walk of aggregate(): the echoes of one target from the first at or
+// after fromMs, bucket by bucket, a whole block at a time where a block lies
+// inside one bucket.
+class LatencyHistory::Walk {
+public:
+    Walk(const LatencyHistory& h, const Series& s, qint64 fromMs, qint64 toMs, int columns, qint64 slowFromMs,
+         std::vector<LatencyBucket>& out)
+        : h_(h), s_(s), out_(out), from_(fromMs), to_(toMs), span_(quint64(toMs - fromMs)), columns_(columns),
+          slowFrom_(slowFromMs), nextStart_(fromMs)
+    {
+    }
+    void run();
+
+private:
+    void seek();
+    void startBucket(qint64 t);
+    void finishBucket();
+    bool wholeBlockInBucket() const;
+    void takeBlock(LatencyBucket& k);
+    void takeEcho(LatencyBucket& k, quint16 code);
+    void addAnswered(LatencyBucket& k, double lo, double hi);
+
+    const LatencyHistory& h_;
+    const Series& s_;
+    std::vector<LatencyBucket>& out_;
+    const qint64 from_, to_;
+    const quint64 span_;
+    const int columns_;
+    const qint64 slowFrom_;
+    size_t ci_ = 0;     // chunk of the next echo
+    quint32 pos_ = 0;   // its place in the chunk
+    qint64 index_ = 0;  // its place in the target's history
+    int current_ = -1;  // the bucket being filled
+    qint64 nextStart_;  // where the bucket after it begins
+};
+
+// The chunk that holds the first echo at or after from_, and its position.
+void LatencyHistory::Walk::seek()
+{
+    auto it = std::upper_bound(s_.chunks.begin(), s_.chunks.end(), from_,
+                               [](qint64 v, const Chunk& c) { return v < c.baseMs; });
+    ci_ = it == s_.chunks.begin() ? 0 : size_t(it - s_.chunks.begin()) - 1;
+    const Chunk& c = s_.chunks[ci_];
+    if (from_ > c.baseMs) {
+        const qint64 rel = from_ - c.baseMs;
+        pos_ = rel > kMaxOffset ? c.size
+                                : quint32(std::lower_bound(c.offsets.get(), c.offsets.get() + c.size, quint32(rel))
+                                          - c.offsets.get());
+    }
+    for (size_t i = 0; i < ci_; ++i)
+        index_ += s_.chunks[i].size;
+    index_ += pos_;
+}
+
+void LatencyHistory::Walk::run()
+{
+    seek();
+    h_.scratch_.clear();
+    h_.weighted_.clear();
+    while (ci_ < s_.chunks.size()) {
+        const Chunk& c = s_.chunks[ci_];
+        if (pos_ >= c.size) {
+            ++ci_;
+            pos_ = 0;
+            continue;
+        }
+        const qint64 t = c.baseMs + c.offsets[pos_];
+        if (t >= to_)
+            break;
+        if (t >= nextStart_)
+            startBucket(t);
+        LatencyBucket& k = out_[static_cast<size_t>(current_)];
+        if (wholeBlockInBucket()) {
+            takeBlock(k);
+            continue;
+        }
+        ++index_;
+        ++pos_;
+        takeEcho(k, c.codes[pos_ - 1]);
+    }
+    finishBucket();
+}
+
+// A new bucket: one division per bucket, not per echo.
+void LatencyHistory::Walk::startBucket(qint64 t)
+{
+    finishBucket();
+    current_ = static_cast<int>(mulDivFloor(quint64(t - from_), quint64(columns_), span_));
+    nextStart_ = from_ + static_cast<qint64>(mulDivCeil(quint64(current_ + 1), span_, quint64(columns_)));
+    h_.scratch_.clear();
+}
+
+// The median of the bucket: exact from its echoes, or weighted over the
+// medians of its blocks and its single echoes.
+void LatencyHistory::Walk::finishBucket()
+{
+    if (current_ < 0)
+        return;
+    auto& scratch = h_.scratch_;
+    auto& weighted = h_.weighted_;
+    LatencyBucket& k = out_[static_cast<size_t>(current_)];
+    if (!weighted.empty()) {
+        for (quint32 v : scratch)
+            weighted.emplace_back(v, 1);
+        std::sort(weighted.begin(), weighted.end());
+        quint64 total = 0;
+        for (const auto& w : weighted)
+            total += w.second;
+        quint64 seen = 0;
+        for (const auto& w : weighted) {
+            seen += w.second;
+            if (2 * seen >= total) {
+                k.medianMs = w.first;
+                break;
+            }
+        }
+        weighted.clear();
+        return;
+    }
+    if (scratch.empty())
+        return;
+    const size_t n = scratch.size();
+    auto mid = scratch.begin() + static_cast<std::ptrdiff_t>(n / 2);
+    std::nth_element(scratch.begin(), mid, scratch.end());
+    double median = *mid;
+    if (n % 2 == 0)
+        median = (median + *std::max_element(scratch.begin(), mid)) / 2.0;
+    k.medianMs = median;
+}
+
+bool LatencyHistory::Walk::wholeBlockInBucket() const
+{
+    return index_ % kBlock == 0 && size_t(index_ / kBlock) < s_.blocks.size()
+           && s_.blocks[size_t(index_ / kBlock)].lastMs < nextStart_;
+}
+
+void LatencyHistory::Walk::addAnswered(LatencyBucket& k, double lo, double hi)
+{
+    if (k.answered() == 0) {
+        k.minMs = lo;
+        k.maxMs = hi;
+    } else {
+        k.minMs = std::min(k.minMs, lo);
+        k.maxMs = std::max(k.maxMs, hi);
+    }
+}
+
+void LatencyHistory::Walk::takeBlock(LatencyBucket& k)
+{
+    const Block& blk = s_.blocks[size_t(index_ / kBlock)];
+    const quint32 answered = kBlock - blk.lost;
+    if (answered > 0) {
+        const quint32 hi = decodeRtt(blk.maxCode);
+        addAnswered(k, decodeRtt(blk.minCode), hi);
+        h_.weighted_.emplace_back(decodeRtt(blk.medianCode), answered);
+        if (slowFrom_ > 0 && hi >= slowFrom_)
+            ++k.slow;
+    }
+    k.echoes += kBlock;
+    k.lost += blk.lost;
+    index_ += kBlock;
+    for (quint32 skip = kBlock; skip > 0 && ci_ < s_.chunks.size();) {
+        const quint32 here = std::min(skip, s_.chunks[ci_].size - pos_);
+        pos_ += here;
+        skip -= here;
+        if (pos_ == s_.chunks[ci_].size) {
+            ++ci_;
+            pos_ = 0;
+        }
+    }
+}
+
+void LatencyHistory::Walk::takeEcho(LatencyBucket& k, quint16 code)
+{
+    if (code == kLost) {
+        ++k.echoes;
+        ++k.lost;
+        return;
+    }
+    const quint32 rtt = decodeRtt(code);
+    addAnswered(k, rtt, rtt);
+    ++k.echoes;
+    if (slowFrom_ > 0 && rtt >= slowFrom_)
+        ++k.slow;
+    h_.scratch_.push_back(rtt);
+}
+
 void LatencyHistory::aggregate(int target, qint64 fromMs, qint64 toMs, int columns, qint64 slowFromMs,
                                std::vector<LatencyBucket>& out) const
 {
@@ -155,135 +342,7 @@ void LatencyHistory::aggregate(int target, qint64 fromMs, qint64 toMs, int colum
     const Series& s = series_[static_cast<size_t>(target)];
     if (s.chunks.empty() || s.lastMs < fromMs)
         return;
-    const quint64 span = quint64(toMs - fromMs);
-
-    // The chunk that holds the first echo at or after fromMs, and its position.
-    auto it = std::upper_bound(s.chunks.begin(), s.chunks.end(), fromMs,
-                               [](qint64 v, const Chunk& c) { return v < c.baseMs; });
-    size_t ci = it == s.chunks.begin() ? 0 : size_t(it - s.chunks.begin()) - 1;
-    quint32 pos = 0;
-    {
-        const Chunk& c = s.chunks[ci];
-        if (fromMs > c.baseMs) {
-            const qint64 rel = fromMs - c.baseMs;
-            pos = rel > kMaxOffset ? c.size
-                                   : quint32(std::lower_bound(c.offsets.get(), c.offsets.get() + c.size, quint32(rel))
-                                             - c.offsets.get());
-        }
-    }
-
-    qint64 index = 0; // of the echo at (ci, pos) in the target's history
-    for (size_t i = 0; i < ci; ++i)
-        index += s.chunks[i].size;
-    index += pos;
-
-    int current = -1;
-    qint64 nextStart = fromMs; // where the bucket after `current` begins
-    scratch_.clear();
-    weighted_.clear();
-    auto finish = [&] {
-        if (current < 0)
-            return;
-        if (!weighted_.empty()) {
-            for (quint32 v : scratch_)
-                weighted_.emplace_back(v, 1);
-            std::sort(weighted_.begin(), weighted_.end());
-            quint64 total = 0;
-            for (const auto& w : weighted_)
-                total += w.second;
-            quint64 seen = 0;
-            for (const auto& w : weighted_) {
-                seen += w.second;
-                if (2 * seen >= total) {
-                    out[static_cast<size_t>(current)].medianMs = w.first;
-                    break;
-                }
-            }
-            weighted_.clear();
-            return;
-        }
-        if (scratch_.empty())
-            return;
-        const size_t n = scratch_.size();
-        auto mid = scratch_.begin() + static_cast<std::ptrdiff_t>(n / 2);
-        std::nth_element(scratch_.begin(), mid, scratch_.end());
-        double median = *mid;
-        if (n % 2 == 0)
-            median = (median + *std::max_element(scratch_.begin(), mid)) / 2.0;
-        out[static_cast<size_t>(current)].medianMs = median;
-    };
-
-    while (ci < s.chunks.size()) {
-        const Chunk& c = s.chunks[ci];
-        if (pos >= c.size) {
-            ++ci;
-            pos = 0;
-            continue;
-        }
-        const qint64 t = c.baseMs + c.offsets[pos];
-        if (t >= toMs)
-            break;
-        if (t >= nextStart) {
-            // A new bucket: one division per bucket, not per echo.
-            finish();
-            current = static_cast<int>(mulDivFloor(quint64(t - fromMs), quint64(columns), span));
-            nextStart = fromMs + static_cast<qint64>(mulDivCeil(quint64(current + 1), span, quint64(columns)));
-            scratch_.clear();
-        }
-        LatencyBucket& k = out[static_cast<size_t>(current)];
-        if (index % kBlock == 0 && size_t(index / kBlock) < s.blocks.size()
-            && s.blocks[size_t(index / kBlock)].lastMs < nextStart) {
-            // The whole block lies in this bucket.
-            const Block& blk = s.blocks[size_t(index / kBlock)];
-            const quint32 answered = kBlock - blk.lost;
-            if (answered > 0) {
-                const quint32 lo = decodeRtt(blk.minCode), hi = decodeRtt(blk.maxCode);
-                if (k.answered() == 0) {
-                    k.minMs = lo;
-                    k.maxMs = hi;
-                } else {
-                    k.minMs = std::min(k.minMs, lo);
-                    k.maxMs = std::max(k.maxMs, hi);
-                }
-                weighted_.emplace_back(decodeRtt(blk.medianCode), answered);
-                if (slowFromMs > 0 && hi >= slowFromMs)
-                    ++k.slow;
-            }
-            k.echoes += kBlock;
-            k.lost += blk.lost;
-            index += kBlock;
-            for (quint32 skip = kBlock; skip > 0 && ci < s.chunks.size();) {
-                const quint32 here = std::min(skip, s.chunks[ci].size - pos);
-                pos += here;
-                skip -= here;
-                if (pos == s.chunks[ci].size) {
-                    ++ci;
-                    pos = 0;
-                }
-            }
-            continue;
-        }
-        ++index;
-        ++pos;
-        const bool first = k.answered() == 0;
-        ++k.echoes;
-        const quint16 code = c.codes[pos - 1];
-        if (code == kLost) {
-            ++k.lost;
-            continue;
-        }
-        const quint32 rtt = decodeRtt(code);
-        if (first) {
-            k.minMs = k.maxMs = rtt;
-        } else {
-            k.minMs = std::min(k.minMs, rtt);
-            k.maxMs = std::max(k.maxMs, rtt);
-        }
-        if (slowFromMs > 0 && rtt >= slowFromMs)
-            ++k.slow;
-        scratch_.push_back(rtt);
-    }
-    finish();
+    Walk(*this, s, fromMs, toMs, columns, slowFromMs, out).run();
 }
 
 } // namespace tarvok

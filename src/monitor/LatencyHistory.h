@@ -38,8 +38,8 @@ struct LatencyBucket {
     quint32 echoes = 0; // judged echoes in the bucket
     quint32 lost = 0;   // of them without a reply (failed or unresolvable)
     quint32 slow = 0;   // answered at or above the slow threshold
-    quint32 minMs = 0;  // the following three only when answered() > 0
-    quint32 maxMs = 0;
+    double minMs = 0;   // the following three only when answered() > 0
+    double maxMs = 0;
     double medianMs = 0; // of the answered echoes; the mean of the middle two for an even count
 
     quint32 answered() const { return echoes - lost; }
@@ -113,6 +113,7 @@ private:
     };
     static constexpr int kBlock = 64;
     struct Series;
+    class Walk;
     Block summarise(const Series& s) const;
     struct Series {
         std::vector<Chunk> chunks;

@@ -303,7 +303,7 @@ LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, Q
     out.layout.statColumnWidths = loadStatColumnWidths(ini, currentStatWidths);
     out.preferences = loadPreferences(ini, programDir);
     const int window = ini.readInteger(QStringLiteral("Graph"), QStringLiteral("TimeWindow"), -1);
-    out.layout.graphTimeWindow = window >= 0 && window <= 3 ? window : -1;
+    out.layout.graphTimeWindow = window >= 0 && window < kGraphTimeWindows ? window : -1;
     return out;
 }
 

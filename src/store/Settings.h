@@ -73,13 +73,17 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir);
 // save order).
 void savePreferences(IniFile& ini, const Preferences& prefs);
 
+// The choices of the latency graph's time window.
+constexpr int kGraphTimeWindows = 7;
+
 // What the main window hands over at start-up and gets back.
 struct WindowLayout {
     Placement placement;
     QList<int> resultColumnWidths;   // the six result-list columns
     QList<int> statColumnWidths;     // the eight statistics-list columns
     // The latency graph's time window, [Graph] TimeWindow (0 = 5分, 1 = 30分,
-    // 2 = 2時間, 3 = 全体); -1: none stored, and none to write.
+    // 2 = 2時間, 3 = 全体, 4 = 1日, 5 = 7日, 6 = 30日); -1: none stored, and
+    // none to write.
     int graphTimeWindow = -1;
 
     bool operator==(const WindowLayout&) const = default;

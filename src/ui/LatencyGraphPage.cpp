@@ -1,6 +1,7 @@
 #include "ui/LatencyGraphPage.h"
 
 #include "base/AtomicFile.h"
+#include "history/HistoryGraph.h"
 #include "monitor/LatencyHistory.h"
 #include "store/IniFile.h"
 #include "ui/LatencyGraphView.h"
@@ -27,6 +28,11 @@ namespace tarvok {
 
 namespace {
 constexpr int kDefaultWindow = 1; // 30分
+constexpr int kFirstHistoryWindow = 4; // 1日
+constexpr qint64 kDayMs = 86'400'000;
+// Around an outage, the graph shows a fifth of its length before and after,
+// and at least this much.
+constexpr qint64 kOutageMarginMs = 5 * 60'000;
 } // namespace
 
 qint64 LatencyGraphPage::spanOf(int index)
@@ -35,8 +41,16 @@ qint64 LatencyGraphPage::spanOf(int index)
     case 0: return 5 * 60'000;
     case 1: return 30 * 60'000;
     case 2: return 2 * 3'600'000;
+    case 4: return kDayMs;
+    case 5: return 7 * kDayMs;
+    case 6: return 30 * kDayMs;
     default: return 0;
     }
+}
+
+bool LatencyGraphPage::readsHistory(int index)
+{
+    return index >= kFirstHistoryWindow;
 }
 
 LatencyGraphPage::LatencyGraphPage(const LatencyHistory& history, const Preferences& prefs, QWidget* parent)
@@ -51,7 +65,8 @@ LatencyGraphPage::LatencyGraphPage(const LatencyHistory& history, const Preferen
     auto* label = new QLabel(QStringLiteral("表示範囲："), this);
     cmbGraphSpan = new QComboBox(this);
     cmbGraphSpan->setObjectName(QStringLiteral("cmbGraphSpan"));
-    cmbGraphSpan->addItems({QStringLiteral("5分"), QStringLiteral("30分"), QStringLiteral("2時間"), QStringLiteral("全体")});
+    cmbGraphSpan->addItems({QStringLiteral("5分"), QStringLiteral("30分"), QStringLiteral("2時間"), QStringLiteral("全体"),
+                            QStringLiteral("1日"), QStringLiteral("7日"), QStringLiteral("30日")});
     cmbGraphSpan->setCurrentIndex(kDefaultWindow);
     label->setBuddy(cmbGraphSpan);
     bar->addWidget(label);
@@ -101,7 +116,24 @@ void LatencyGraphPage::cmbGraphSpanActivated(int index)
 {
     if (cmbGraphSpan->currentIndex() != index)
         cmbGraphSpan->setCurrentIndex(index);
-    graph->setSpan(spanOf(index));
+    graph->setSpan(spanOf(index), readsHistory(index));
+}
+
+void LatencyGraphPage::setHistoryPath(const QString& path)
+{
+    graph->setHistoryLoader(nullptr);
+    delete loader_;
+    loader_ = path.isEmpty() ? nullptr : new HistoryGraphLoader(path, this);
+    graph->setHistoryLoader(loader_);
+    graph->setSpan(spanOf(timeWindow()), readsHistory(timeWindow()));
+}
+
+bool LatencyGraphPage::showOutage(const QString& target, const QString& comment, qint64 startUs, qint64 endUs)
+{
+    const qint64 start = startUs / 1000;
+    const qint64 end = endUs < 0 ? -1 : (endUs + 999) / 1000;
+    const qint64 margin = std::max(kOutageMarginMs, ((end < 0 ? start : end) - start) / 5);
+    return graph->showStored({target, comment}, start - margin, end < 0 ? -1 : end + margin);
 }
 
 int LatencyGraphPage::timeWindow() const
@@ -114,7 +146,7 @@ void LatencyGraphPage::setTimeWindow(int index)
     if (index < 0 || index >= cmbGraphSpan->count())
         return;
     cmbGraphSpan->setCurrentIndex(index);
-    graph->setSpan(spanOf(index));
+    graph->setSpan(spanOf(index), readsHistory(index));
 }
 
 bool LatencyGraphPage::saveImage(const QString& path, QString* error)

@@ -2,7 +2,9 @@
 
 #include "base/MulDiv.h"
 #include "store/Preferences.h"
+#include "ui/LatencyGraphPainter.h"
 
+#include <QFileInfo>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,42 +19,23 @@ namespace tarvok {
 
 namespace {
 
-constexpr qint64 kSecond = 1000;
-constexpr qint64 kMinute = 60 * kSecond;
-constexpr qint64 kHour = 60 * kMinute;
-constexpr qint64 kDay = 24 * kHour;
+constexpr qint64 kMinute = 60'000;
+constexpr qint64 kDay = 24 * 60 * kMinute;
 constexpr qint64 kMinWholeSpan = kMinute;
 constexpr qint64 kMaxSpan = 400 * kDay;
-// Pixels between 0 ms and the frame below it: a host that answers in 0 ms
-// draws its line just above the frame, not on it.
-constexpr int kZeroLift = 3;
-
-// Height of one target's row in the strip of losses and slow replies: tall
-// enough to read at a glance, shorter when many targets share it.
-int stripRow(size_t targets)
-{
-    return targets <= 2 ? 10 : targets <= 4 ? 8 : targets <= 8 ? 6 : 4;
-}
-constexpr int kLegendTextWidth = 240;
+// The first id of a series from the history that the run does not have.
+constexpr int kStoredOnly = 100'000;
+// While following, the history is read again this often.
+constexpr qint64 kStoredReloadMs = 10'000;
 
 constexpr QRgb kColours[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f,
                              0xbcbd22, 0x17becf, 0x393b79, 0x637939, 0x8c6d31, 0x843c39, 0x7b4173, 0x3182bd};
 constexpr int kColourCount = int(std::size(kColours));
 static_assert(kColourCount >= LatencyGraphView::kMaxTargets);
 
-// 1, 2 or 5 times a power of ten, at least `raw`.
-double niceStep(double raw)
+QString seriesLabel(const QString& target, const QString& comment)
 {
-    const double p = std::pow(10.0, std::floor(std::log10(std::max(raw, 1e-9))));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (m * p >= raw)
-            return m * p;
-    return 10 * p;
-}
-
-QString msText(double v)
-{
-    return v == std::floor(v) ? QString::number(qint64(v)) : QString::number(v, 'f', 1);
+    return comment.isEmpty() ? target : target + QLatin1Char(' ') + comment;
 }
 
 } // namespace
@@ -64,11 +47,13 @@ LatencyGraphView::LatencyGraphView(const LatencyHistory& history, const Preferen
     setMouseTracking(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::WheelFocus);
+    nowMs_ = [] { return QDateTime::currentMSecsSinceEpoch(); };
 }
 
 void LatencyGraphView::setChosenTargets(std::vector<int> targets)
 {
     chosen_ = std::move(targets);
+    storedSeries_.clear();
     dirty_ = true;
     update();
 }
@@ -100,12 +85,92 @@ QString LatencyGraphView::legendNote() const
 
 // --- Time window -------------------------------------------------------------
 
-void LatencyGraphView::setSpan(qint64 spanMs)
+void LatencyGraphView::setSpan(qint64 spanMs, bool fromHistory)
 {
     span_ = spanMs <= 0 ? 0 : std::clamp(spanMs, kMinSpanMs, kMaxSpan);
     following_ = true;
+    wantStored_ = fromHistory && span_ > 0;
+    storedFailed_ = false;
+    storedSeries_.clear();
     dirty_ = true;
     update();
+}
+
+void LatencyGraphView::setHistoryLoader(HistoryGraphLoader* loader)
+{
+    if (loader_)
+        disconnect(loader_, nullptr, this, nullptr);
+    loader_ = loader;
+    stored_.reset();
+    requested_ = {};
+    if (loader_)
+        connect(loader_, &HistoryGraphLoader::loaded, this, &LatencyGraphView::onLoaded);
+    dirty_ = true;
+    update();
+}
+
+void LatencyGraphView::setNowMs(std::function<qint64()> nowMs)
+{
+    nowMs_ = std::move(nowMs);
+}
+
+bool LatencyGraphView::fromHistory() const
+{
+    return wantStored_ && loader_ && prefs_.HistoryEnabled && !storedFailed_;
+}
+
+bool LatencyGraphView::showStored(const HistorySeries& series, qint64 fromMs, qint64 toMs)
+{
+    if (!loader_ || !prefs_.HistoryEnabled)
+        return false;
+    wantStored_ = true;
+    storedFailed_ = false;
+    storedSeries_ = {series};
+    if (toMs < 0) {
+        span_ = std::clamp(nowMs_() - fromMs, kMinSpanMs, kMaxSpan);
+        following_ = true;
+        dirty_ = true;
+        update();
+    } else {
+        fixRange(fromMs, toMs);
+    }
+    return true;
+}
+
+void LatencyGraphView::onLoaded(std::shared_ptr<const HistoryGraphResult> result)
+{
+    if (!result->ok) {
+        storedFailed_ = true; // drawn from the run until the file changes or the span is chosen again
+        failedStamp_ = QFileInfo(loader_ ? loader_->path() : QString()).lastModified();
+        stored_.reset();
+        requested_ = {};
+    } else {
+        stored_ = std::move(result);
+    }
+    dirty_ = true;
+    update();
+    emit storedLoaded();
+}
+
+// The newest time: of the run's echoes, or from the history the present,
+// rounded up to a step of the span so that a following view asks for the
+// same range for a while.
+qint64 LatencyGraphView::newestMs() const
+{
+    if (!fromHistory())
+        return history_.lastMs();
+    const qint64 step = std::max<qint64>(1000, span_ / 2000);
+    return (nowMs_() + step - 1) / step * step - 1;
+}
+
+QDateTime LatencyGraphView::origin() const
+{
+    return fromHistory() ? QDateTime::fromMSecsSinceEpoch(0) : history_.start();
+}
+
+QString LatencyGraphView::label(int target) const
+{
+    return seriesLabel(history_.address(target), history_.comment(target));
 }
 
 void LatencyGraphView::followNewest()
@@ -117,7 +182,7 @@ void LatencyGraphView::followNewest()
 
 std::pair<qint64, qint64> LatencyGraphView::range() const
 {
-    const qint64 end = history_.lastMs() + 1;
+    const qint64 end = newestMs() + 1;
     if (span_ <= 0)
         return {0, std::max(end, kMinWholeSpan)};
     if (following_)
@@ -129,12 +194,13 @@ void LatencyGraphView::fixRange(qint64 from, qint64 to)
 {
     span_ = std::clamp(to - from, kMinSpanMs, kMaxSpan);
     to = from + span_;
-    if (to > history_.lastMs()) {
+    const qint64 newest = newestMs();
+    if (to > newest) {
         following_ = true; // back at the newest echo
     } else {
         following_ = false;
         // The right edge never goes back before the run's first span.
-        fixedTo_ = std::max(to, std::min(span_, history_.lastMs() + 1));
+        fixedTo_ = std::max(to, std::min(span_, newest + 1));
     }
     dirty_ = true;
     update();
@@ -177,6 +243,24 @@ void LatencyGraphView::panBy(int dx)
 
 void LatencyGraphView::refresh()
 {
+    if (wantStored_ && storedFailed_ && nowMs_() - requestedAtMs_ >= kStoredReloadMs) {
+        // The file could not be read: tried again once it has changed (the
+        // recorder creates it with the first echoes).
+        requestedAtMs_ = nowMs_();
+        const QFileInfo file(loader_ ? loader_->path() : QString());
+        if (file.exists() && file.lastModified() != failedStamp_) {
+            storedFailed_ = false;
+            dirty_ = true;
+        }
+    }
+    if (fromHistory()) {
+        // Newer rows are read while following; the range moves in steps.
+        if (following_ && nowMs_() - requestedAtMs_ >= kStoredReloadMs)
+            requested_ = {};
+        if (dirty_ || requested_.fromUs != range().first * 1000 || requested_ == HistoryGraphRequest{})
+            update();
+        return;
+    }
     if (dirty_ || history_.revision() != paintedRevision_)
         update();
 }
@@ -278,17 +362,13 @@ QString LatencyGraphView::toolTipAt(int x)
     const qint64 span = drawnTo_ - drawnFrom_;
     const qint64 t0 = drawnFrom_ + qint64(mulDivCeil(quint64(col), quint64(span), quint64(columns)));
     const qint64 t1 = drawnFrom_ + qint64(mulDivCeil(quint64(col + 1), quint64(span), quint64(columns)));
-    const QDateTime start = history_.start();
+    const QDateTime start = origin();
     const QString fmt = span < 10 * kMinute ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss");
     QStringList lines;
     lines << start.addMSecs(t0).toString(QStringLiteral("yyyy/MM/dd ") + fmt) + QStringLiteral(" 〜 ")
                  + start.addMSecs(t1).toString(fmt);
     for (size_t k = 0; k < drawn_.size(); ++k) {
         const LatencyBucket& b = nearest(buckets_[k]);
-        QString label = history_.address(drawn_[k]);
-        const QString comment = history_.comment(drawn_[k]);
-        if (!comment.isEmpty())
-            label += QLatin1Char(' ') + comment;
         QString values;
         if (b.empty())
             values = QStringLiteral("データなし");
@@ -296,12 +376,12 @@ QString LatencyGraphView::toolTipAt(int x)
             values = QStringLiteral("応答なし　損失 %1/%2").arg(b.lost).arg(b.echoes);
         else
             values = QStringLiteral("中央値 %1 ms　最小 %2 ms　最大 %3 ms　損失 %4/%5")
-                         .arg(msText(b.medianMs))
-                         .arg(b.minMs)
-                         .arg(b.maxMs)
+                         .arg(LatencyGraphPainter::msText(b.medianMs))
+                         .arg(LatencyGraphPainter::msText(b.minMs))
+                         .arg(LatencyGraphPainter::msText(b.maxMs))
                          .arg(b.lost)
                          .arg(b.echoes);
-        lines << label + QStringLiteral("： ") + values;
+        lines << labels_[k] + QStringLiteral("： ") + values;
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -354,284 +434,119 @@ QColor LatencyGraphView::targetColour(int target) const
 
 // --- Drawing ------------------------------------------------------------------
 
-LatencyGraphView::Frame LatencyGraphView::frame(const QFontMetrics& fm) const
-{
-    Frame f;
-    const QRect all = rect().adjusted(6, 4, -10, -2);
-    const int line = fm.height() + 2;
-
-    // Legend rows: entries flow left to right; the note takes a row of its own.
-    int rows = 0, x = all.left();
-    for (int t : drawn_) {
-        QString text = history_.address(t);
-        if (!history_.comment(t).isEmpty())
-            text += QLatin1Char(' ') + history_.comment(t);
-        const int w = 18 + std::min(fm.horizontalAdvance(text), kLegendTextWidth) + 14;
-        if (rows == 0 || x + w > all.right()) {
-            ++rows;
-            x = all.left();
-        }
-        x += w;
-    }
-    if (!legendNote().isEmpty())
-        ++rows;
-    rows = std::min(rows, std::max(1, height() / 4 / line));
-    f.legendRows = rows;
-    f.legend = QRect(all.left(), all.top(), all.width(), rows * line);
-
-    const int left = all.left() + fm.horizontalAdvance(QStringLiteral("100000")) + 8;
-    const int axisH = fm.height() + 4;
-    const int stripH = std::max<int>(1, int(drawn_.size())) * stripRow(drawn_.size()) + 2;
-    const int bottom = all.bottom() - axisH;
-    f.timeAxis = QRect(left, bottom + 1, all.right() - left, axisH);
-    f.strip = QRect(left, bottom - stripH + 1, all.right() - left, stripH);
-    const int plotTop = f.legend.bottom() + 6 + fm.height() * 3 / 2; // room for the unit above the top value
-    f.plot = QRect(QPoint(left, plotTop), QPoint(all.right(), f.strip.top() - 5));
-    return f;
-}
-
 void LatencyGraphView::aggregate(const QRect& plot)
 {
     const auto [from, to] = range();
     drawnFrom_ = from;
     drawnTo_ = to;
-    drawnPlot_ = plot;
     const qint64 slowFrom = prefs_.CheckRTT ? std::max(prefs_.CheckRTTValue, 1) : 0;
     buckets_.resize(drawn_.size());
     for (size_t k = 0; k < drawn_.size(); ++k)
         history_.aggregate(drawn_[k], from, to, std::max(plot.width(), 1), slowFrom, buckets_[k]);
 }
 
+// The targets, labels and columns of this paint. False: nothing to draw,
+// *message says why.
+bool LatencyGraphView::choose(LatencyGraphPicture& picture, const QRect& widget, QString* message)
+{
+    if (fromHistory())
+        return chooseStored(picture, widget, message);
+    drawn_ = shownTargets();
+    if (drawn_.empty() || !history_.start().isValid()) {
+        *message = QStringLiteral("Ping を実行すると、対象ごとの応答時間がここに表示されます。");
+        return false;
+    }
+    labels_.clear();
+    for (int t : drawn_)
+        labels_.push_back(label(t));
+    picture.labels = labels_;
+    picture.note = legendNote();
+    const QRect plot = LatencyGraphFrame::layout(widget, QFontMetrics(font()), picture).plot;
+    if (plot.width() < 10 || plot.height() < 10)
+        return false;
+    aggregate(plot);
+    return true;
+}
+
+// From the history: asks the loader for the columns of the present range
+// and draws the last ones it brought.
+bool LatencyGraphView::chooseStored(LatencyGraphPicture& picture, const QRect& widget, QString* message)
+{
+    std::vector<HistorySeries> series = storedSeries_;
+    if (series.empty())
+        for (int t : shownTargets())
+            series.push_back({history_.address(t), history_.comment(t)});
+    const QRect plot = LatencyGraphFrame::layout(widget, QFontMetrics(font()), picture).plot;
+    if (plot.width() < 10 || plot.height() < 10)
+        return false;
+    const auto [from, to] = range();
+    const HistoryGraphRequest request{series, from * 1000, to * 1000, plot.width()};
+    if (!(request == requested_)) {
+        requested_ = request;
+        requestedAtMs_ = nowMs_();
+        loader_->request(request);
+    }
+    if (!stored_ || stored_->request.columns != plot.width()) {
+        *message = QStringLiteral("履歴を読み込んでいます…");
+        return false;
+    }
+    if (stored_->series.empty()) {
+        *message = QStringLiteral("履歴に記録された応答はまだありません。");
+        return false;
+    }
+    // A series the run has keeps the run's colour.
+    drawn_.clear();
+    labels_.clear();
+    for (size_t k = 0; k < stored_->series.size(); ++k) {
+        const HistorySeries& s = stored_->series[k];
+        int id = kStoredOnly + int(k);
+        for (int t = 0; t < history_.targetCount(); ++t)
+            if (history_.address(t) == s.target && history_.comment(t) == s.comment) {
+                id = t;
+                break;
+            }
+        drawn_.push_back(id);
+        labels_.push_back(seriesLabel(s.target, s.comment));
+    }
+    picture.labels = labels_;
+    picture.note = storedSeries_.empty() && !series.empty() ? legendNote() : QString();
+    buckets_ = stored_->rows;
+    drawnFrom_ = stored_->request.fromUs / 1000;
+    drawnTo_ = stored_->request.toUs / 1000;
+    return true;
+}
+
 void LatencyGraphView::draw(QPainter& p)
 {
-    const QFontMetrics fm(font());
-    const QColor ink(0x30, 0x30, 0x30), grid(0xe4, 0xe4, 0xe4);
     p.fillRect(rect(), Qt::white);
     paintedRevision_ = history_.revision();
     dirty_ = false;
 
-    drawn_ = shownTargets();
-    assignColours();
-    if (drawn_.empty() || !history_.start().isValid()) {
+    LatencyGraphPicture picture;
+    QString message;
+    if (!choose(picture, rect(), &message)) {
         buckets_.clear();
         drawnPlot_ = QRect();
-        p.setPen(ink);
-        p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
-                   QStringLiteral("Ping を実行すると、対象ごとの応答時間がここに表示されます。"));
+        if (!message.isEmpty()) {
+            p.setPen(QColor(0x30, 0x30, 0x30));
+            p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, message);
+        }
         return;
     }
-
-    const Frame f = frame(fm);
-    const QRect plot = f.plot;
-    if (plot.width() < 10 || plot.height() < 10)
-        return;
-    aggregate(plot);
-    const int columns = plot.width();
-
-    // Vertical scale: the longest reply shown, and the slow threshold when it
-    // is not far above it.
-    double top = 0;
-    for (const auto& row : buckets_)
-        for (const LatencyBucket& b : row)
-            if (b.answered() > 0)
-                top = std::max(top, double(b.maxMs));
-    const bool threshold = prefs_.CheckRTT;
-    const double limit = std::max(prefs_.CheckRTTValue, 0);
-    const bool thresholdInside = threshold && (limit <= top * 1.5 || top == 0);
-    if (thresholdInside)
-        top = std::max(top, limit);
-    const double step = niceStep(std::max(top, 5.0) / 5.0);
-    // The scale ends on the first tick above the longest reply, so that a
-    // steady line never lies on the frame.
-    const double yMax = (std::floor(std::max(top, 1.0) / step) + 1) * step;
-    auto y = [&](double v) { return plot.bottom() + 1 - kZeroLift - v / yMax * (plot.height() - kZeroLift); };
-    auto x = [&](int column) { return plot.left() + column + 0.5; };
-
-    // Grid and value axis.
-    p.setFont(font());
-    for (double v = 0; v <= yMax + step / 2; v += step) {
-        const int yy = int(std::lround(y(v)));
-        p.setPen(grid);
-        p.drawLine(plot.left(), yy, plot.right(), yy);
-        p.setPen(ink);
-        p.drawText(QRect(0, yy - fm.height() / 2, plot.left() - 5, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
-                   msText(v));
-    }
-    p.drawText(QRect(0, f.legend.bottom() + 4, plot.left() - 5, fm.height()), Qt::AlignRight, QStringLiteral("ms"));
-
-    // Time axis: ticks on round wall-clock times.
-    const qint64 span = drawnTo_ - drawnFrom_;
-    const QDateTime start = history_.start();
-    const qint64 localStart = start.toMSecsSinceEpoch() + qint64(start.offsetFromUtc()) * 1000;
-    static const qint64 steps[] = {kSecond,     2 * kSecond, 5 * kSecond,  10 * kSecond, 15 * kSecond, 30 * kSecond,
-                                   kMinute,     2 * kMinute, 5 * kMinute,  10 * kMinute, 15 * kMinute, 30 * kMinute,
-                                   kHour,       2 * kHour,   3 * kHour,    6 * kHour,    12 * kHour,   kDay,
-                                   2 * kDay,    7 * kDay,    30 * kDay,    90 * kDay};
-    const bool days = span > kDay;
-    const QString tickFormat = days ? QStringLiteral("M/d HH:mm") : QStringLiteral("HH:mm:ss");
-    const int labelWidth = fm.horizontalAdvance(days ? QStringLiteral("12/31 00:00") : QStringLiteral("00:00:00")) + 16;
-    qint64 tick = steps[std::size(steps) - 1];
-    for (qint64 s : steps)
-        if (double(s) / double(span) * columns >= labelWidth) {
-            tick = s;
-            break;
-        }
-    const bool seconds = tick < kMinute;
-    qint64 first = ((localStart + drawnFrom_ + tick - 1) / tick) * tick - localStart;
-    if (localStart + drawnFrom_ < 0)
-        first = drawnFrom_;
-    for (qint64 t = first; t < drawnTo_; t += tick) {
-        const double xx = plot.left() + double(t - drawnFrom_) / double(span) * columns;
-        p.setPen(grid);
-        p.drawLine(QPointF(xx, plot.top()), QPointF(xx, plot.bottom()));
-        p.setPen(ink);
-        const QString label = start.addMSecs(t).toString(seconds || days ? tickFormat : QStringLiteral("HH:mm"));
-        p.drawText(QRectF(xx - labelWidth / 2.0, f.timeAxis.top(), labelWidth, f.timeAxis.height()),
-                   Qt::AlignHCenter | Qt::AlignTop, label);
-    }
-
-    // Bands, then median lines over them. Columns without echoes are bridged
-    // (echoes are sparser than pixels when zoomed in); a column with losses
-    // only breaks band and line. The band is one pixel-wide bar per column,
-    // which costs the width, where a filled outline of the jagged extremes
-    // would cost far more.
-    p.setClipRect(plot.adjusted(0, -1, 1, 1));
-    std::vector<QPolygonF> medians;
-    for (size_t k = 0; k < drawn_.size(); ++k) {
-        const auto& row = buckets_[k];
-        QColor band = colour(k);
-        band.setAlpha(drawn_.size() > 4 ? 40 : 60);
-        QList<QRect> bars;
-        int prev = -1;
-        auto bar = [&](int i, double lo, double hi) {
-            const int top = int(std::floor(y(hi)));
-            const int bottom = int(std::ceil(y(lo)));
-            bars << QRect(plot.left() + i, top, 1, std::max(bottom - top, 1));
-        };
-        QPolygonF median;
-        for (int i = 0; i < columns; ++i) {
-            const LatencyBucket& b = row[size_t(i)];
-            if (b.empty())
-                continue;
-            if (b.answered() == 0) {
-                prev = -1;
-                if (!median.isEmpty())
-                    medians.push_back(std::exchange(median, {}));
-                continue;
-            }
-            if (prev >= 0) {
-                const LatencyBucket& a = row[size_t(prev)];
-                for (int j = prev + 1; j < i; ++j) {
-                    const double f = double(j - prev) / double(i - prev);
-                    bar(j, a.minMs + f * (double(b.minMs) - a.minMs), a.maxMs + f * (double(b.maxMs) - a.maxMs));
-                }
-            }
-            bar(i, b.minMs, b.maxMs);
-            median << QPointF(x(i), y(b.medianMs));
-            prev = i;
-        }
-        if (!median.isEmpty())
-            medians.push_back(std::exchange(median, {}));
-        medians.push_back({}); // marks the next target
-        p.setPen(Qt::NoPen);
-        p.setBrush(band);
-        p.drawRects(bars);
-    }
-    p.setBrush(Qt::NoBrush);
-    // Smooth lines for a few targets; many jagged lines at once are drawn
-    // plainly, which is several times faster.
-    p.setRenderHint(QPainter::Antialiasing, drawn_.size() <= 4);
-    int k = 0;
-    for (const QPolygonF& line : medians) {
-        if (line.isEmpty()) {
-            ++k;
-            continue;
-        }
-        p.setPen(QPen(colour(size_t(k)), 1));
-        if (line.size() == 1)
-            p.drawPoint(line[0]);
-        else
-            p.drawPolyline(line);
-    }
-
-    // The slow threshold.
-    p.setClipping(false);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    const QColor alarm(0xc0, 0x10, 0x10);
-    if (threshold) {
-        const QString text = QStringLiteral("遅延判定 %1 ms").arg(prefs_.CheckRTTValue);
-        p.setPen(alarm);
-        if (thresholdInside) {
-            const int yy = int(std::lround(y(limit)));
-            p.setPen(QPen(alarm, 1, Qt::DashLine));
-            p.drawLine(plot.left(), yy, plot.right(), yy);
-            p.setPen(alarm);
-            p.drawText(QRect(plot.left() + 4, yy - fm.height() - 1, plot.width() - 8, fm.height()), Qt::AlignRight,
-                       text);
-        } else {
-            p.drawText(QRect(plot.left() + 4, plot.top() + 2, plot.width() - 8, fm.height()), Qt::AlignRight,
-                       text + QStringLiteral(" ↑"));
-        }
-    }
-
-    // The strip of losses (full height) and slow replies (lower half), one
-    // row per target.
-    p.fillRect(f.strip, QColor(0xf4, 0xf4, 0xf4));
-    p.setPen(ink);
-    p.drawText(QRect(0, f.strip.top() - 2, plot.left() - 5, std::max(f.strip.height(), fm.height())),
-               Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("NG"));
-    const int rowHeight = stripRow(drawn_.size());
-    for (size_t k = 0; k < drawn_.size(); ++k) {
-        const int top = f.strip.top() + 1 + int(k) * rowHeight;
-        if (k > 0)
-            p.fillRect(f.strip.left(), top - 1, f.strip.width(), 1, QColor(0xe0, 0xe0, 0xe0));
-        const QColor c = colour(k);
-        QColor light = c;
-        light.setAlpha(170);
-        for (int i = 0; i < columns; ++i) {
-            const LatencyBucket& b = buckets_[k][size_t(i)];
-            if (b.lost > 0)
-                p.fillRect(plot.left() + i, top, 2, rowHeight - 1, c);
-            else if (b.slow > 0)
-                p.fillRect(plot.left() + i, top + rowHeight / 2, 2, rowHeight - 1 - rowHeight / 2, light);
-        }
-    }
-    p.setPen(QColor(0xa0, 0xa0, 0xa0));
-    p.drawRect(plot.adjusted(0, 0, 0, 0));
-
-    // Legend.
-    const QString note = legendNote();
-    const int entryRows = f.legendRows - (note.isEmpty() ? 0 : 1);
-    const int line = fm.height() + 2;
-    int row = 0, lx = f.legend.left();
-    for (size_t k = 0; k < drawn_.size(); ++k) {
-        QString text = history_.address(drawn_[k]);
-        if (!history_.comment(drawn_[k]).isEmpty())
-            text += QLatin1Char(' ') + history_.comment(drawn_[k]);
-        text = fm.elidedText(text, Qt::ElideRight, kLegendTextWidth);
-        const int w = 18 + fm.horizontalAdvance(text) + 14;
-        if (lx + w > f.legend.right() && lx > f.legend.left()) {
-            ++row;
-            lx = f.legend.left();
-        }
-        if (row >= entryRows)
-            break;
-        const int ly = f.legend.top() + row * line;
-        p.fillRect(lx, ly + line / 2 - 2, 14, 4, colour(k));
-        p.setPen(ink);
-        p.drawText(QRect(lx + 18, ly, w, line), Qt::AlignLeft | Qt::AlignVCenter, text);
-        lx += w;
-    }
-    if (!note.isEmpty() && f.legendRows > 0) {
-        p.setPen(QColor(0x60, 0x60, 0x60));
-        p.drawText(QRect(f.legend.left(), f.legend.top() + (f.legendRows - 1) * line, f.legend.width(), line),
-                   Qt::AlignLeft | Qt::AlignVCenter, note);
-    }
-    if (!following_) {
-        p.setPen(QColor(0x60, 0x60, 0x60));
-        p.drawText(QRect(plot.left() + 4, plot.top() + 2, plot.width() - 8, fm.height()), Qt::AlignLeft,
-                   QStringLiteral("過去を表示中（ダブルクリックで最新へ）"));
-    }
+    assignColours();
+    for (size_t k = 0; k < drawn_.size(); ++k)
+        picture.colours.push_back(colour(k));
+    picture.buckets = &buckets_;
+    picture.origin = origin();
+    picture.fromMs = drawnFrom_;
+    picture.toMs = drawnTo_;
+    picture.threshold = prefs_.CheckRTT;
+    picture.thresholdMs = prefs_.CheckRTTValue;
+    picture.fineRtt = fromHistory();
+    picture.following = following_;
+    const LatencyGraphFrame frame = LatencyGraphFrame::layout(rect(), QFontMetrics(font()), picture);
+    drawnPlot_ = frame.plot;
+    LatencyGraphPainter(p, font(), picture, frame).draw();
 }
 
 } // namespace tarvok

@@ -12,16 +12,30 @@
 // Time window: a span (0 = the whole run) that follows the newest echo until
 // the operator pans (drag) or zooms (wheel) away from it; a double click, or
 // panning back to the newest echo, follows again.
+//
+// From the history file: with a loader, a span may be read from the lasting
+// history instead of the run (setSpan(span, true)), so that it shows the days
+// before the program started, with the file's microseconds. Times are then
+// ms since the epoch and "now" is the newest time; the columns are read on
+// the loader's thread and drawn when they arrive (the previous picture stays
+// until then). The targets are the run's shown targets, or a series asked
+// for (showStored), or without a run the targets last recorded. When the
+// file cannot be read, or HistoryEnabled is off, the span is drawn from the
+// run as before.
 
+#include "history/HistoryGraph.h"
 #include "monitor/LatencyHistory.h"
 
 #include <QImage>
 #include <QWidget>
+#include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
 namespace tarvok {
 
+struct LatencyGraphPicture;
 struct Preferences;
 
 class LatencyGraphView : public QWidget {
@@ -39,12 +53,23 @@ public:
     std::vector<int> shownTargets() const;
 
     // Span of the time window in ms, 0 for the whole run; follows the newest
-    // echo again.
-    void setSpan(qint64 spanMs);
+    // echo again. `fromHistory`: read from the history file when it can be.
+    void setSpan(qint64 spanMs, bool fromHistory = false);
+    // The history file's reader (not owned; null: none).
+    void setHistoryLoader(HistoryGraphLoader* loader);
+    // Shows [fromMs, toMs) (ms since the epoch; toMs -1: up to now,
+    // following) of one series from the history file. False without a
+    // readable history.
+    bool showStored(const HistorySeries& series, qint64 fromMs, qint64 toMs);
+    // True while the picture comes from the history file.
+    bool fromHistory() const;
+    // The time source of the history's "now" (ms since the epoch).
+    void setNowMs(std::function<qint64()> nowMs);
     qint64 span() const { return span_; }
     bool following() const { return following_; }
     void followNewest();
-    // The time range drawn, ms since the run began: [first, second).
+    // The time range drawn, ms since the run began (from the history: since
+    // the epoch): [first, second).
     std::pair<qint64, qint64> range() const;
 
     // Operator gestures, also for tests: zoom by `factor` (< 1 narrows) about
@@ -70,6 +95,8 @@ public:
 signals:
     // The operator changed the time window by zooming or panning.
     void viewChanged();
+    // Columns read from the history file were drawn.
+    void storedLoaded();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -81,16 +108,14 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    struct Frame {
-        QRect legend;
-        QRect plot;
-        QRect strip;
-        QRect timeAxis;
-        int legendRows = 0;
-    };
-    Frame frame(const QFontMetrics& fm) const;
     void draw(QPainter& p);
+    bool choose(LatencyGraphPicture& picture, const QRect& widget, QString* message);
+    bool chooseStored(LatencyGraphPicture& picture, const QRect& widget, QString* message);
     void aggregate(const QRect& plot);
+    void onLoaded(std::shared_ptr<const HistoryGraphResult> result);
+    qint64 newestMs() const;
+    QDateTime origin() const;
+    QString label(int target) const;
     void fixRange(qint64 from, qint64 to);
     QString legendNote() const;
     void assignColours();
@@ -106,8 +131,21 @@ private:
     bool dirty_ = true;
     int dragX_ = -1;
 
+    // The history file.
+    HistoryGraphLoader* loader_ = nullptr;
+    bool wantStored_ = false;  // the span asks for the history
+    bool storedFailed_ = false; // the file could not be read: the run is drawn
+    QDateTime failedStamp_;     // the file's time when it could not be read
+    std::vector<HistorySeries> storedSeries_; // asked for; empty: the run's or the last recorded
+    std::function<qint64()> nowMs_;
+    HistoryGraphRequest requested_;
+    qint64 requestedAtMs_ = 0;
+    std::shared_ptr<const HistoryGraphResult> stored_;
+    std::vector<QString> storedLabels_;
+
     // What the last paint drew, for the hover text.
     std::vector<int> drawn_;
+    std::vector<QString> labels_;
     std::vector<std::vector<LatencyBucket>> buckets_;
     qint64 drawnFrom_ = 0;
     qint64 drawnTo_ = 0;

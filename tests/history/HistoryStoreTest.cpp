@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <csignal>
+#include <mutex>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -425,6 +428,52 @@ TEST_F(HistoryStoreTest, FullDiskNoticesOnceAndResumes)
             _exit(14);
         _exit(notices == 1 ? 0 : 15);
     }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A folder the history cannot be written to: one notice, the echoes wait in
+// memory and nothing blocks the run; once the folder can be written, every
+// one of them is recorded. As root the child first takes an ordinary user's
+// rights, or the folder's mode would not stop it.
+TEST_F(HistoryStoreTest, ReadOnlyFolderNoticesOnceAndResumes)
+{
+    const QString folder = dir.filePath(QStringLiteral("ro"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
+    const QByteArray native = QFile::encodeName(folder);
+    const QString file = folder + QStringLiteral("/history.sqlite");
+    // In a child: the rights it gives up stay there.
+    auto body = [&]() -> int {
+        if (geteuid() == 0
+            && (chown(native.constData(), 65534, 65534) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            return 20;
+        if (chmod(native.constData(), 0555) != 0)
+            return 21;
+        std::atomic<int> notices{0};
+        HistoryRecorder rec(file, [&](const QString&) { ++notices; });
+        rec.setFlushIntervalMs(10);
+        rec.start();
+        for (int i = 0; i < 100; ++i) {
+            rec.echoJudged(echo(kT0 + i, QStringLiteral("a"), i));
+            if (i % 10 == 9 && rec.flush())
+                return 22; // written into a read-only folder
+        }
+        if (notices != 1)
+            return 23;
+        if (chmod(native.constData(), 0755) != 0)
+            return 24;
+        rec.stop(); // writes what waits
+        HistoryStore check;
+        const bool all = check.open(file) == Fault::None && check.count("raw") == 100 && rec.dropped() == 0;
+        return !all ? 25 : notices == 1 ? 0 : 26;
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(body());
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));

@@ -1,10 +1,12 @@
 // The グラフ tab: time window, following the newest echo, zoom and pan, the
-// hover text, the saved image, the stored choice, and the targets it follows
-// in the statistics list.
+// hover text, the saved image, the stored choice, the targets it follows in
+// the statistics list, and the long windows read from the history file.
 
 #include "support/FakeIcmp.h"
 
+#include "history/HistoryStore.h"
 #include "icmp/KtIcmp.h"
+#include "run/EchoObserver.h"
 #include "monitor/LatencyHistory.h"
 #include "store/IniFile.h"
 #include "store/Preferences.h"
@@ -18,6 +20,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -212,4 +215,96 @@ TEST(LatencyGraph, ShortRunsEndAtNowAndEveryTargetKeepsItsColourAndZeroStaysVisi
                 ++coloured;
         }
     EXPECT_GT(coloured, plot.width() / 2);
+}
+
+// 1日, 7日 and 30日 read the history file: days from before the program
+// started, sub-millisecond round trips above the zero line; a double-click in
+// the ledger shows an outage from it. Without the file, or with the history
+// off, the graph shows the run as before.
+TEST(LatencyGraph, LongWindowsReadTheHistoryAndTheLedgerShowsAnOutage)
+{
+    constexpr qint64 kNow = 1'796'600'000'000; // ms since the epoch
+    constexpr qint64 kUs = 1000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("history.sqlite");
+    const qint64 outageStart = (kNow - 24 * 60 * kMin) * kUs, outageEnd = outageStart + 10 * kMin * kUs;
+    {
+        HistoryStore store;
+        ASSERT_EQ(store.open(path), HistoryStore::Fault::None);
+        std::vector<JudgedEcho> echoes;
+        for (qint64 t = (kNow - 2 * 24 * 60 * kMin) * kUs; t < kNow * kUs; t += kMin * kUs) {
+            JudgedEcho e;
+            e.timeUs = t;
+            e.targetIndex = 0;
+            e.target = "10.0.0.1";
+            e.comment = "本社";
+            e.address = "10.0.0.1";
+            const bool lost = t >= outageStart && t < outageEnd;
+            e.status = lost ? 11010 : 0;
+            e.statusText = lost ? "Request timed out." : "Success";
+            e.rttUs = lost ? -1 : 200 + t / (kMin * kUs) % 5 * 100;
+            e.ng = lost;
+            echoes.push_back(e);
+        }
+        ASSERT_EQ(store.write(echoes), HistoryStore::Fault::None);
+        for (bool more = true; more;)
+            ASSERT_EQ(store.summarise(kNow * kUs, 10'000, &more), HistoryStore::Fault::None);
+    }
+
+    LatencyHistory h; // no run since the start
+    Preferences prefs;
+    LatencyGraphPage page(h, prefs);
+    LatencyGraphView& g = *page.graph;
+    g.setNowMs([] { return kNow; });
+    page.setHistoryPath(path);
+    page.resize(800, 400);
+    page.show();
+    QSignalSpy loaded(&g, &LatencyGraphView::storedLoaded);
+    auto drawLoaded = [&] {
+        loaded.clear();
+        (void)g.image(); // asks for the columns
+        EXPECT_TRUE(loaded.wait(10'000));
+        return g.image();
+    };
+
+    page.cmbGraphSpanActivated(5); // 7日
+    EXPECT_EQ(page.cmbGraphSpan->currentText(), "7日");
+    QImage img = drawLoaded();
+    ASSERT_TRUE(g.fromHistory());
+    EXPECT_EQ(g.range().second - g.range().first, 7 * 24 * 60 * kMin);
+    EXPECT_GE(g.range().second, kNow);
+    const QString tip = g.toolTipAt(g.plotRect().right() - 30);
+    EXPECT_TRUE(tip.contains("10.0.0.1 本社： 中央値 0.")) << tip.toStdString();
+    // The line lies well above the frame: 0.2 to 0.6 ms on a scale below 1 ms.
+    const QRect plot = g.plotRect();
+    int raised = 0;
+    for (int yy = plot.top(); yy < plot.bottom() - plot.height() / 4; ++yy)
+        for (int xx = plot.right() - plot.width() / 4; xx < plot.right(); ++xx) {
+            const QColor c = img.pixelColor(xx, yy);
+            if (std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 40)
+                ++raised;
+        }
+    EXPECT_GT(raised, plot.width() / 8);
+
+    // The ledger's outage, a few minutes either side, from the raw rows.
+    ASSERT_TRUE(page.showOutage("10.0.0.1", "本社", outageStart, outageEnd));
+    EXPECT_EQ(g.range(), std::make_pair(outageStart / kUs - 5 * kMin, outageEnd / kUs + 5 * kMin));
+    EXPECT_FALSE(g.following());
+    (void)drawLoaded();
+    const QString during = g.toolTipAt(g.plotRect().left() + g.plotRect().width() / 2); // an echo 5 minutes in
+    EXPECT_TRUE(during.contains("10.0.0.1 本社： 応答なし")) << during.toStdString();
+
+    // The history off: the run's (empty) graph.
+    prefs.HistoryEnabled = false;
+    page.cmbGraphSpanActivated(4); // 1日
+    EXPECT_FALSE(g.fromHistory());
+    EXPECT_FALSE(page.showOutage("10.0.0.1", "本社", outageStart, outageEnd));
+    // A file that cannot be read: the run's graph too, once the reader says so.
+    prefs.HistoryEnabled = true;
+    page.setHistoryPath(dir.filePath("missing/history.sqlite"));
+    page.cmbGraphSpanActivated(6); // 30日
+    EXPECT_TRUE(g.fromHistory());
+    (void)drawLoaded();
+    EXPECT_FALSE(g.fromHistory());
+    EXPECT_EQ(g.span(), 30 * 24 * 60 * kMin);
 }

@@ -1,0 +1,200 @@
+// HistoryStore: the batches of echoes and the outage ledger they keep.
+
+#include "history/HistoryStore.h"
+
+#include "history/HistorySql.h"
+#include "run/EchoObserver.h"
+
+namespace tarvok {
+
+using namespace historysql;
+
+namespace {
+
+// The id of the row `find` finds, or else of the one `add` adds (RETURNING
+// id); both take the same values from `bind`. -1 on failure, with *rc.
+template <typename Bind>
+int findOrAdd(sqlite3_stmt* find, sqlite3_stmt* add, Bind bind, int* rc)
+{
+    {
+        Use u(find);
+        bind(find);
+        *rc = sqlite3_step(find);
+        if (*rc == SQLITE_ROW)
+            return sqlite3_column_int(find, 0);
+        if (*rc != SQLITE_DONE)
+            return -1;
+    }
+    Use u(add);
+    bind(add);
+    *rc = sqlite3_step(add);
+    return *rc == SQLITE_ROW ? sqlite3_column_int(add, 0) : -1;
+}
+
+} // namespace
+
+int HistoryStore::statusId(int code, const QString& text)
+{
+    const QString key = QString::number(code) + QChar(0x1f) + text;
+    auto it = statusIds_.constFind(key);
+    if (it != statusIds_.constEnd())
+        return *it;
+    // Ids from 0: the commonest status (the reply) takes no byte in a row.
+    sqlite3_stmt* find = prepare("SELECT id FROM statuses WHERE code = ?1 AND text = ?2");
+    sqlite3_stmt* add = prepare(
+        "INSERT INTO statuses(id, code, text) SELECT coalesce(max(id) + 1, 0), ?1, ?2 FROM statuses RETURNING id");
+    if (!find || !add)
+        return -1;
+    int rc = SQLITE_OK;
+    const int id = findOrAdd(find, add, [&](sqlite3_stmt* st) {
+        sqlite3_bind_int(st, 1, code);
+        bindText(st, 2, text);
+    }, &rc);
+    if (id < 0)
+        return lastRc_ = rc, -1;
+    statusIds_.insert(key, id);
+    return id;
+}
+
+int HistoryStore::targetId(const JudgedEcho& e)
+{
+    const QString key = e.target + QChar(0x1f) + e.comment + QChar(0x1f) + e.address;
+    auto it = targetIds_.constFind(key);
+    if (it != targetIds_.constEnd())
+        return *it;
+    sqlite3_stmt* find = prepare("SELECT id FROM targets WHERE target = ?1 AND comment = ?2 AND address = ?3");
+    sqlite3_stmt* add = prepare("INSERT INTO targets(id, target, comment, address)"
+                                " SELECT coalesce(max(id) + 1, 0), ?1, ?2, ?3 FROM targets RETURNING id");
+    if (!find || !add)
+        return -1;
+    int rc = SQLITE_OK;
+    const int id = findOrAdd(find, add, [&](sqlite3_stmt* st) {
+        bindText(st, 1, e.target);
+        bindText(st, 2, e.comment);
+        bindText(st, 3, e.address);
+    }, &rc);
+    if (id < 0)
+        return lastRc_ = rc, -1;
+    targetIds_.insert(key, id);
+    return id;
+}
+
+// The target id of an echo, through the cache of the batch's target indices.
+int HistoryStore::batchTargetId(const JudgedEcho& e)
+{
+    if (e.targetIndex < 0 || e.targetIndex >= 65536)
+        return targetId(e);
+    if (lastByIndex_.size() <= size_t(e.targetIndex))
+        lastByIndex_.resize(size_t(e.targetIndex) + 1, {QString(), -1});
+    auto& cached = lastByIndex_[size_t(e.targetIndex)];
+    const QString key = e.target + QChar(0x1f) + e.comment + QChar(0x1f) + e.address;
+    if (cached.second < 0 || cached.first != key)
+        cached = {key, targetId(e)};
+    return cached.second;
+}
+
+HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
+{
+    if (!db_ || readOnly_)
+        return Fault::Unwritable;
+    if (echoes.empty())
+        return Fault::None;
+    int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return fail(rc);
+    sqlite3_stmt* ins = prepare("INSERT OR IGNORE INTO raw(time_us, target_id, rtt_us, flags) VALUES(?1, ?2, ?3, ?4)");
+    sqlite3_stmt* addLost = prepare("UPDATE ledger SET lost = lost + ?2 WHERE id = ?1");
+    if (!ins || !addLost)
+        return fail(lastRc_);
+
+    // Losses of an outage that goes on are added once per batch.
+    std::map<qint64, qint64> lostSoFar;
+    for (const JudgedEcho& e : echoes) {
+        const int tid = batchTargetId(e);
+        const int sid = statusId(e.status, e.statusText);
+        if (tid < 0 || sid < 0)
+            return fail(lastRc_);
+        sqlite3_bind_int64(ins, 1, e.timeUs);
+        sqlite3_bind_int(ins, 2, tid);
+        if (e.rttUs >= 0)
+            sqlite3_bind_int64(ins, 3, e.rttUs);
+        else
+            sqlite3_bind_null(ins, 3);
+        sqlite3_bind_int64(ins, 4, qint64(sid) * 4 + (e.ng ? 2 : 0) + (e.slow ? 1 : 0));
+        rc = sqlite3_step(ins);
+        sqlite3_reset(ins);
+        if (rc != SQLITE_DONE)
+            return fail(rc);
+        rc = keepLedger(e, tid, sid, lostSoFar);
+        if (rc != SQLITE_OK)
+            return fail(rc);
+    }
+    for (const auto& [id, n] : lostSoFar) {
+        sqlite3_bind_int64(addLost, 1, id);
+        sqlite3_bind_int64(addLost, 2, n);
+        rc = sqlite3_step(addLost);
+        sqlite3_reset(addLost);
+        if (rc != SQLITE_DONE)
+            return fail(rc);
+    }
+    rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return fail(rc);
+    return Fault::None;
+}
+
+// The ledger: an NG echo after an OK one (or the first one) opens an outage,
+// the next OK echo closes it. SQLITE_OK, or the failing result code.
+int HistoryStore::keepLedger(const JudgedEcho& e, int tid, int sid, std::map<qint64, qint64>& lostSoFar)
+{
+    const QString series = seriesKey(e.target, e.comment);
+    auto open = openOutage_.find(series);
+    if (open == openOutage_.end()) {
+        sqlite3_stmt* findOpen = prepare("SELECT l.id FROM ledger l JOIN targets t ON t.id = l.target_id"
+                                         " WHERE l.end_us IS NULL AND t.target = ?1 AND t.comment = ?2"
+                                         " ORDER BY l.start_us DESC LIMIT 1");
+        if (!findOpen)
+            return lastRc_;
+        Use u(findOpen);
+        bindText(findOpen, 1, e.target);
+        bindText(findOpen, 2, e.comment);
+        const int rc = sqlite3_step(findOpen);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            return rc;
+        open = openOutage_.insert(series, rc == SQLITE_ROW ? sqlite3_column_int64(findOpen, 0) : 0);
+    }
+    const bool lost = e.rttUs < 0;
+    if (e.ng && *open != 0) {
+        if (lost)
+            ++lostSoFar[*open];
+        return SQLITE_OK;
+    }
+    if (!e.ng && *open == 0)
+        return SQLITE_OK;
+    sqlite3_stmt* st = e.ng ? prepare("INSERT INTO ledger(target_id, start_us, end_us, lost, status_id)"
+                                      " VALUES(?1, ?2, NULL, ?3, ?4)")
+                            : prepare("UPDATE ledger SET end_us = ?2, lost = lost + ?3 WHERE id = ?1");
+    if (!st)
+        return lastRc_;
+    Use u(st);
+    if (e.ng) {
+        sqlite3_bind_int(st, 1, tid);
+        sqlite3_bind_int64(st, 2, e.timeUs);
+        sqlite3_bind_int(st, 3, lost ? 1 : 0);
+        sqlite3_bind_int(st, 4, sid);
+    } else {
+        const auto extra = lostSoFar.find(*open);
+        sqlite3_bind_int64(st, 1, *open);
+        sqlite3_bind_int64(st, 2, e.timeUs);
+        sqlite3_bind_int64(st, 3, extra == lostSoFar.end() ? 0 : extra->second);
+        if (extra != lostSoFar.end())
+            lostSoFar.erase(extra);
+    }
+    const int rc = sqlite3_step(st);
+    if (rc != SQLITE_DONE)
+        return rc;
+    *open = e.ng ? sqlite3_last_insert_rowid(db_) : 0;
+    return SQLITE_OK;
+}
+
+} // namespace tarvok
