@@ -2,8 +2,8 @@
 
 #include "icmp/KtIcmp.h"
 #include "run/ClockTicker.h"
-#include "ui/LatencyGraphPage.h"
-#include "ui/OutageLedgerPage.h"
+#include "ui/graph/LatencyGraphPage.h"
+#include "ui/graph/OutageLedgerPage.h"
 #include "ui/commands/TargetFileCommands.h"
 #include "ui/window/RunBinding.h"
 

@@ -12,7 +12,7 @@
 #include "run/ClockTicker.h"
 #include "targets/TargetFile.h"
 #include "ui/widgets/Images.h"
-#include "ui/LatencyGraphPage.h"
+#include "ui/graph/LatencyGraphPage.h"
 #include "ui/commands/SelectionCommands.h"
 #include "ui/commands/TargetFileCommands.h"
 

@@ -3,8 +3,8 @@
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
 #include "run/TraceRunController.h"
-#include "ui/LatencyGraphPage.h"
-#include "ui/OutageLedgerPage.h"
+#include "ui/graph/LatencyGraphPage.h"
+#include "ui/graph/OutageLedgerPage.h"
 #include "ui/commands/EditCommands.h"
 #include "ui/commands/ReportCommands.h"
 #include "ui/commands/SelectionCommands.h"
@@ -268,7 +268,6 @@ void TTarvokMain::createPages()
     ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
     ScrollBox1->setWidgetResizable(true);
     Parameters = new RunParametersPage;
-    edtPingCount = Parameters->edtPingCount;
     ScrollBox1->setWidget(Parameters);
     tabOption->layout()->addWidget(ScrollBox1);
 
@@ -561,27 +560,6 @@ void TTarvokMain::closeEvent(QCloseEvent* event)
         trace().StopForClose();
     }
     event->accept();
-}
-
-void TTarvokMain::bindOutages()
-{
-    tabOutages = new OutageLedgerPage;
-    tabOutages->setObjectName(QStringLiteral("tabOutages"));
-    Page1->addTab(tabOutages, QStringLiteral("障害履歴"));
-    // The graph around an outage: its target chosen in the statistics list
-    // when the current run has it.
-    connect(tabOutages, &OutageLedgerPage::graphRequested, this, [this](const QString& target, const QString& comment) {
-        QAbstractItemModel* stats = ListView2->model();
-        for (int row = 0; row < stats->rowCount(); ++row) {
-            const QString address = stats->index(row, 0).data().toString();
-            if (address == target || stats->index(row, stats->columnCount() - 1).data().toString() == comment) {
-                ListView2->selectionModel()->select(stats->index(row, 0), QItemSelectionModel::ClearAndSelect
-                                                                             | QItemSelectionModel::Rows);
-                break;
-            }
-        }
-        Page1->setCurrentWidget(tabGraph);
-    });
 }
 
 } // namespace tarvok

@@ -17,6 +17,7 @@
 //   trace run and tree             ui/commands/TraceCommands
 //   ヘルプ                         TarvokMainHelp.cpp
 //   reports, selection runs        ui/commands
+//   graph, outage ledger           TarvokMainHistory.cpp, ui/graph
 //
 // Components are public fields named as in the window's design, so that the
 // command groups (and the tests) reach them directly. Every control, menu
@@ -64,7 +65,6 @@ class SelectionCommands;
 class TraceCommands;
 class TraceRunController;
 class OutageLedgerPage;
-class TSpinEdit;
 
 class TTarvokMain : public QMainWindow {
     Q_OBJECT
@@ -122,14 +122,13 @@ public:
     QTableView* ListView1 = nullptr;
     QTableView* ListView2 = nullptr;
     QTreeView* TreeView1 = nullptr; // over trace().treeModel()
-    LatencyGraphPage* tabGraph = nullptr; // グラフ, after TraceRoute (LatencyGraphPage.cpp)
-    OutageLedgerPage* tabOutages = nullptr; // 障害履歴, after グラフ (OutageLedgerPage.cpp)
+    LatencyGraphPage* tabGraph = nullptr; // グラフ, after TraceRoute (ui/graph/LatencyGraphPage)
+    OutageLedgerPage* tabOutages = nullptr; // 障害履歴, after グラフ (ui/graph/OutageLedgerPage)
     QStatusBar* Bar1 = nullptr;
     QLabel* Bar1Panels[3] = {nullptr, nullptr, nullptr};
 
     // Run parameters (tab 環境, inside ScrollBox1).
     RunParametersPage* Parameters = nullptr;
-    TSpinEdit* edtPingCount = nullptr; // Parameters->edtPingCount, for the graph's tests
 
     // Menu bar.
     QMenu* mnuFile = nullptr;
@@ -300,8 +299,8 @@ private:
     void applySelection(RunController::SelectAction action);
     void showListContextMenu(const QPoint& pos);
     void createAlertsAndClock(); // TarvokMainAlerts.cpp
-    void bindGraph();            // LatencyGraphPage.cpp
-    void bindOutages();
+    void bindGraph();            // TarvokMainHistory.cpp
+    void bindOutages();          // TarvokMainHistory.cpp
     void fillEditor(const QString& text); // Memo1's text, the modified mark kept
 
     Clock& clock_;

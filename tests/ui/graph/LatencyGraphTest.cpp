@@ -11,8 +11,8 @@
 #include "store/IniFile.h"
 #include "store/Preferences.h"
 #include "store/Settings.h"
-#include "ui/LatencyGraphPage.h"
-#include "ui/LatencyGraphView.h"
+#include "ui/graph/LatencyGraphPage.h"
+#include "ui/graph/LatencyGraphView.h"
 #include "ui/window/TarvokMain.h"
 #include "ui/widgets/SpinEdit.h"
 
@@ -157,7 +157,7 @@ TEST(LatencyGraph, SixthTabShowsTheTargetsSelectedInTheStatistics)
     for (int i = 1; i <= 20; ++i)
         lines << QStringLiteral("10.0.0.%1").arg(i);
     w.Memo1->setPlainText(lines.join('\n'));
-    w.edtPingCount->setValue(1);
+    w.Parameters->edtPingCount->setValue(1);
     net->setResponder([](const Probe&) { return FakeOutcome::echo(64, 3); });
     w.mnuPingClick();
     advance(clock, 60'000);

@@ -1,4 +1,4 @@
-#include "ui/OutageLedgerPage.h"
+#include "ui/graph/OutageLedgerPage.h"
 
 #include "history/HistoryStore.h"
 #include "run/EchoObserver.h"

@@ -1,4 +1,4 @@
-#include "ui/LatencyGraphPainter.h"
+#include "ui/graph/LatencyGraphPainter.h"
 
 #include <QPainter>
 #include <QPolygonF>

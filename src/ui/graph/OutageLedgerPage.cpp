@@ -1,4 +1,4 @@
-#include "ui/OutageLedgerPage.h"
+#include "ui/graph/OutageLedgerPage.h"
 
 #include "base/AtomicFile.h"
 #include "base/Cp932.h"

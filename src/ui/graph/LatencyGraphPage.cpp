@@ -1,12 +1,10 @@
-#include "ui/LatencyGraphPage.h"
+#include "ui/graph/LatencyGraphPage.h"
 
 #include "base/AtomicFile.h"
 #include "history/HistoryGraph.h"
 #include "monitor/LatencyHistory.h"
 #include "store/IniFile.h"
-#include "ui/LatencyGraphView.h"
-#include "ui/window/TarvokMain.h"
-#include "ui/commands/SelectionCommands.h"
+#include "ui/graph/LatencyGraphView.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -190,21 +188,6 @@ void LatencyGraphPage::pmnGraphSaveClick()
 void LatencyGraphPage::pmnGraphCopyClick()
 {
     QGuiApplication::clipboard()->setImage(graph->image());
-}
-
-// --- Binding to the main window ---------------------------------------------------
-
-void TTarvokMain::bindGraph()
-{
-    tabGraph = new LatencyGraphPage(run_->latencyHistory(), prefs);
-    tabGraph->setObjectName(QStringLiteral("tabGraph"));
-    Page1->addTab(tabGraph, QStringLiteral("グラフ"));
-
-    // The graph shows the targets selected in the statistics list.
-    auto follow = [this] { tabGraph->setChosenTargets(selectedTargets()); };
-    connect(ListView2->selectionModel(), &QItemSelectionModel::selectionChanged, tabGraph, follow);
-    connect(ListView2->model(), &QAbstractItemModel::modelReset, tabGraph, follow);
-    connect(ListView2->model(), &QAbstractItemModel::layoutChanged, tabGraph, follow);
 }
 
 } // namespace tarvok

@@ -1,8 +1,8 @@
-#include "ui/LatencyGraphView.h"
+#include "ui/graph/LatencyGraphView.h"
 
 #include "base/MulDiv.h"
 #include "store/Preferences.h"
-#include "ui/LatencyGraphPainter.h"
+#include "ui/graph/LatencyGraphPainter.h"
 
 #include <QFileInfo>
 #include <QHelpEvent>
