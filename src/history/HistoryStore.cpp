@@ -16,6 +16,8 @@ namespace tarvok {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+// A reader (the window's ledger) tries again at its next refresh instead.
+constexpr int kReaderBusyTimeoutMs = 50;
 
 // Schema of each version, applied in turn from the file's version up.
 const char* const kMigrations[] = {
@@ -148,7 +150,7 @@ HistoryStore::Fault HistoryStore::openFile(bool readOnly)
         db_ = nullptr;
         return isDamage(rc) && !readOnly ? setAside() : Fault::Unwritable;
     }
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db_, readOnly ? kReaderBusyTimeoutMs : kBusyTimeoutMs);
     if (readOnly) {
         // Reading the schema tells a damaged or foreign file at once.
         sqlite3_stmt* st = prepare("PRAGMA user_version");
@@ -274,6 +276,22 @@ qint64 HistoryStore::dataVersion() const
         return -1;
     Use u(st);
     return sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+}
+
+QByteArray HistoryStore::ledgerStamp() const
+{
+    // Changes when an outage opens or ends and when an ongoing one loses an
+    // echo; the ongoing ones are few and found through their own index.
+    sqlite3_stmt* st = prepare("SELECT (SELECT max(id) FROM ledger),"
+                               " (SELECT count(*) FROM ledger INDEXED BY ledger_open WHERE end_us IS NULL),"
+                               " (SELECT total(lost) FROM ledger INDEXED BY ledger_open WHERE end_us IS NULL)");
+    if (!st)
+        return {};
+    Use u(st);
+    if (sqlite3_step(st) != SQLITE_ROW)
+        return {};
+    return QByteArray::number(sqlite3_column_int64(st, 0)) + '|' + QByteArray::number(sqlite3_column_int64(st, 1)) + '|'
+           + QByteArray::number(sqlite3_column_int64(st, 2));
 }
 
 } // namespace tarvok

@@ -145,6 +145,9 @@ public:
     qint64 count(const char* table) const;
     // SQLite's data_version: changes when another connection commits.
     qint64 dataVersion() const;
+    // A short text that changes whenever the ledger does (empty on a fault):
+    // the window reads the whole ledger again only then.
+    QByteArray ledgerStamp() const;
 
     // Statistics of a list of round trips (sorted in place).
     static void summariseInto(std::vector<qint64>& rtts, HistorySummary& out);

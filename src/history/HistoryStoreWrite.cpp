@@ -5,6 +5,8 @@
 #include "history/HistorySql.h"
 #include "run/EchoObserver.h"
 
+#include <algorithm>
+
 namespace tarvok {
 
 using namespace historysql;
@@ -109,7 +111,9 @@ HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
 
     // Losses of an outage that goes on are added once per batch.
     std::map<qint64, qint64> lostSoFar;
+    qint64 earliestUs = echoes.front().timeUs;
     for (const JudgedEcho& e : echoes) {
+        earliestUs = std::min(earliestUs, e.timeUs);
         const int tid = batchTargetId(e);
         const int sid = statusId(e.status, e.statusText);
         if (tid < 0 || sid < 0)
@@ -121,8 +125,16 @@ HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
         else
             sqlite3_bind_null(ins, 3);
         sqlite3_bind_int64(ins, 4, qint64(sid) * 4 + (e.ng ? 2 : 0) + (e.slow ? 1 : 0));
-        rc = sqlite3_step(ins);
-        sqlite3_reset(ins);
+        // Two echoes of one target in one microsecond (two processes on one
+        // folder, a clock stepped back): the later one moves on by a
+        // microsecond until it has a place of its own, never dropped.
+        for (qint64 timeUs = e.timeUs;;) {
+            rc = sqlite3_step(ins);
+            sqlite3_reset(ins);
+            if (rc != SQLITE_DONE || sqlite3_changes(db_) > 0 || timeUs - e.timeUs >= 1'000'000)
+                break;
+            sqlite3_bind_int64(ins, 1, ++timeUs);
+        }
         if (rc != SQLITE_DONE)
             return fail(rc);
         rc = keepLedger(e, tid, sid, lostSoFar);
@@ -136,6 +148,14 @@ HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
         sqlite3_reset(addLost);
         if (rc != SQLITE_DONE)
             return fail(rc);
+    }
+    // Echoes judged late (behind a long time-out while many wait, or a slow
+    // name look-up) may fall into periods already summarised: those are
+    // summarised again.
+    for (const historysql::SummaryTable* table : {&historysql::kMinutes, &historysql::kHours}) {
+        const qint64 period = earliestUs / table->periodUs;
+        if (metaValue(table->metaKey, -1) > period && !setMeta(table->metaKey, period))
+            return fail(lastRc_);
     }
     rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)

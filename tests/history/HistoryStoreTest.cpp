@@ -225,6 +225,22 @@ TEST_F(HistoryStoreTest, SummariesPerMinuteAndHour)
     ASSERT_EQ(store.summarise(minute + 3 * HistoryStore::kHourUs), Fault::None);
     EXPECT_EQ(store.count("minutes"), 2);
     EXPECT_EQ(store.count("hours"), 1);
+
+    // An echo judged late, into a minute and an hour already summarised, and
+    // a second echo of the same target in the same microsecond: both count.
+    ASSERT_EQ(store.write({echo(minute + 1000, QStringLiteral("a"), 500), echo(minute + 50'000'000, QStringLiteral("a"), 7000)}),
+              Fault::None);
+    EXPECT_EQ(store.count("raw"), 25);
+    ASSERT_EQ(store.summarise(minute + 3 * HistoryStore::kHourUs), Fault::None);
+    const auto again = store.summaries(QStringLiteral("a"), QStringLiteral("備考 a"), minute,
+                                       minute + HistoryStore::kHourUs, false);
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0].echoes, 24);
+    EXPECT_EQ(again[0].minUs, 500);
+    EXPECT_EQ(store.summaries(QStringLiteral("a"), QStringLiteral("備考 a"), minute, minute + HistoryStore::kHourUs, true)
+                  .at(0)
+                  .echoes,
+              25);
 }
 
 TEST_F(HistoryStoreTest, RetentionRemovesOldRowsInSmallSteps)

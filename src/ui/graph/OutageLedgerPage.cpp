@@ -25,6 +25,17 @@ void OutageLedgerModel::setOutages(std::vector<HistoryOutage> outages, qint64 no
     endResetModel();
 }
 
+void OutageLedgerModel::setNow(qint64 nowUs)
+{
+    nowUs_ = nowUs;
+    // Ongoing outages come first.
+    int ongoing = 0;
+    while (ongoing < int(outages_.size()) && outages_[size_t(ongoing)].endUs < 0)
+        ++ongoing;
+    if (ongoing > 0)
+        emit dataChanged(index(0, Duration), index(ongoing - 1, Duration), {Qt::DisplayRole});
+}
+
 int OutageLedgerModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(outages_.size());
@@ -131,6 +142,7 @@ void OutageLedgerPage::setHistoryPath(const QString& path)
     path_ = path;
     reader_.reset();
     version_ = -1;
+    ledgerStamp_.clear();
     if (isVisible())
         reload(true);
 }
@@ -157,13 +169,21 @@ void OutageLedgerPage::reload(bool force)
         reader_.reset();
         return;
     }
-    // Ongoing outages grow longer even when nothing was written.
-    const bool ongoing = model->rowCount() > 0 && model->outage(0).endUs < 0;
-    if (!force && version == version_ && !ongoing)
+    const qint64 nowUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+    if (!force && version == version_) {
+        model->setNow(nowUs); // ongoing outages grow longer even when nothing was written
         return;
+    }
     version_ = version;
+    // Echoes are written all the time; the ledger changes far more rarely.
+    const QByteArray stamp = reader_->ledgerStamp();
+    if (!force && !stamp.isEmpty() && stamp == ledgerStamp_) {
+        model->setNow(nowUs);
+        return;
+    }
+    ledgerStamp_ = stamp;
     const int row = ListViewOutages->currentIndex().row();
-    model->setOutages(reader_->outages(), QDateTime::currentMSecsSinceEpoch() * 1000);
+    model->setOutages(reader_->outages(), nowUs);
     if (row >= 0 && row < model->rowCount())
         ListViewOutages->setCurrentIndex(model->index(row, 0));
 }

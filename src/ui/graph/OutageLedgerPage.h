@@ -32,6 +32,8 @@ public:
 
     // `nowUs` for the duration of ongoing outages.
     void setOutages(std::vector<HistoryOutage> outages, qint64 nowUs);
+    // Ongoing outages' durations up to `nowUs`, without reading them again.
+    void setNow(qint64 nowUs);
     const HistoryOutage& outage(int row) const { return outages_.at(size_t(row)); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -83,6 +85,7 @@ private:
     QString path_;
     std::unique_ptr<HistoryStore> reader_;
     qint64 version_ = -1;
+    QByteArray ledgerStamp_;
     QTimer* refresh_ = nullptr;
 };
 
