@@ -32,7 +32,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw]\n");
+    std::fprintf(stderr, "usage: bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw] [--address A]\n");
     return 2;
 }
 
@@ -45,6 +45,7 @@ int main(int argc, char** argv)
     int count = 2000;
     int delay = 1;
     IcmpSocketKind kind = IcmpSocketKind::Auto;
+    QString address = QStringLiteral("127.0.0.1");
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc)
@@ -60,6 +61,8 @@ int main(int argc, char** argv)
             kind = IcmpSocketKind::Datagram;
         else if (arg == "--socket" && value == "raw")
             kind = IcmpSocketKind::Raw;
+        else if (arg == "--address")
+            address = QString::fromLocal8Bit(value.c_str());
         else
             return usage();
     }
@@ -73,7 +76,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_echo_rate: %s\n", e.what());
         return 1;
     }
-    engine->Address = "127.0.0.1";
+    engine->Address = address;
     engine->NumberOfPings = 1;
     engine->Delay = delay;
     engine->Timeout = 1000;

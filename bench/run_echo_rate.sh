@@ -4,7 +4,8 @@
 #
 #   bench/run_echo_rate.sh [path/to/bench_echo_rate] [bench options...]
 #
-# Prints the benchmark's lines and, when ping is installed,
+# Prints the benchmark's lines, the same to ::1 with the prefix ipv6_, and,
+# when ping is installed,
 # ping_wall_ms / ping_cpu_ms for `ping -c 2000 -i 0.001 127.0.0.1` (the count
 # follows --count).
 set -euo pipefail
@@ -30,6 +31,7 @@ ip link set lo up
 sysctl -q -w net.ipv4.ping_group_range="0 2147483647" || true
 
 "$BIN" "$@"
+"$BIN" "$@" --address ::1 | sed 's/^/ipv6_/'
 
 # The same number of echoes as the benchmark's (--count), 2000 by default.
 count=2000

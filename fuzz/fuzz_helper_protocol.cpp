@@ -4,7 +4,8 @@
 // single canonical form: an echo request of its family, within the size
 // limit, for the helper's identifier); an answer only when its length fields
 // match; a packet is relayed only as an echo reply with the identifier or an
-// ICMP error quoting an echo request with it, never beyond its own length.
+// ICMP error quoting an echo request with it (IPv4, or ICMPv6 behind the
+// IPv6 header the helper writes), never beyond its own length.
 
 #include "FuzzSupport.h"
 #include "privhelper/HelperProtocol.h"
@@ -43,7 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     size_t length = 0;
-    if (concernsIdentifier(m, identifier, &length)) {
+    if (concernsIdentifier(m, identifier, &length) && (m[0] >> 4) == 6) {
+        // Relayed ICMPv6: an IPv6 header carrying ICMPv6, then a reply with
+        // the identifier or an error (types 1 to 4) quoting such a request.
+        FUZZ_CHECK(length >= 48 && length <= m.size() && m[6] == 58 && length == 40u + (m[4] << 8 | m[5]));
+        const uint8_t type = m[40];
+        const size_t echo = type == 129 ? 40 : 40 + 8 + 40;
+        FUZZ_CHECK(type == 129 || (type >= 1 && type <= 4 && (m[48] >> 4) == 6 && m[48 + 6] == 58));
+        FUZZ_CHECK(echo + 8 <= length && m[echo] == (type == 129 ? 129 : 128));
+        FUZZ_CHECK((m[echo + 4] << 8 | m[echo + 5]) == identifier);
+    } else if (concernsIdentifier(m, identifier, &length)) {
         FUZZ_CHECK(length >= 28 && length <= m.size());
         const size_t ihl = (m[0] & 0x0f) * 4u;
         FUZZ_CHECK((m[0] >> 4) == 4 && ihl >= 20 && m[9] == 1 && ihl + 8 <= length);

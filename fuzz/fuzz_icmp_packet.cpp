@@ -18,8 +18,10 @@ quint32 addressAt(const uint8_t* p)
     std::memcpy(&a, p, 4);
     return a;
 }
-bool multicast(quint32 netOrder) { return (reinterpret_cast<const uint8_t*>(&netOrder)[0] & 0xf0) == 0xe0; }
-bool fromDest(quint32 from, const ProbeKey& k) { return k.anyReplySource || multicast(k.dest) || from == k.dest; }
+bool fromDest(const tarvok::IpAddress& from, const ProbeKey& k)
+{
+    return k.anyReplySource || k.dest.isMulticast() || from.sameHost(k.dest);
+}
 bool errorStatus(int s) { return s >= 11001 && s <= 11255; }
 
 // An echo request header carrying the probe's identifier and sequence.
@@ -39,18 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     probe.sequence = in.u16();
     const quint32 dest = in.u32();
     const uint8_t flags = in.byte();
-    std::memcpy(&probe.dest, &dest, 4);
-    if (flags & 1)
-        probe.dest = 0; // 0.0.0.0 is checked like any other destination
+    probe.dest = (flags & 1) ? 0u : dest; // 0.0.0.0 is checked like any other destination
     probe.anyReplySource = (flags & 8) != 0;
     QueuedError error;
     error.errnoValue = in.byte();
-    error.origin = in.byte() & 3;
+    error.origin = in.byte() & 3; // 3 (ICMPv6) with an IPv4 request: fuzz_icmp6_packet
     error.type = in.byte();
     error.code = in.byte();
     error.offender = in.u32();
-    error.dest = (flags & 2) ? 0 : in.u32();
-    const quint32 from = (flags & 4) ? probe.dest : in.u32();
+    error.dest = (flags & 2) ? 0u : in.u32();
+    const tarvok::IpAddress from = (flags & 4) ? probe.dest : tarvok::IpAddress(in.u32());
     const quint8 ttl = in.byte();
     const QByteArray rest = in.rest();
     const std::span<const uint8_t> p(reinterpret_cast<const uint8_t*>(rest.constData()), rest.size());
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(p.size() >= 28);
         const size_t ihl = (p[0] & 0x0f) * 4u;
         FUZZ_CHECK((p[0] >> 4) == 4 && ihl >= 20 && p[9] == 1);
-        FUZZ_CHECK(a->from == addressAt(&p[12]) && a->ttl == p[8]);
+        FUZZ_CHECK(a->from == tarvok::IpAddress(addressAt(&p[12])) && a->ttl == p[8]);
         const size_t total = be16(&p[2]);
         FUZZ_CHECK(total <= p.size() && total >= ihl + 8);
         if (a->status == 0) {
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(inner + 20 <= total);
             const size_t innerIhl = (p[inner] & 0x0f) * 4u;
             FUZZ_CHECK(innerIhl >= 20);
-            FUZZ_CHECK(addressAt(&p[inner + 16]) == probe.dest);
+            FUZZ_CHECK(tarvok::IpAddress(addressAt(&p[inner + 16])) == probe.dest);
             FUZZ_CHECK(isProbe(p.first(total), inner + innerIhl, probe));
         }
     }
@@ -100,9 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (auto a = parseQueuedError(error, p, probe)) {
         FUZZ_CHECK(errorStatus(a->status));
         FUZZ_CHECK(isProbe(p, 0, probe));
-        FUZZ_CHECK(error.dest == 0 || error.dest == probe.dest);
-        FUZZ_CHECK(error.origin == 1 || error.origin == 2);
-        FUZZ_CHECK(a->from == (error.origin == 2 ? error.offender : 0));
+        FUZZ_CHECK(error.dest.isUnspecified() || error.dest == probe.dest);
+        FUZZ_CHECK(error.origin >= 1 && error.origin <= 3);
+        FUZZ_CHECK(a->from == (error.origin != 1 ? error.offender : tarvok::IpAddress()));
     }
     return 0;
 }

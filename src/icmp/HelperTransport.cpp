@@ -25,13 +25,6 @@ namespace {
 constexpr int kHelperChannel = 3;
 constexpr int kReadsPerWakeup = 256;
 
-qint64 now(clockid_t clock)
-{
-    timespec t {};
-    clock_gettime(clock, &t);
-    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
 QString errorText(int err)
 {
     return QString::fromLocal8Bit(std::strerror(err));
@@ -137,10 +130,10 @@ IcmpHelperTransport::IcmpHelperTransport(const QString& program, QObject* parent
     // The greeting.
     buffer_.resize(helper::kMaxAnswerSize + 1);
     pollfd p { fd_, POLLIN, 0 };
-    const qint64 deadline = now(CLOCK_MONOTONIC) + qint64(kGreetingWaitMs) * 1'000'000;
+    const qint64 deadline = icmp::clockNs(CLOCK_MONOTONIC) + qint64(kGreetingWaitMs) * 1'000'000;
     int ready = 0;
     do {
-        const qint64 left = (deadline - now(CLOCK_MONOTONIC)) / 1'000'000;
+        const qint64 left = (deadline - icmp::clockNs(CLOCK_MONOTONIC)) / 1'000'000;
         ready = ::poll(&p, 1, int(std::max<qint64>(0, left)));
     } while (ready < 0 && errno == EINTR);
     ssize_t n = ready > 0 ? ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT) : -1;
@@ -172,14 +165,16 @@ int IcmpHelperTransport::send(const Probe& probe)
 {
     // Whatever still comes for an earlier probe of this sequence is dropped.
     abandonSequence(probe.sequence);
-    if (probe.payloadSize < 0 || probe.payloadSize > helper::kMaxPayloadV4)
+    const bool v6 = probe.dest.isV6();
+    if (probe.payloadSize < 0 || probe.payloadSize > (v6 ? helper::kMaxPayloadV6 : helper::kMaxPayloadV4))
         return icmp::kPacketTooBig;
     if (probe.ttl == 0 || gone_)
         return icmp::kGeneralFailure;
     helper::EchoRequest r;
-    r.family = helper::Family::IPv4;
-    std::memcpy(r.address.data(), &probe.dest, 4);
-    r.icmpType = helper::kEchoRequestV4;
+    r.family = v6 ? helper::Family::IPv6 : helper::Family::IPv4;
+    std::memcpy(r.address.data(), probe.dest.bytes().data(), v6 ? 16 : 4);
+    r.scopeId = probe.dest.scopeId();
+    r.icmpType = v6 ? helper::kEchoRequestV6 : helper::kEchoRequestV4;
     r.ttl = probe.ttl;
     r.dontFragment = probe.dontFragment;
     r.payloadSize = static_cast<uint16_t>(probe.payloadSize);
@@ -189,8 +184,7 @@ int IcmpHelperTransport::send(const Probe& probe)
     Flight flight;
     flight.dest = probe.dest;
     flight.anyReplySource = probe.anyReplySource;
-    flight.sentMonoNs = now(CLOCK_MONOTONIC);
-    flight.sentRealNs = now(CLOCK_REALTIME); // until the helper tells when it sent
+    flight.sent = icmp::SendTimes::now(); // until the helper tells when it sent
     ssize_t n;
     do {
         n = ::send(fd_, message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -285,7 +279,7 @@ void IcmpHelperTransport::helperGone()
         ProbeAnswer a;
         a.status = icmp::kGeneralFailure;
         a.sequence = sequence;
-        stamp(&a, flights_[sequence], 0);
+        icmp::stampAnswer(&a, flights_[sequence].sent, 0);
         land(sequence, a);
     }
     flushLater();
@@ -327,27 +321,27 @@ void IcmpHelperTransport::take(const unsigned char* message, size_t size)
             return;
         if (a.kind == helper::AnswerKind::Sent && a.error == 0) {
             if (a.timeNs > 0)
-                it->second.sentRealNs = a.timeNs;
+                it->second.sent.realNs = a.timeNs;
             return;
         }
         ProbeAnswer failed;
         failed.status = a.kind == helper::AnswerKind::Sent ? icmp::statusOfSendErrno(int(a.error))
                                                            : icmp::kGeneralFailure;
-        stamp(&failed, it->second, 0);
+        icmp::stampAnswer(&failed, it->second.sent, 0);
         land(a.sequence, failed);
         return;
     }
     case helper::AnswerKind::Packet: {
         size_t length = 0;
         uint16_t sequence = 0;
-        if (a.family != helper::Family::IPv4 || !helper::concernsIdentifier(a.bytes, identifier_, &length, &sequence))
+        if (a.family == helper::Family::None || !helper::concernsIdentifier(a.bytes, identifier_, &length, &sequence))
             return;
         const auto it = flights_.find(sequence);
         if (it == flights_.end())
             return;
         const icmp::ProbeKey key { identifier_, sequence, it->second.dest, it->second.anyReplySource };
         auto parsed = icmp::parseRawPacket(a.bytes.first(length), key);
-        if (!parsed || !stamp(&*parsed, it->second, a.timeNs))
+        if (!parsed || !icmp::stampAnswer(&*parsed, it->second.sent, a.timeNs))
             return;
         land(sequence, *parsed);
         return;
@@ -355,25 +349,6 @@ void IcmpHelperTransport::take(const unsigned char* message, size_t size)
     case helper::AnswerKind::Hello:
         return;
     }
-}
-
-bool IcmpHelperTransport::stamp(ProbeAnswer* answer, const Flight& flight, qint64 arrivalNs) const
-{
-    const qint64 untilNow = std::max<qint64>(0, now(CLOCK_MONOTONIC) - flight.sentMonoNs);
-    answer->elapsedUs = untilNow / 1000;
-    answer->arrivedUsAgo = 0;
-    if (arrivalNs > 0) {
-        // Wall-clock times: trusted only within what the monotonic clock
-        // allows (the wall clock may have been set meanwhile).
-        const qint64 kernel = arrivalNs - flight.sentRealNs;
-        if (kernel < 0 && kernel > -10'000'000'000)
-            return false; // in before the send: an earlier probe's answer
-        if (kernel >= 0 && kernel <= untilNow + 1'000'000) {
-            answer->elapsedUs = kernel / 1000;
-            answer->arrivedUsAgo = std::max<qint64>(0, untilNow - kernel) / 1000;
-        }
-    }
-    return true;
 }
 
 std::unique_ptr<IcmpTransport> openIcmpTransport(IcmpSocketKind kind)

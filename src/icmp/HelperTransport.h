@@ -26,6 +26,7 @@
 // A helper that has gone away fails the probe in flight and every later send
 // (General failure).
 
+#include "icmp/AnswerTiming.h"
 #include "icmp/Transport.h"
 
 #include <QString>
@@ -61,10 +62,11 @@ public:
 
 private:
     struct Flight {
-        quint32 dest = 0;
+        IpAddress dest;
         bool anyReplySource = false; // route probes: a reply from any address
-        qint64 sentRealNs = 0; // when the helper sent it (wall clock, the kernel's scale)
-        qint64 sentMonoNs = 0; // when it was asked for (monotonic)
+        // When it was asked for; the wall-clock time becomes the helper's
+        // time of the send once the helper tells it.
+        icmp::SendTimes sent;
     };
 
     void onReadable();
@@ -74,10 +76,6 @@ private:
     // The probe of this sequence has its answer: it is no longer in flight.
     void land(quint16 sequence, ProbeAnswer answer);
     void helperGone();
-    // Round trip of an answer that arrived at arrivalNs (wall clock; 0 =
-    // unknown, then it runs to now). False when it arrived before its probe
-    // was sent: it answers an earlier probe of the same sequence.
-    bool stamp(ProbeAnswer* answer, const Flight& flight, qint64 arrivalNs) const;
     void abandonSequence(quint16 sequence);
     void abandonEverything();
     std::optional<ProbeAnswer> takeReady(std::optional<quint16> sequence);

@@ -15,6 +15,15 @@ constexpr int kParameterProblemType = 12;
 constexpr size_t kIcmpHeader = 8;
 constexpr int kProtocolIcmp = 1;
 
+constexpr int kEcho6Request = 128;
+constexpr int kEcho6Reply = 129;
+constexpr int kDestUnreachable6 = 1;
+constexpr int kPacketTooBig6 = 2;
+constexpr int kTimeExceeded6 = 3;
+constexpr int kParameterProblem6 = 4;
+constexpr size_t kIpv6Header = 40;
+constexpr int kNextHeaderIcmp6 = 58;
+
 quint16 be16(const uint8_t* p) { return static_cast<quint16>(p[0] << 8 | p[1]); }
 
 // Address bytes as they stand in the packet, kept in network byte order.
@@ -48,23 +57,36 @@ size_t ipv4HeaderLength(std::span<const uint8_t> bytes, size_t* total)
     return ihl;
 }
 
-// Does an ICMP header (at least 8 bytes) carry our echo request?
-bool isOurRequest(std::span<const uint8_t> icmpHeader, const ProbeKey& probe)
+// Does an ICMP header (at least 8 bytes) carry our echo request (of type
+// echoType: 8, or 128 for ICMPv6)?
+bool isOurRequest(std::span<const uint8_t> icmpHeader, const ProbeKey& probe, int echoType = kEchoRequest)
 {
-    return icmpHeader.size() >= kIcmpHeader && icmpHeader[0] == kEchoRequest && icmpHeader[1] == 0
+    return icmpHeader.size() >= kIcmpHeader && icmpHeader[0] == echoType && icmpHeader[1] == 0
            && be16(&icmpHeader[4]) == probe.identifier && be16(&icmpHeader[6]) == probe.sequence;
+}
+
+// The ICMPv6 header of the request quoted by an ICMPv6 error (after its own
+// 8-byte header): the quoted IPv6 header must carry ICMPv6 straight on (an
+// echo request has no extension headers) to dest; empty when it does not.
+std::span<const uint8_t> quotedIcmp6Request(std::span<const uint8_t> error, const IpAddress* dest)
+{
+    if (error.size() < kIcmpHeader + kIpv6Header + kIcmpHeader)
+        return {};
+    const auto inner = error.subspan(kIcmpHeader);
+    if ((inner[0] >> 4) != 6 || inner[6] != kNextHeaderIcmp6)
+        return {};
+    if (dest && !IpAddress::fromV6(&inner[24]).sameHost(*dest))
+        return {};
+    return inner.subspan(kIpv6Header, kIcmpHeader);
 }
 
 } // namespace
 
-bool acceptsReplyFrom(quint32 from, const ProbeKey& probe)
+bool acceptsReplyFrom(const IpAddress& from, const ProbeKey& probe)
 {
-    if (probe.anyReplySource)
+    if (probe.anyReplySource || probe.dest.isMulticast())
         return true;
-    const auto* d = reinterpret_cast<const uint8_t*>(&probe.dest);
-    if ((d[0] & 0xf0) == 0xe0)
-        return true; // 224.0.0.0/4
-    return from == probe.dest;
+    return from.sameHost(probe.dest);
 }
 
 quint16 internetChecksum(std::span<const uint8_t> bytes)
@@ -80,16 +102,18 @@ quint16 internetChecksum(std::span<const uint8_t> bytes)
     return static_cast<quint16>(~sum & 0xffff);
 }
 
-std::vector<uint8_t> buildEchoRequest(quint16 identifier, quint16 sequence, int payloadSize)
+std::vector<uint8_t> buildEchoRequest(quint16 identifier, quint16 sequence, int payloadSize, bool v6)
 {
     std::vector<uint8_t> packet(kIcmpHeader + static_cast<size_t>(payloadSize > 0 ? payloadSize : 0), 0xA7);
-    packet[0] = kEchoRequest;
+    packet[0] = v6 ? kEcho6Request : kEchoRequest;
     packet[1] = 0;
     packet[2] = packet[3] = 0;
     packet[4] = static_cast<uint8_t>(identifier >> 8);
     packet[5] = static_cast<uint8_t>(identifier);
     packet[6] = static_cast<uint8_t>(sequence >> 8);
     packet[7] = static_cast<uint8_t>(sequence);
+    if (v6)
+        return packet;
     const quint16 sum = internetChecksum(packet);
     packet[2] = static_cast<uint8_t>(sum >> 8);
     packet[3] = static_cast<uint8_t>(sum);
@@ -119,6 +143,30 @@ std::optional<int> statusOfIcmpError(int type, int code)
     }
 }
 
+std::optional<int> statusOfIcmp6Error(int type, int code)
+{
+    switch (type) {
+    case kDestUnreachable6:
+        switch (code) {
+        case 0: // no route to destination
+        case 6: // reject route to destination
+            return kDestNetUnreachable;
+        case 4: return kDestPortUnreachable;
+        default: // administratively prohibited, beyond the source's scope,
+                 // address unreachable, source address failed policy
+            return kDestHostUnreachable;
+        }
+    case kPacketTooBig6:
+        return kPacketTooBig;
+    case kTimeExceeded6:
+        return code == 1 ? kTtlExpiredReassembly : kTtlExpiredTransit;
+    case kParameterProblem6:
+        return kParameterProblem;
+    default:
+        return std::nullopt;
+    }
+}
+
 int statusOfSendErrno(int err)
 {
     switch (err) {
@@ -133,8 +181,26 @@ int statusOfSendErrno(int err)
     }
 }
 
+namespace {
+// The ICMPv6 message behind an IPv6 header that carries it straight on, the
+// header's payload length within `packet`; empty when there is none.
+std::span<const uint8_t> icmp6Message(std::span<const uint8_t> packet)
+{
+    if (packet.size() < kIpv6Header || (packet[0] >> 4) != 6 || packet[6] != kNextHeaderIcmp6)
+        return {};
+    const size_t total = kIpv6Header + be16(&packet[4]);
+    return total <= packet.size() ? packet.subspan(kIpv6Header, total - kIpv6Header) : std::span<const uint8_t>();
+}
+} // namespace
+
 std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const ProbeKey& probe)
 {
+    if (!packet.empty() && (packet[0] >> 4) == 6) {
+        const auto icmp = icmp6Message(packet);
+        if (icmp.empty())
+            return std::nullopt;
+        return parseIcmp6Packet(icmp, IpAddress::fromV6(&packet[8]), packet[7], probe);
+    }
     size_t total = 0;
     const size_t ihl = ipv4HeaderLength(packet, &total);
     if (ihl == 0 || total < ihl + kIcmpHeader)
@@ -144,7 +210,7 @@ std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const
         return std::nullopt;
 
     ProbeAnswer answer;
-    answer.from = addressAt(&packet[12]);
+    answer.from = IpAddress(addressAt(&packet[12]));
     answer.ttl = packet[8];
     const int type = icmp[0];
     if (type == kEchoReply) {
@@ -163,7 +229,7 @@ std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const
     const size_t innerIhl = ipv4HeaderLength(inner, nullptr);
     if (innerIhl == 0 || inner.size() < innerIhl + kIcmpHeader)
         return std::nullopt;
-    if (addressAt(&inner[16]) != probe.dest)
+    if (IpAddress(addressAt(&inner[16])) != probe.dest)
         return std::nullopt;
     if (!isOurRequest(inner.subspan(innerIhl, kIcmpHeader), probe))
         return std::nullopt;
@@ -171,7 +237,7 @@ std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const
     return answer;
 }
 
-std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, quint32 from, quint8 ttl,
+std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, const IpAddress& from, quint8 ttl,
                                                const ProbeKey& probe)
 {
     if (icmp.size() < kIcmpHeader || icmp[0] != kEchoReply || icmp[1] != 0)
@@ -185,10 +251,33 @@ std::optional<ProbeAnswer> parseDatagramPacket(std::span<const uint8_t> icmp, qu
     return answer;
 }
 
-namespace {
-std::optional<quint16> requestSequence(std::span<const uint8_t> icmpHeader, quint16 identifier)
+std::optional<ProbeAnswer> parseIcmp6Packet(std::span<const uint8_t> icmp, const IpAddress& from, quint8 ttl,
+                                            const ProbeKey& probe)
 {
-    if (icmpHeader.size() < kIcmpHeader || icmpHeader[0] != kEchoRequest || icmpHeader[1] != 0
+    if (icmp.size() < kIcmpHeader)
+        return std::nullopt;
+    ProbeAnswer answer;
+    answer.from = from;
+    answer.ttl = ttl;
+    if (icmp[0] == kEcho6Reply) {
+        if (icmp[1] != 0 || be16(&icmp[4]) != probe.identifier || be16(&icmp[6]) != probe.sequence
+            || !acceptsReplyFrom(from, probe))
+            return std::nullopt;
+        answer.status = kSuccess;
+        return answer;
+    }
+    const auto status = statusOfIcmp6Error(icmp[0], icmp[1]);
+    if (!status || !isOurRequest(quotedIcmp6Request(icmp, &probe.dest), probe, kEcho6Request))
+        return std::nullopt;
+    answer.status = *status;
+    return answer;
+}
+
+namespace {
+std::optional<quint16> requestSequence(std::span<const uint8_t> icmpHeader, quint16 identifier,
+                                       int echoType = kEchoRequest)
+{
+    if (icmpHeader.size() < kIcmpHeader || icmpHeader[0] != echoType || icmpHeader[1] != 0
         || be16(&icmpHeader[4]) != identifier)
         return std::nullopt;
     return be16(&icmpHeader[6]);
@@ -197,6 +286,8 @@ std::optional<quint16> requestSequence(std::span<const uint8_t> icmpHeader, quin
 
 std::optional<quint16> rawPacketSequence(std::span<const uint8_t> packet, quint16 identifier)
 {
+    if (!packet.empty() && (packet[0] >> 4) == 6)
+        return icmp6PacketSequence(icmp6Message(packet), identifier);
     size_t total = 0;
     const size_t ihl = ipv4HeaderLength(packet, &total);
     if (ihl == 0 || total < ihl + kIcmpHeader)
@@ -218,9 +309,19 @@ std::optional<quint16> datagramPacketSequence(std::span<const uint8_t> icmp, qui
     return be16(&icmp[6]);
 }
 
-std::optional<quint16> queuedErrorSequence(std::span<const uint8_t> original, quint16 identifier)
+std::optional<quint16> icmp6PacketSequence(std::span<const uint8_t> icmp, quint16 identifier)
 {
-    return requestSequence(original.first(std::min(original.size(), kIcmpHeader)), identifier);
+    if (icmp.size() < kIcmpHeader)
+        return std::nullopt;
+    if (icmp[0] == kEcho6Reply)
+        return be16(&icmp[4]) == identifier ? std::optional<quint16>(be16(&icmp[6])) : std::nullopt;
+    return requestSequence(quotedIcmp6Request(icmp, nullptr), identifier, kEcho6Request);
+}
+
+std::optional<quint16> queuedErrorSequence(std::span<const uint8_t> original, quint16 identifier, bool v6)
+{
+    return requestSequence(original.first(std::min(original.size(), kIcmpHeader)), identifier,
+                           v6 ? kEcho6Request : kEchoRequest);
 }
 
 std::optional<ProbeAnswer> parseQueuedError(const QueuedError& error, std::span<const uint8_t> original,
@@ -228,22 +329,25 @@ std::optional<ProbeAnswer> parseQueuedError(const QueuedError& error, std::span<
 {
     // Only an entry that carries our request is ours: local entries of a
     // failed send carry none (the send itself reported that failure).
-    if (!isOurRequest(original.first(std::min(original.size(), kIcmpHeader)), probe))
+    if (!isOurRequest(original.first(std::min(original.size(), kIcmpHeader)), probe,
+                      error.v6 ? kEcho6Request : kEchoRequest))
         return std::nullopt;
-    if (error.dest != 0 && error.dest != probe.dest)
+    if (!error.dest.isUnspecified() && !error.dest.sameHost(probe.dest))
         return std::nullopt;
     ProbeAnswer answer;
     answer.from = error.offender;
     constexpr int kOriginLocal = 1;
     constexpr int kOriginIcmp = 2;
-    if (error.origin == kOriginIcmp) {
-        const auto status = statusOfIcmpError(error.type, error.code);
+    constexpr int kOriginIcmp6 = 3;
+    if (error.origin == kOriginIcmp || error.origin == kOriginIcmp6) {
+        const auto status = error.origin == kOriginIcmp6 ? statusOfIcmp6Error(error.type, error.code)
+                                                         : statusOfIcmpError(error.type, error.code);
         if (!status)
             return std::nullopt;
         answer.status = *status;
     } else if (error.origin == kOriginLocal) {
         answer.status = statusOfSendErrno(error.errnoValue);
-        answer.from = 0;
+        answer.from = IpAddress();
     } else {
         return std::nullopt;
     }

@@ -32,42 +32,19 @@ bool holdsNul(const QString& text)
     return text.contains(QChar(u'\0'));
 }
 
-// inet_addr of the trimmed text; INADDR_NONE when it is no address or longer
-// than an address text can be.
-in_addr_t parseAddress(const QString& trimmed)
+// Texts that are neither an address nor a name to look up: empty, too long
+// for the engine's address buffer, or the limited broadcast address, whose
+// IPv4 value is the unresolvable marker itself.
+bool namesNoHost(const QString& trimmed)
 {
-    if (trimmed.size() > 255 || holdsNul(trimmed))
-        return INADDR_NONE;
-    // Plain ASCII (every address) goes to inet_addr as it is; other text as
-    // UTF-8, which it turns down the same way.
-    char ascii[256];
-    const qsizetype n = trimmed.size();
-    const QChar* text = trimmed.constData();
-    for (qsizetype i = 0; i < n; ++i) {
-        if (text[i].unicode() > 0x7f)
-            return inet_addr(trimmed.toUtf8().constData());
-        ascii[i] = static_cast<char>(text[i].unicode());
-    }
-    ascii[n] = '\0';
-    return inet_addr(ascii);
+    in_addr probe {};
+    return trimmed.isEmpty() || trimmed.size() > 255 || holdsNul(trimmed)
+           || inet_aton(trimmed.toUtf8().constData(), &probe) != 0;
 }
 
-QString dotted(quint32 addr)
+QString addressText(const IpAddress& a)
 {
-    const auto* b = reinterpret_cast<const unsigned char*>(&addr);
-    char16_t text[16];
-    int n = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (i > 0)
-            text[n++] = u'.';
-        const unsigned v = b[i];
-        if (v >= 100)
-            text[n++] = char16_t(u'0' + v / 100);
-        if (v >= 10)
-            text[n++] = char16_t(u'0' + v / 10 % 10);
-        text[n++] = char16_t(u'0' + v % 10);
-    }
-    return QString(reinterpret_cast<const QChar*>(text), n);
+    return a.isUnspecified() ? kNoAddress : a.toString();
 }
 
 } // namespace
@@ -88,8 +65,8 @@ struct TKtICMP::Impl {
     std::unique_ptr<TimerHandle> timer;
     quint64 lookupId = 0;
     std::function<void()> resume;
-    std::function<void(int status, quint32 from, quint32 rtt, quint8 ttl)> echoDone;
-    std::function<void(bool ok, quint32 addr, const QString& name)> lookupDone;
+    std::function<void(int status, const IpAddress& from, quint32 rtt, quint8 ttl)> echoDone;
+    std::function<void(bool ok, const IpAddress& addr, const QString& name)> lookupDone;
     qint64 sentAt = 0;
     qint64 answeredUsAgo = 0; // how long the last answer had waited to be read
     qint64 lastRoundTripUs = -1; // of the echo last ended, -1 when nothing answered in time
@@ -144,11 +121,12 @@ struct TKtICMP::Impl {
     int routePause = 0;
     bool resolveName = false;
     bool dontFragment = false;
+    bool preferIPv6 = false;
     int round = 0;
     int hop = 0;
     bool done = false;
     bool resolved = false;
-    quint32 dest = 0;
+    IpAddress dest;
     QString hostName;
 
     void connectParts()
@@ -156,7 +134,7 @@ struct TKtICMP::Impl {
         QObject::connect(transport.get(), &IcmpTransport::answered, q,
                          [this](const ProbeAnswer& a) { onAnswered(a); });
         QObject::connect(resolver.get(), &Resolver::finished, q,
-                         [this](quint64 id, bool ok, quint32 addr, const QString& name) {
+                         [this](quint64 id, bool ok, const IpAddress& addr, const QString& name) {
                              onLookupFinished(id, ok, addr, name);
                          });
     }
@@ -172,8 +150,9 @@ struct TKtICMP::Impl {
         routePause = q->RoutePause < 0 ? 0 : q->RoutePause;
         resolveName = q->ResolveHostName;
         dontFragment = q->DontFlagment;
+        resolver->setPreferIPv6(q->PreferIPv6);
         resolved = false;
-        dest = 0;
+        dest = IpAddress();
         hostName.clear();
         answeredUsAgo = 0;
     }
@@ -211,7 +190,7 @@ struct TKtICMP::Impl {
     // Sends a probe; done receives the outcome (from 0 = nothing answered).
     // A probe sent from inside Ping() has a failed send reported from the
     // event loop (deferFailure).
-    void sendProbe(const Probe& probe, std::function<void(int, quint32, quint32, quint8)> next,
+    void sendProbe(const Probe& probe, std::function<void(int, const IpAddress&, quint32, quint8)> next,
                    bool deferFailure = false)
     {
         sequence = probe.sequence;
@@ -220,9 +199,9 @@ struct TKtICMP::Impl {
         const int status = transport->send(probe);
         if (status != 0) {
             if (deferFailure)
-                yield([next = std::move(next), status] { next(status, 0, 0, 0); });
+                yield([next = std::move(next), status] { next(status, IpAddress(), 0, 0); });
             else
-                next(status, 0, 0, 0);
+                next(status, IpAddress(), 0, 0);
             return;
         }
         wait = Wait::Echo;
@@ -238,7 +217,7 @@ struct TKtICMP::Impl {
                 return;
             }
             transport->abandon(sequence);
-            endEcho(icmp::kTimedOut, 0, 0, 0);
+            endEcho(icmp::kTimedOut, IpAddress(), 0, 0);
         });
     }
 
@@ -255,7 +234,7 @@ struct TKtICMP::Impl {
         transport->abandon(sequence);
         if (us > qint64(timeout) * 1000) {
             // It arrived after the time-out (read late by a busy thread).
-            endEcho(icmp::kTimedOut, 0, 0, 0);
+            endEcho(icmp::kTimedOut, IpAddress(), 0, 0);
             return;
         }
         answeredUsAgo = a.arrivedUsAgo;
@@ -263,33 +242,33 @@ struct TKtICMP::Impl {
         endEcho(a.status, a.from, static_cast<quint32>(std::min<qint64>(us / 1000, 0xffffffff)), a.ttl);
     }
 
-    void endEcho(int status, quint32 from, quint32 rtt, quint8 replyTtl)
+    void endEcho(int status, const IpAddress& from, quint32 rtt, quint8 replyTtl)
     {
-        if (status != 0 || from == 0)
+        if (status != 0 || from.isUnspecified())
             lastRoundTripUs = -1;
         wait = Wait::None;
         timer.reset();
         auto next = std::move(echoDone);
         echoDone = nullptr;
-        if (from == 0) { // nothing answered: no address, time or TTL to report
+        if (from.isUnspecified()) { // nothing answered: no address, time or TTL to report
             rtt = 0;
             replyTtl = 0;
         }
         next(status, from, rtt, replyTtl);
     }
 
-    void lookup(bool reverse, const QString& name, quint32 addr,
-                std::function<void(bool, quint32, const QString&)> next)
+    void lookup(bool reverse, const QString& name, const IpAddress& addr,
+                std::function<void(bool, const IpAddress&, const QString&)> next)
     {
         wait = Wait::Lookup;
         ++token;
         lookupDone = std::move(next);
         lookupId = reverse ? resolver->lookupAddress(addr) : resolver->lookupName(name);
         if (lookupId == 0) // could not be started
-            endLookup(false, 0, QString());
+            endLookup(false, IpAddress(), QString());
     }
 
-    void onLookupFinished(quint64 id, bool ok, quint32 addr, const QString& name)
+    void onLookupFinished(quint64 id, bool ok, const IpAddress& addr, const QString& name)
     {
         if (streaming) {
             onStreamLookup(id, ok, addr);
@@ -300,7 +279,7 @@ struct TKtICMP::Impl {
         endLookup(ok, addr, name);
     }
 
-    void endLookup(bool ok, quint32 addr, const QString& name)
+    void endLookup(bool ok, const IpAddress& addr, const QString& name)
     {
         wait = Wait::None;
         lookupId = 0;
@@ -354,26 +333,22 @@ struct TKtICMP::Impl {
     // ---- resolution --------------------------------------------------------
 
     // Resolves the operation's address: next(ok, addr, officialName, byName).
-    void resolveTarget(std::function<void(bool, quint32, const QString&, bool)> next)
+    void resolveTarget(std::function<void(bool, const IpAddress&, const QString&, bool)> next)
     {
         const QString text = tarvok::text::trimControls(address);
-        const in_addr_t addr = parseAddress(text);
-        if (addr != INADDR_NONE) {
-            next(true, addr, QString(), false);
+        if (const auto addr = IpAddress::parse(text)) {
+            next(true, *addr, QString(), false);
             return;
         }
-        // Texts that cannot be a name, and the limited broadcast address,
-        // whose value is the unresolvable marker itself.
-        in_addr probe {};
-        if (text.isEmpty() || text.size() > 255 || holdsNul(text) || inet_aton(text.toUtf8().constData(), &probe) != 0) {
-            next(false, 0, QString(), false);
+        if (namesNoHost(text)) {
+            next(false, IpAddress(), QString(), false);
             return;
         }
-        lookup(false, text, 0, [next](bool ok, quint32 a, const QString& name) {
-            if (ok && a != INADDR_NONE)
+        lookup(false, text, IpAddress(), [next](bool ok, const IpAddress& a, const QString& name) {
+            if (ok)
                 next(true, a, name, true);
             else
-                next(false, 0, QString(), false);
+                next(false, IpAddress(), QString(), false);
         });
     }
 
@@ -423,7 +398,7 @@ struct TKtICMP::Impl {
             pingSend();
             return;
         }
-        resolveTarget([this](bool ok, quint32 addr, const QString& official, bool byName) {
+        resolveTarget([this](bool ok, const IpAddress& addr, const QString& official, bool byName) {
             if (!ok) {
                 pingPause();
                 reply(kUnknownHost, kNoAddress, 0, 0, QString());
@@ -437,7 +412,7 @@ struct TKtICMP::Impl {
                 hostName = official;
                 pingSend();
             } else {
-                lookup(true, QString(), dest, [this](bool found, quint32, const QString& name) {
+                lookup(true, QString(), dest, [this](bool found, const IpAddress&, const QString& name) {
                     hostName = found ? name : QString();
                     pingSend();
                 });
@@ -452,11 +427,11 @@ struct TKtICMP::Impl {
     {
         if (count <= 0 || resolveName)
             return false;
-        const in_addr_t addr = parseAddress(tarvok::text::trimControls(address));
-        if (addr == INADDR_NONE)
+        const auto addr = IpAddress::parse(tarvok::text::trimControls(address));
+        if (!addr)
             return false;
         resolved = true;
-        dest = addr;
+        dest = *addr;
         pingSend(true);
         return true;
     }
@@ -471,9 +446,9 @@ struct TKtICMP::Impl {
         probe.sequence = nextSequence++;
         sendProbe(
             probe,
-            [this](int status, quint32 from, quint32 rtt, quint8 replyTtl) {
+            [this](int status, const IpAddress& from, quint32 rtt, quint8 replyTtl) {
                 pingPause();
-                reply(status, from ? dotted(from) : kNoAddress, rtt, replyTtl, hostName);
+                reply(status, addressText(from), rtt, replyTtl, hostName);
             },
             deferFailure);
     }
@@ -577,14 +552,13 @@ struct TKtICMP::Impl {
         if (!streaming || stopped || freeSlots.empty())
             return false;
         const QString trimmed = tarvok::text::trimControls(text);
-        const in_addr_t addr = parseAddress(trimmed);
+        const auto addr = IpAddress::parse(trimmed);
         const int i = takeSlot(tag);
-        if (addr != INADDR_NONE) {
-            streamSend(i, addr, true);
+        if (addr) {
+            streamSend(i, *addr, true);
             return true;
         }
-        in_addr probe {};
-        if (trimmed.isEmpty() || trimmed.size() > 255 || inet_aton(trimmed.toUtf8().constData(), &probe) != 0) {
+        if (namesNoHost(trimmed)) {
             deferEnd(i, kUnknownHost);
             return true;
         }
@@ -626,18 +600,18 @@ struct TKtICMP::Impl {
         return i;
     }
 
-    void onStreamLookup(quint64 id, bool ok, quint32 addr)
+    void onStreamLookup(quint64 id, bool ok, const IpAddress& addr)
     {
         if (id != lookupId || lookupHead < 0)
             return;
         lookupId = 0;
         const int i = popLookup();
-        if (ok && addr != INADDR_NONE) {
+        if (ok) {
             streamSend(i, addr, false);
         } else {
             const qint64 tag = pool[static_cast<size_t>(i)].tag;
             releaseSlot(i);
-            reportEcho(tag, kUnknownHost, 0, 0, 0);
+            reportEcho(tag, kUnknownHost, IpAddress(), 0, 0);
         }
         if (streaming)
             startStreamLookup();
@@ -645,7 +619,7 @@ struct TKtICMP::Impl {
 
     // Sends the probe of slot i; a send that fails ends the echo (from the
     // event loop when inside Echo()).
-    void streamSend(int i, quint32 addr, bool insideEcho)
+    void streamSend(int i, const IpAddress& addr, bool insideEcho)
     {
         Slot& sl = pool[static_cast<size_t>(i)];
         Probe probe;
@@ -661,7 +635,7 @@ struct TKtICMP::Impl {
             } else {
                 const qint64 tag = sl.tag;
                 releaseSlot(i);
-                reportEcho(tag, status, 0, 0, 0);
+                reportEcho(tag, status, IpAddress(), 0, 0);
             }
             return;
         }
@@ -706,7 +680,7 @@ struct TKtICMP::Impl {
             const Deferred e = deferred[k];
             const qint64 tag = pool[static_cast<size_t>(e.slot)].tag;
             releaseSlot(e.slot);
-            reportEcho(tag, e.status, 0, 0, 0);
+            reportEcho(tag, e.status, IpAddress(), 0, 0);
         }
         deferred.clear();
         deferredTimer.reset();
@@ -724,7 +698,7 @@ struct TKtICMP::Impl {
         unlinkSent(i);
         releaseSlot(i);
         if (us > qint64(timeout) * 1000) {
-            reportEcho(tag, icmp::kTimedOut, 0, 0, 0); // read late by a busy thread
+            reportEcho(tag, icmp::kTimedOut, IpAddress(), 0, 0); // read late by a busy thread
             return;
         }
         lastRoundTripUs = a.status == 0 ? us : -1;
@@ -753,7 +727,7 @@ struct TKtICMP::Impl {
                 transport->abandon(seq);
                 unlinkSent(i);
                 releaseSlot(i);
-                reportEcho(tag, icmp::kTimedOut, 0, 0, 0);
+                reportEcho(tag, icmp::kTimedOut, IpAddress(), 0, 0);
             }
             if (lastOne)
                 break;
@@ -767,18 +741,18 @@ struct TKtICMP::Impl {
         }
     }
 
-    void reportEcho(qint64 tag, int status, quint32 from, quint32 rtt, quint8 replyTtl)
+    void reportEcho(qint64 tag, int status, const IpAddress& from, quint32 rtt, quint8 replyTtl)
     {
-        if (status != 0 || from == 0)
+        if (status != 0 || from.isUnspecified())
             lastRoundTripUs = -1;
-        if (from == 0) {
+        if (from.isUnspecified()) {
             rtt = 0;
             replyTtl = 0;
         }
         if (stopped)
             return;
         try {
-            emit q->OnEcho(tag, status, from ? dotted(from) : kNoAddress, rtt, replyTtl);
+            emit q->OnEcho(tag, status, addressText(from), rtt, replyTtl);
         } catch (...) {
             stopped = true;
             endStream();
@@ -800,7 +774,7 @@ struct TKtICMP::Impl {
             finish();
             return;
         }
-        resolveTarget([this](bool ok, quint32 addr, const QString&, bool) {
+        resolveTarget([this](bool ok, const IpAddress& addr, const QString&, bool) {
             if (!ok) {
                 hop = 1;
                 done = true;
@@ -832,8 +806,8 @@ struct TKtICMP::Impl {
         probe.payloadSize = 0;
         probe.sequence = nextSequence++;
         probe.anyReplySource = true;
-        sendProbe(probe, [this](int status, quint32 from, quint32 rtt, quint8) {
-            if (from == 0) {
+        sendProbe(probe, [this](int status, const IpAddress& from, quint32 rtt, quint8) {
+            if (from.isUnspecified()) {
                 if (!stopped) {
                     if (status != icmp::kTimedOut)
                         done = true;
@@ -843,19 +817,19 @@ struct TKtICMP::Impl {
                 return;
             }
             auto report = [this, status, from, rtt](const QString& name) {
-                if (from == dest)
+                if (from.sameHost(dest))
                     done = true;
                 if (status == icmp::kSuccess || status == icmp::kTtlExpiredTransit) {
-                    route(icmp::kSuccess, dotted(from), rtt, name);
+                    route(icmp::kSuccess, from.toString(), rtt, name);
                 } else {
                     done = true;
-                    route(status, dotted(from), rtt, name);
+                    route(status, from.toString(), rtt, name);
                 }
                 traceNext();
             };
             if (resolveName && !stopped)
                 lookup(true, QString(), from,
-                       [report](bool found, quint32, const QString& name) { report(found ? name : QString()); });
+                       [report](bool found, const IpAddress&, const QString& name) { report(found ? name : QString()); });
             else
                 report(QString());
         });
@@ -1012,7 +986,7 @@ QString TKtICMP::StatusText(int code)
 
 bool TKtICMP::IsAddress(const QString& text)
 {
-    return parseAddress(tarvok::text::trimControls(text)) != INADDR_NONE;
+    return IpAddress::parse(tarvok::text::trimControls(text)).has_value();
 }
 
 } // namespace tarvok

@@ -46,6 +46,10 @@ public:
     int NumberOfPings = 3;
     bool ResolveHostName = true;
     bool DontFlagment = false;
+    // A name with both IPv4 and IPv6 addresses is pinged at its IPv6
+    // address (otherwise at its IPv4 one; a name with only one family
+    // resolves to it either way).
+    bool PreferIPv6 = false;
     // Milliseconds a trace waits after each OnRoute report before its next
     // step (the next probe, or its end), so that a handler's display of a hop
     // paces the trace. 0: no wait.
@@ -76,7 +80,7 @@ public:
     // not yet running). The stream keeps no pause of its own: its owner paces
     // the echoes. False at once (nothing started) while busy.
     bool BeginEchoes(int capacity);
-    // Starts an echo to `address` (a dotted address or a host name), named by
+    // Starts an echo to `address` (an IPv4 or IPv6 address or a host name), named by
     // `tag` in its OnEcho. False (nothing started) when no stream is begun or
     // `capacity` echoes are waiting.
     bool Echo(qint64 tag, const QString& address);
@@ -88,12 +92,15 @@ public:
     void EndEchoes();
 
     static QString StatusText(int code);
-    // inet_addr semantics on the trimmed text; at most 255 characters.
+    // The trimmed text is an address: IPv4 as inet_addr reads it, or an
+    // IPv6 literal (brackets and a zone optional); at most 255 characters.
     static bool IsAddress(const QString& text);
 
 signals:
     void OnReply(int Status, const QString& IPAddress, quint32 RTT, quint8 TTL, const QString& HostName);
     void OnRoute(int Status, quint8 Hops, const QString& IPAddress, quint32 RTT, const QString& HostName, bool Done);
+    // IPAddress is dotted IPv4 text or IPv6 text (at most 45 characters,
+    // more only with a zone).
     // One echo of a stream: RTT and TTL are 0 and IPAddress "0.0.0.0" when
     // nothing answered; Status -1 when the name could not be resolved.
     void OnEcho(qint64 Tag, int Status, const QString& IPAddress, quint32 RTT, quint8 TTL);

@@ -2,6 +2,7 @@
 
 #include "icmp/IcmpPacket.h"
 #include "icmp/KtIcmp.h"
+#include "privhelper/ReceiveTime.h"
 
 #include <QRandomGenerator>
 #include <QSocketNotifier>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <optional>
 #include <sys/socket.h>
@@ -21,16 +23,19 @@ namespace tarvok {
 namespace {
 
 constexpr size_t kMaxIcmpPayload = 65507; // 65535 - IPv4 header - ICMP header
+constexpr size_t kMaxIcmp6Payload = 65527; // 65535 - ICMPv6 header (the IPv6 header is not counted)
 constexpr int kReadsPerWakeup = 256;
 
-int openDatagram()
+int openDatagram(bool v6 = false)
 {
-    return ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    return v6 ? ::socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6)
+              : ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
-int openRaw()
+int openRaw(bool v6 = false)
 {
-    return ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    return v6 ? ::socket(AF_INET6, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6)
+              : ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
 } // namespace
@@ -95,78 +100,190 @@ void setInt(int fd, int level, int name, int value)
     (void)::setsockopt(fd, level, name, &value, sizeof value);
 }
 
-qint64 nanoseconds(const timespec& t)
+IpAddress addressOf(const sockaddr_storage& ss, socklen_t len)
 {
-    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-qint64 now(clockid_t clock)
-{
-    timespec t {};
-    clock_gettime(clock, &t);
-    return nanoseconds(t);
-}
-
-// The kernel's receive time stamp of a message (SO_TIMESTAMPNS), if any.
-bool receiveTime(msghdr& msg, timespec* out)
-{
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-            std::memcpy(out, CMSG_DATA(c), sizeof *out);
-            return true;
-        }
+    if (ss.ss_family == AF_INET6 && len >= sizeof(sockaddr_in6)) {
+        sockaddr_in6 sin6;
+        std::memcpy(&sin6, &ss, sizeof sin6);
+        return IpAddress::fromV6(sin6.sin6_addr.s6_addr, sin6.sin6_scope_id);
     }
-    return false;
+    if (ss.ss_family == AF_INET && len >= sizeof(sockaddr_in)) {
+        sockaddr_in sin;
+        std::memcpy(&sin, &ss, sizeof sin);
+        return IpAddress(sin.sin_addr.s_addr);
+    }
+    return IpAddress();
+}
+
+socklen_t socketAddress(const IpAddress& a, sockaddr_storage* ss)
+{
+    *ss = {};
+    if (a.isV6()) {
+        auto* sin6 = reinterpret_cast<sockaddr_in6*>(ss);
+        sin6->sin6_family = AF_INET6;
+        std::memcpy(sin6->sin6_addr.s6_addr, a.bytes().data(), 16);
+        sin6->sin6_scope_id = a.scopeId();
+        return sizeof *sin6;
+    }
+    auto* sin = reinterpret_cast<sockaddr_in*>(ss);
+    sin->sin_family = AF_INET;
+    sin->sin_addr.s_addr = a.v4();
+    return sizeof *sin;
+}
+
+// The TTL (IPv4) or hop limit (IPv6) the kernel passed with a message.
+int receivedTtl(msghdr& msg)
+{
+    int ttl = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        const bool v4 = c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL;
+        const bool v6 = c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_HOPLIMIT;
+        if ((v4 || v6) && c->cmsg_len >= CMSG_LEN(sizeof(int)))
+            std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
+    }
+    return ttl;
 }
 
 } // namespace
+
+// One message as recvmsg() reads it, with room for its address and the
+// kernel's control messages.
+struct IcmpSocketTransport::Message {
+    sockaddr_storage from {};
+    alignas(cmsghdr) char control[512];
+    iovec iov {};
+    msghdr msg {};
+    ssize_t size = -1;
+
+    Message(int fd, std::vector<unsigned char>& buffer, int flags)
+    {
+        iov = { buffer.data(), buffer.size() };
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        size = ::recvmsg(fd, &msg, flags | MSG_DONTWAIT);
+    }
+    IpAddress source() const { return addressOf(from, msg.msg_namelen); }
+};
 
 IcmpSocketTransport::IcmpSocketTransport(IcmpSocketKind kind, QObject* parent) : IcmpTransport(parent)
 {
     if (kind == IcmpSocketKind::Auto)
         kind = icmpSocketKindFromEnvironment();
     const OpenedSocket opened = openIcmpSocket(kind);
-    fd_ = opened.fd;
+    v4_.fd = opened.fd;
     kind_ = opened.kind;
-    if (fd_ < 0)
+    if (v4_.fd < 0)
         throw EICMPError(cannotOpenMessage(kind, opened.err));
-
-    if (kind_ == IcmpSocketKind::Datagram) {
-        // The kernel gives the socket its echo identifier when it is bound.
-        sockaddr_in local {};
-        local.sin_family = AF_INET;
-        socklen_t len = sizeof local;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
-            || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
-            const int e = errno;
-            ::close(fd_);
-            throw EICMPError(cannotOpenMessage(kind_, e));
-        }
-        identifier_ = ntohs(local.sin_port);
-        setInt(fd_, SOL_IP, IP_RECVERR, 1);
-        setInt(fd_, SOL_IP, IP_RECVTTL, 1);
-    } else {
-        identifier_ = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
-        // Only what can answer an echo: replies and the errors about it.
-        icmp_filter filter {};
-        filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_SOURCE_QUENCH)
-                        | (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
-        (void)::setsockopt(fd_, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    if (const int e = setUp(v4_); e != 0) {
+        ::close(v4_.fd);
+        throw EICMPError(cannotOpenMessage(kind_, e));
     }
-    // Every message carries the time the kernel received it: round trips are
-    // measured to that, not to when the event loop got round to reading.
-    setInt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    v6_.v6 = true;
     buffer_.resize(65536 + 512);
     flightOfSequence_.assign(65536, kNoFlight);
-    notifier_ = new QSocketNotifier(static_cast<qintptr>(fd_), QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] { onReadable(); });
+    watch(v4_);
 }
 
 IcmpSocketTransport::~IcmpSocketTransport()
 {
-    delete notifier_;
-    if (fd_ >= 0)
-        ::close(fd_);
+    for (Socket* s : { &v4_, &v6_ }) {
+        delete s->notifier;
+        if (s->fd >= 0)
+            ::close(s->fd);
+    }
+}
+
+int IcmpSocketTransport::setUp(Socket& s)
+{
+    const int ip = s.v6 ? SOL_IPV6 : SOL_IP;
+    if (kind_ == IcmpSocketKind::Datagram) {
+        // The kernel gives the socket its echo identifier when it is bound.
+        sockaddr_storage local {};
+        local.ss_family = s.v6 ? AF_INET6 : AF_INET;
+        socklen_t len = s.v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        if (::bind(s.fd, reinterpret_cast<sockaddr*>(&local), len) != 0
+            || ::getsockname(s.fd, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+            return errno;
+        // The port stands at the same place in both families' addresses.
+        s.identifier = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+        setInt(s.fd, ip, s.v6 ? IPV6_RECVERR : IP_RECVERR, 1);
+    } else if (!s.v6) {
+        s.identifier = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
+        // Only what can answer an echo: replies and the errors about it.
+        icmp_filter filter {};
+        filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_SOURCE_QUENCH)
+                        | (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
+        (void)::setsockopt(s.fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    } else {
+        s.identifier = v4_.identifier;
+        icmp6_filter filter;
+        ICMP6_FILTER_SETBLOCKALL(&filter);
+        for (const int type : { ICMP6_ECHO_REPLY, ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED,
+                                ICMP6_PARAM_PROB })
+            ICMP6_FILTER_SETPASS(type, &filter);
+        (void)::setsockopt(s.fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+    }
+    // The TTL or hop limit of every message, for the reply's TTL.
+    if (s.v6)
+        setInt(s.fd, ip, IPV6_RECVHOPLIMIT, 1);
+    else if (kind_ == IcmpSocketKind::Datagram)
+        setInt(s.fd, ip, IP_RECVTTL, 1);
+    // Every message carries the time the kernel received it: round trips are
+    // measured to that, not to when the event loop got round to reading.
+    setInt(s.fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    return 0;
+}
+
+void IcmpSocketTransport::watch(Socket& s)
+{
+    s.notifier = new QSocketNotifier(static_cast<qintptr>(s.fd), QSocketNotifier::Read, this);
+    connect(s.notifier, &QSocketNotifier::activated, this, [this, &s] { onReadable(s); });
+}
+
+IcmpSocketTransport::Socket* IcmpSocketTransport::socketFor(const IpAddress& dest)
+{
+    if (!dest.isV6())
+        return &v4_;
+    if (v6_.fd < 0 && v6Error_ == 0) {
+        v6_.fd = kind_ == IcmpSocketKind::Raw ? openRaw(true) : openDatagram(true);
+        v6Error_ = v6_.fd < 0 ? errno : setUp(v6_);
+        if (v6Error_ != 0 && v6_.fd >= 0) {
+            ::close(v6_.fd);
+            v6_.fd = -1;
+        }
+        if (v6_.fd >= 0)
+            watch(v6_);
+    }
+    return v6_.fd >= 0 ? &v6_ : nullptr;
+}
+
+bool IcmpSocketTransport::setOptions(Socket& s, const Probe& probe)
+{
+    if (probe.ttl != s.currentTtl) {
+        const int ttl = probe.ttl;
+        if (ttl == 0) // cannot be sent (IPv6 would take it for "the default")
+            return false;
+        if (s.v6) {
+            if (::setsockopt(s.fd, SOL_IPV6, IPV6_UNICAST_HOPS, &ttl, sizeof ttl) != 0
+                || ::setsockopt(s.fd, SOL_IPV6, IPV6_MULTICAST_HOPS, &ttl, sizeof ttl) != 0)
+                return false;
+        } else if (::setsockopt(s.fd, SOL_IP, IP_TTL, &ttl, sizeof ttl) != 0) {
+            return false;
+        }
+        s.currentTtl = probe.ttl;
+    }
+    const int pmtu = s.v6 ? int(probe.dontFragment) : probe.dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
+    if (pmtu != s.currentPmtu) {
+        if (s.v6 ? ::setsockopt(s.fd, SOL_IPV6, IPV6_DONTFRAG, &pmtu, sizeof pmtu) != 0
+                 : ::setsockopt(s.fd, SOL_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu) != 0)
+            return false;
+        s.currentPmtu = pmtu;
+    }
+    return true;
 }
 
 int IcmpSocketTransport::send(const Probe& probe)
@@ -176,35 +293,27 @@ int IcmpSocketTransport::send(const Probe& probe)
     // this send), and it is read and dropped as it comes.
     abandon(probe.sequence);
 
-    if (probe.payloadSize < 0 || static_cast<size_t>(probe.payloadSize) > kMaxIcmpPayload)
+    const size_t maxPayload = probe.dest.isV6() ? kMaxIcmp6Payload : kMaxIcmpPayload;
+    if (probe.payloadSize < 0 || static_cast<size_t>(probe.payloadSize) > maxPayload)
         return icmp::kPacketTooBig;
-    if (probe.ttl != currentTtl_) {
-        const int ttl = probe.ttl;
-        if (::setsockopt(fd_, SOL_IP, IP_TTL, &ttl, sizeof ttl) != 0)
-            return icmp::kGeneralFailure; // TTL 0 cannot be sent
-        currentTtl_ = probe.ttl;
-    }
-    const int pmtu = probe.dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-    if (pmtu != currentPmtu_) {
-        if (::setsockopt(fd_, SOL_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu) != 0)
-            return icmp::kGeneralFailure;
-        currentPmtu_ = pmtu;
-    }
+    Socket* s = socketFor(probe.dest);
+    if (!s)
+        return icmp::kGeneralFailure;
+    if (!setOptions(*s, probe))
+        return icmp::kGeneralFailure;
 
-    const auto packet = icmp::buildEchoRequest(identifier_, probe.sequence, probe.payloadSize);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = probe.dest;
+    const auto packet = icmp::buildEchoRequest(s->identifier, probe.sequence, probe.payloadSize, s->v6);
+    sockaddr_storage to;
+    const socklen_t toLen = socketAddress(probe.dest, &to);
     Flight flight;
     flight.dest = probe.dest;
     flight.anyReplySource = probe.anyReplySource;
     flight.sequence = probe.sequence;
     ssize_t n;
     const auto sendOnce = [&] {
-        flight.sentMonoNs = now(CLOCK_MONOTONIC);
-        flight.sentRealNs = now(CLOCK_REALTIME);
+        flight.sent = icmp::SendTimes::now();
         do {
-            n = ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            n = ::sendto(s->fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), toLen);
         } while (n < 0 && errno == EINTR);
     };
     sendOnce();
@@ -216,11 +325,11 @@ int IcmpSocketTransport::send(const Probe& probe)
         // whatever is queued is old and is cleared first; with probes in
         // flight the queue holds their answers and stays.
         if (inFlight() == 0) {
-            drain(nullptr);
+            drain(*s, nullptr);
         } else {
             int soError = 0;
             socklen_t len = sizeof soError;
-            (void)::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len);
+            (void)::getsockopt(s->fd, SOL_SOCKET, SO_ERROR, &soError, &len);
         }
         sendOnce();
     }
@@ -280,11 +389,13 @@ std::optional<ProbeAnswer> IcmpSocketTransport::pollAnswer(quint16 sequence)
             return a;
         }
     }
-    if (flightOfSequence_[sequence] == kNoFlight)
+    const Flight* flight = flightOf(sequence);
+    if (!flight)
         return std::nullopt;
+    Socket& s = flight->dest.isV6() ? v6_ : v4_;
     ProbeAnswer answer;
     // Answers to other probes read on the way are kept for the event loop.
-    while (drain(&answer)) {
+    while (s.fd >= 0 && drain(s, &answer)) {
         if (answer.sequence == sequence) {
             flushFound();
             return answer;
@@ -314,45 +425,24 @@ void IcmpSocketTransport::flushFound()
         Qt::QueuedConnection);
 }
 
-bool IcmpSocketTransport::stamp(ProbeAnswer* answer, const Flight& flight, const timespec* arrival) const
-{
-    const qint64 untilNow = std::max<qint64>(0, now(CLOCK_MONOTONIC) - flight.sentMonoNs);
-    answer->elapsedUs = untilNow / 1000;
-    answer->arrivedUsAgo = 0;
-    if (arrival) {
-        // The receive time is wall-clock time: trust it only within what the
-        // monotonic clock allows (the wall clock may have been set meanwhile).
-        const qint64 kernel = nanoseconds(*arrival) - flight.sentRealNs;
-        // In before the send: the answer to an earlier probe of the same
-        // sequence. (Far earlier can only be the wall clock set back.)
-        if (kernel < 0 && kernel > -10'000'000'000)
-            return false;
-        if (kernel >= 0 && kernel <= untilNow + 1'000'000) {
-            answer->elapsedUs = kernel / 1000;
-            answer->arrivedUsAgo = std::max<qint64>(0, untilNow - kernel) / 1000;
-        }
-    }
-    return true;
-}
-
-void IcmpSocketTransport::onReadable()
+void IcmpSocketTransport::onReadable(Socket& s)
 {
     ProbeAnswer answer;
-    if (drain(&answer))
+    if (drain(s, &answer))
         emit answered(answer);
 }
 
-bool IcmpSocketTransport::drain(ProbeAnswer* answer)
+bool IcmpSocketTransport::drain(Socket& s, ProbeAnswer* answer)
 {
     // Packets first: a reply takes one read. The error queue is read when no
     // packet is waiting (or a pending error was reported instead of one).
     // Reading stops at an answer: anything behind it wakes the notifier again.
     for (int i = 0; i < kReadsPerWakeup; ++i) {
         bool matched = false;
-        const Read packet = readPacket(answer, &matched);
+        const Read packet = readPacket(s, answer, &matched);
         bool progressed = packet != Read::Empty;
         if (!matched && packet != Read::Packet && kind_ == IcmpSocketKind::Datagram)
-            progressed = readError(answer, &matched) == Read::Packet || progressed;
+            progressed = readError(s, answer, &matched) == Read::Packet || progressed;
         if (matched) {
             land(answer->sequence);
             return true;
@@ -364,35 +454,36 @@ bool IcmpSocketTransport::drain(ProbeAnswer* answer)
         // A pending error of an earlier probe must not fail the next send.
         int soError = 0;
         socklen_t len = sizeof soError;
-        (void)::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len);
+        (void)::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &soError, &len);
     }
     return false;
 }
 
-IcmpSocketTransport::Read IcmpSocketTransport::readError(ProbeAnswer* answer, bool* matched)
+void IcmpSocketTransport::accept(const std::optional<ProbeAnswer>& parsed, const Flight& flight,
+                                 Message& m, ProbeAnswer* answer, bool* matched) const
 {
-    sockaddr_in from {};
-    alignas(cmsghdr) char control[512];
-    iovec iov { buffer_.data(), buffer_.size() };
-    msghdr msg {};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-    if (n < 0)
+    if (!parsed)
+        return;
+    *answer = *parsed;
+    answer->sequence = flight.sequence;
+    *matched = icmp::stampAnswer(answer, flight.sent, helper::receiveTimeNs(m.msg));
+}
+
+IcmpSocketTransport::Read IcmpSocketTransport::readError(Socket& s, ProbeAnswer* answer, bool* matched)
+{
+    Message m(s.fd, buffer_, MSG_ERRQUEUE);
+    if (m.size < 0)
         return Read::Empty;
-    if (!answer || (msg.msg_flags & MSG_CTRUNC))
+    if (!answer || (m.msg.msg_flags & MSG_CTRUNC))
         return Read::Packet;
-    const size_t len = std::min(static_cast<size_t>(n), buffer_.size());
-    const Flight* flight = flightOf(icmp::queuedErrorSequence(std::span(buffer_.data(), len), identifier_));
+    const auto original = std::span<const uint8_t>(buffer_.data(), std::min(size_t(m.size), buffer_.size()));
+    const Flight* flight = flightOf(icmp::queuedErrorSequence(original, s.identifier, s.v6));
     if (!flight)
         return Read::Packet;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR
-            || c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
+    const int level = s.v6 ? SOL_IPV6 : SOL_IP;
+    const int type = s.v6 ? IPV6_RECVERR : IP_RECVERR;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&m.msg); c; c = CMSG_NXTHDR(&m.msg, c)) {
+        if (c->cmsg_level != level || c->cmsg_type != type || c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
             continue;
         sock_extended_err ee;
         std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
@@ -401,66 +492,39 @@ IcmpSocketTransport::Read IcmpSocketTransport::readError(ProbeAnswer* answer, bo
         qe.origin = ee.ee_origin;
         qe.type = ee.ee_type;
         qe.code = ee.ee_code;
-        if (c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in))) {
-            sockaddr_in offender;
-            std::memcpy(&offender, CMSG_DATA(c) + sizeof(sock_extended_err), sizeof offender);
-            if (offender.sin_family == AF_INET)
-                qe.offender = offender.sin_addr.s_addr;
-        }
-        if (msg.msg_namelen >= sizeof from && from.sin_family == AF_INET)
-            qe.dest = from.sin_addr.s_addr;
-        const icmp::ProbeKey key { identifier_, flight->sequence, flight->dest, flight->anyReplySource };
-        if (auto a = icmp::parseQueuedError(qe, std::span(buffer_.data(), len), key)) {
-            *answer = *a;
-            answer->sequence = flight->sequence;
-            timespec arrival {};
-            *matched = stamp(answer, *flight, receiveTime(msg, &arrival) ? &arrival : nullptr);
-        }
+        qe.v6 = s.v6;
+        const size_t room = c->cmsg_len - CMSG_LEN(sizeof(sock_extended_err));
+        sockaddr_storage offender {};
+        std::memcpy(&offender, CMSG_DATA(c) + sizeof(sock_extended_err), std::min(room, sizeof offender));
+        qe.offender = addressOf(offender, socklen_t(room));
+        qe.dest = m.source();
+        const icmp::ProbeKey key { s.identifier, flight->sequence, flight->dest, flight->anyReplySource };
+        accept(icmp::parseQueuedError(qe, original, key), *flight, m, answer, matched);
         break;
     }
     return Read::Packet;
 }
 
-IcmpSocketTransport::Read IcmpSocketTransport::readPacket(ProbeAnswer* answer, bool* matched)
+IcmpSocketTransport::Read IcmpSocketTransport::readPacket(Socket& s, ProbeAnswer* answer, bool* matched)
 {
-    sockaddr_in from {};
-    alignas(cmsghdr) char control[128];
-    iovec iov { buffer_.data(), buffer_.size() };
-    msghdr msg {};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
-    if (n < 0)
+    Message m(s.fd, buffer_, 0);
+    if (m.size < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK ? Read::Empty : Read::Error;
-    if (!answer || (msg.msg_flags & MSG_TRUNC))
+    if (!answer || (m.msg.msg_flags & MSG_TRUNC))
         return Read::Packet;
-    const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n));
-    const Flight* flight = flightOf(kind_ == IcmpSocketKind::Raw ? icmp::rawPacketSequence(bytes, identifier_)
-                                                                 : icmp::datagramPacketSequence(bytes, identifier_));
+    const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(m.size));
+    const bool raw = kind_ == IcmpSocketKind::Raw;
+    const Flight* flight = flightOf(s.v6  ? icmp::icmp6PacketSequence(bytes, s.identifier)
+                                    : raw ? icmp::rawPacketSequence(bytes, s.identifier)
+                                          : icmp::datagramPacketSequence(bytes, s.identifier));
     if (!flight)
         return Read::Packet;
-    const icmp::ProbeKey key { identifier_, flight->sequence, flight->dest, flight->anyReplySource };
-    std::optional<ProbeAnswer> a;
-    if (kind_ == IcmpSocketKind::Raw) {
-        a = icmp::parseRawPacket(bytes, key);
-    } else {
-        int ttl = 0;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int)))
-                std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
-        }
-        a = icmp::parseDatagramPacket(bytes, from.sin_addr.s_addr, static_cast<quint8>(ttl), key);
-    }
-    if (a) {
-        *answer = *a;
-        answer->sequence = flight->sequence;
-        timespec arrival {};
-        *matched = stamp(answer, *flight, receiveTime(msg, &arrival) ? &arrival : nullptr);
-    }
+    const icmp::ProbeKey key { s.identifier, flight->sequence, flight->dest, flight->anyReplySource };
+    const auto ttl = static_cast<quint8>(receivedTtl(m.msg));
+    accept(s.v6  ? icmp::parseIcmp6Packet(bytes, m.source(), ttl, key)
+           : raw ? icmp::parseRawPacket(bytes, key)
+                 : icmp::parseDatagramPacket(bytes, m.source(), ttl, key),
+           *flight, m, answer, matched);
     return Read::Packet;
 }
 

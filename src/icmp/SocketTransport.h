@@ -1,8 +1,11 @@
 #pragma once
-// The system's ICMP echo service: an IPv4 ICMP socket on the event loop.
-// A datagram ICMP socket needs no privilege where net.ipv4.ping_group_range
-// admits the user's group; a raw ICMP socket needs CAP_NET_RAW.
+// The system's ICMP echo service: an ICMP socket on the event loop for IPv4,
+// and an ICMPv6 socket of the same kind for IPv6, opened with the first IPv6
+// probe. A datagram socket needs no privilege where net.ipv4.ping_group_range
+// admits the user's group (the kernel asks it for both families); a raw
+// socket needs CAP_NET_RAW.
 
+#include "icmp/AnswerTiming.h"
 #include "icmp/Transport.h"
 
 #include <memory>
@@ -27,55 +30,68 @@ public:
 
     // The kind actually opened (Datagram or Raw).
     IcmpSocketKind kind() const { return kind_; }
-    // The echo identifier of this socket's requests.
-    quint16 identifier() const { return identifier_; }
+    // The echo identifier of this transport's IPv4 requests.
+    quint16 identifier() const { return v4_.identifier; }
     // Probes in flight.
     int inFlight() const { return static_cast<int>(flights_.size() - freeFlights_.size()); }
 
 private:
+    // The socket of one address family.
+    struct Socket {
+        int fd = -1;
+        bool v6 = false;
+        quint16 identifier = 0;
+        QSocketNotifier* notifier = nullptr;
+        int currentTtl = -1;
+        int currentPmtu = -1;
+    };
     // A probe in flight. The table of them is a small pool, found by sequence
     // through a map of all 65,536 sequences: no allocation per probe once the
     // pool has grown to the most probes ever in flight at once.
     struct Flight {
-        quint32 dest = 0;
-        qint64 sentRealNs = 0; // wall-clock time of the send, the kernel's scale for receive times
-        qint64 sentMonoNs = 0; // monotonic time of the send
+        IpAddress dest;
+        icmp::SendTimes sent;
         quint16 sequence = 0;
         bool anyReplySource = false;
     };
     static constexpr quint16 kNoFlight = 0xffff;
+    struct Message; // one message read from a socket
 
-    void onReadable();
+    // Sets the socket up for its family and kind; an errno when it cannot be.
+    int setUp(Socket& socket);
+    void watch(Socket& socket);
+    // The socket for the probe's family (the IPv6 one is opened on first
+    // use); null when it cannot be had.
+    Socket* socketFor(const IpAddress& dest);
+    // Sets hop limit and don't-fragment; false when the kernel refuses.
+    bool setOptions(Socket& socket, const Probe& probe);
+    void onReadable(Socket& socket);
     // What one read found: a message, a pending socket error reported in
     // place of one, or nothing.
     enum class Read { Packet, Error, Empty };
     // Reads until an answer to a probe in flight (returned in `answer` when
     // given) or until nothing is waiting; the probe is no longer in flight.
-    bool drain(ProbeAnswer* answer);
-    Read readError(ProbeAnswer* answer, bool* matched);
-    Read readPacket(ProbeAnswer* answer, bool* matched);
+    bool drain(Socket& socket, ProbeAnswer* answer);
+    Read readError(Socket& socket, ProbeAnswer* answer, bool* matched);
+    Read readPacket(Socket& socket, ProbeAnswer* answer, bool* matched);
+    // Takes a parsed answer for its flight: stamped, and matched when it
+    // arrived after the probe was sent.
+    void accept(const std::optional<ProbeAnswer>& parsed, const Flight& flight, Message& message,
+                ProbeAnswer* answer, bool* matched) const;
     const Flight* flightOf(std::optional<quint16> sequence) const;
     void land(quint16 sequence);
-    // Sets the answer's round-trip time (from the send of its probe to
-    // `arrival`, the kernel's receive time, which may be null) and how long
-    // ago it arrived; without a plausible arrival time the round trip runs to
-    // now. False when the answer arrived before its probe was sent: it
-    // answers an earlier probe of the same sequence.
-    bool stamp(ProbeAnswer* answer, const Flight& flight, const struct timespec* arrival) const;
     // Reports the answers that pollAnswer() found for other probes.
     void flushFound();
 
-    int fd_ = -1;
+    Socket v4_;
+    Socket v6_;
+    int v6Error_ = 0; // errno of the IPv6 socket that could not be opened
     IcmpSocketKind kind_ = IcmpSocketKind::Datagram;
-    quint16 identifier_ = 0;
-    QSocketNotifier* notifier_ = nullptr;
     std::vector<Flight> flights_;
     std::vector<quint16> freeFlights_;
     std::vector<quint16> flightOfSequence_; // 65,536 entries, kNoFlight when none
     std::vector<ProbeAnswer> found_;         // found by pollAnswer() for other probes
     bool flushPosted_ = false;
-    int currentTtl_ = -1;
-    int currentPmtu_ = -1;
     std::vector<unsigned char> buffer_;
 };
 

@@ -22,43 +22,73 @@ namespace {
 
 struct Result {
     bool ok = false;
-    quint32 addr = 0;
+    IpAddress addr;
     QByteArray name;
 };
 
-Result forward(const QByteArray& name)
+IpAddress addressOf(const addrinfo* ai)
+{
+    if (ai->ai_family == AF_INET && ai->ai_addr && ai->ai_addrlen >= sizeof(sockaddr_in)) {
+        sockaddr_in sin;
+        std::memcpy(&sin, ai->ai_addr, sizeof sin);
+        return IpAddress(sin.sin_addr.s_addr);
+    }
+    sockaddr_in6 sin6;
+    std::memcpy(&sin6, ai->ai_addr, sizeof sin6);
+    return IpAddress::fromV6(sin6.sin6_addr.s6_addr, sin6.sin6_scope_id);
+}
+
+// The name's IPv4 address when it has one, else its IPv6 address; with
+// preferIPv6 the other way round.
+Result forward(const QByteArray& name, bool preferIPv6)
 {
     Result r;
     addrinfo hints {};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_flags = AI_CANONNAME;
     addrinfo* list = nullptr;
     if (getaddrinfo(name.constData(), nullptr, &hints, &list) != 0 || !list)
         return r;
+    const addrinfo* v4 = nullptr;
+    const addrinfo* v6 = nullptr;
     for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
-        if (ai->ai_family == AF_INET && ai->ai_addr && ai->ai_addrlen >= sizeof(sockaddr_in)) {
-            sockaddr_in sin;
-            std::memcpy(&sin, ai->ai_addr, sizeof sin);
-            r.ok = true;
-            r.addr = sin.sin_addr.s_addr;
-            r.name = list->ai_canonname ? QByteArray(list->ai_canonname) : name;
-            break;
-        }
+        if (!ai->ai_addr)
+            continue;
+        if (!v4 && ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in))
+            v4 = ai;
+        if (!v6 && ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6))
+            v6 = ai;
+    }
+    const addrinfo* chosen = preferIPv6 && v6 ? v6 : v4 ? v4 : v6;
+    if (chosen) {
+        r.ok = true;
+        r.addr = addressOf(chosen);
+        r.name = list->ai_canonname ? QByteArray(list->ai_canonname) : name;
     }
     freeaddrinfo(list);
     return r;
 }
 
-Result reverse(quint32 addr)
+Result reverse(const IpAddress& addr)
 {
     Result r;
-    sockaddr_in sin {};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = addr;
+    sockaddr_storage ss {};
+    socklen_t len = 0;
+    if (addr.isV6()) {
+        auto* sin6 = reinterpret_cast<sockaddr_in6*>(&ss);
+        sin6->sin6_family = AF_INET6;
+        std::memcpy(sin6->sin6_addr.s6_addr, addr.bytes().data(), 16);
+        sin6->sin6_scope_id = addr.scopeId();
+        len = sizeof *sin6;
+    } else {
+        auto* sin = reinterpret_cast<sockaddr_in*>(&ss);
+        sin->sin_family = AF_INET;
+        sin->sin_addr.s_addr = addr.v4();
+        len = sizeof *sin;
+    }
     char host[NI_MAXHOST];
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&sin), sizeof sin, host, sizeof host, nullptr, 0,
-                    NI_NAMEREQD) == 0) {
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&ss), len, host, sizeof host, nullptr, 0, NI_NAMEREQD) == 0) {
         r.ok = true;
         r.addr = addr;
         r.name = QByteArray(host);
@@ -83,10 +113,10 @@ SystemResolver::~SystemResolver()
 
 quint64 SystemResolver::lookupName(const QString& name)
 {
-    return start(false, name.toUtf8(), 0);
+    return start(false, name.toUtf8(), IpAddress());
 }
 
-quint64 SystemResolver::lookupAddress(quint32 addr)
+quint64 SystemResolver::lookupAddress(const IpAddress& addr)
 {
     return start(true, QByteArray(), addr);
 }
@@ -99,13 +129,13 @@ void SystemResolver::cancel(quint64 id)
     }
 }
 
-quint64 SystemResolver::start(bool isReverse, const QByteArray& name, quint32 addr)
+quint64 SystemResolver::start(bool isReverse, const QByteArray& name, const IpAddress& addr)
 {
     const quint64 id = nextId_++;
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     const bool queued = LookupPool::shared().submit(
-        [channel = channel_, id, isReverse, name, addr] {
-            const Result r = isReverse ? reverse(addr) : forward(name);
+        [channel = channel_, id, isReverse, name, addr, preferV6 = preferIPv6()] {
+            const Result r = isReverse ? reverse(addr) : forward(name, preferV6);
             std::lock_guard lock(channel->mutex);
             if (SystemResolver* receiver = channel->receiver) {
                 // Posted while the receiver is alive; its destruction drops
@@ -123,7 +153,7 @@ quint64 SystemResolver::start(bool isReverse, const QByteArray& name, quint32 ad
     return id;
 }
 
-void SystemResolver::deliver(quint64 id, bool ok, quint32 addr, const QString& name)
+void SystemResolver::deliver(quint64 id, bool ok, const IpAddress& addr, const QString& name)
 {
     if (pending_.erase(id) == 0)
         return; // cancelled

@@ -22,14 +22,14 @@ public:
     ~SystemResolver() override;
 
     quint64 lookupName(const QString& name) override;
-    quint64 lookupAddress(quint32 addr) override;
+    quint64 lookupAddress(const IpAddress& addr) override;
     void cancel(quint64 id) override;
 
     struct Channel;
 
 private:
-    void deliver(quint64 id, bool ok, quint32 addr, const QString& name);
-    quint64 start(bool reverse, const QByteArray& name, quint32 addr);
+    void deliver(quint64 id, bool ok, const IpAddress& addr, const QString& name);
+    quint64 start(bool reverse, const QByteArray& name, const IpAddress& addr);
 
     std::shared_ptr<Channel> channel_;
     quint64 nextId_ = 1;

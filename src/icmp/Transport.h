@@ -2,8 +2,11 @@
 // What the echo engine needs of the network: probes sent, and their answers
 // reported as a signal on the engine's thread. Many probes may be in flight at
 // once; each is named by its sequence, which is unique among the probes in
-// flight, so nothing below depends on the address family. Time-outs are the
+// flight, so nothing below depends on the address family: one transport
+// serves IPv4 and IPv6 probes side by side. Time-outs are the
 // engine's business (it owns the clock).
+
+#include "icmp/IpAddress.h"
 
 #include <QObject>
 #include <QtGlobal>
@@ -19,9 +22,9 @@ namespace tarvok {
 enum class IcmpSocketKind { Auto, Datagram, Raw };
 
 struct Probe {
-    quint32 dest = 0;          // IPv4 address, network byte order
-    quint8 ttl = 255;
-    bool dontFragment = false;
+    IpAddress dest;
+    quint8 ttl = 255;          // the hop limit of an IPv6 probe
+    bool dontFragment = false; // IPv6: IPV6_DONTFRAG (the sender never fragments it)
     int payloadSize = 0;       // bytes of 0xA7
     quint16 sequence = 0;
     // Route probes take an echo reply from any address: a host may answer
@@ -31,8 +34,8 @@ struct Probe {
 
 struct ProbeAnswer {
     int status = 0;            // 0 echo reply, otherwise an IP status code (11002 ...)
-    quint32 from = 0;          // answering node, network byte order
-    quint8 ttl = 0;            // TTL of the received IP packet
+    IpAddress from;            // answering node; 0.0.0.0 when none
+    quint8 ttl = 0;            // TTL (hop limit) of the received IP packet
     quint16 sequence = 0;      // sequence of the probe it answers
     // Microseconds from the send to the arrival of the answer, taken from the
     // kernel's receive time stamp where there is one (so a busy thread does
@@ -95,15 +98,23 @@ class Resolver : public QObject {
 public:
     using QObject::QObject;
     ~Resolver() override = default;
-    // Forward look-up of a name: address and official (canonical) name.
+    // Forward look-up of a name: address and official (canonical) name. The
+    // IPv4 address when the name has one, else its IPv6 address; with
+    // preferIPv6 set the IPv6 address when it has one, else the IPv4 one.
     virtual quint64 lookupName(const QString& name) = 0;
-    // Reverse look-up of an address (network byte order): its name.
-    virtual quint64 lookupAddress(quint32 addr) = 0;
+    // Reverse look-up of an address: its name.
+    virtual quint64 lookupAddress(const IpAddress& addr) = 0;
     // Abandons a request; its completion is never reported.
     virtual void cancel(quint64 id) = 0;
+    // Taken by the look-ups started afterwards.
+    void setPreferIPv6(bool prefer) { preferIPv6_ = prefer; }
+    bool preferIPv6() const { return preferIPv6_; }
 
 signals:
-    void finished(quint64 id, bool ok, quint32 addr, const QString& name);
+    void finished(quint64 id, bool ok, const tarvok::IpAddress& addr, const QString& name);
+
+private:
+    bool preferIPv6_ = false;
 };
 
 } // namespace tarvok

@@ -70,6 +70,35 @@ bool isIcmpError(uint8_t type)
     return type == 3 || type == 4 || type == 11 || type == 12;
 }
 
+constexpr uint8_t kNextHeaderIcmp6 = 58;
+constexpr uint8_t kEchoReplyV6 = 129;
+
+// The ICMPv6 message behind a relayed IPv6 header (empty when there is none);
+// the header's length claim must lie within `bytes` when `wholePacket`.
+std::span<const uint8_t> icmp6After(std::span<const uint8_t> bytes, bool wholePacket)
+{
+    if (bytes.size() < kIpv6HeaderSize + kIcmpHeader || (bytes[0] >> 4) != 6 || bytes[6] != kNextHeaderIcmp6)
+        return {};
+    const size_t total = kIpv6HeaderSize + be16(&bytes[4]);
+    if (wholePacket && total > bytes.size())
+        return {};
+    return bytes.subspan(kIpv6HeaderSize, std::min(total, bytes.size()) - kIpv6HeaderSize);
+}
+
+// The ICMPv6 echo header a relayed IPv6 packet is about: the reply itself,
+// or the request an error (types 1 to 4) quotes; null when none.
+const uint8_t* icmp6Echo(std::span<const uint8_t> icmp)
+{
+    if (icmp.size() < kIcmpHeader)
+        return nullptr;
+    if (icmp[0] == kEchoReplyV6)
+        return icmp.data();
+    if (icmp[0] < 1 || icmp[0] > 4)
+        return nullptr;
+    const auto quoted = icmp6After(icmp.subspan(kIcmpHeader), false);
+    return quoted.size() >= kIcmpHeader && quoted[0] == kEchoRequestV6 ? quoted.data() : nullptr;
+}
+
 } // namespace
 
 std::array<uint8_t, kRequestSize> encodeRequest(const EchoRequest& request)
@@ -85,6 +114,7 @@ std::array<uint8_t, kRequestSize> encodeRequest(const EchoRequest& request)
     put16(&m[8], request.identifier);
     put16(&m[10], request.sequence);
     std::memcpy(&m[12], request.address.data(), kAddressSize);
+    put32(&m[28], request.scopeId);
     return m;
 }
 
@@ -97,27 +127,24 @@ Refusal parseRequest(std::span<const uint8_t> message, uint16_t identifier, Echo
         return Refusal::Version;
     if (m[1] != kKindEcho)
         return Refusal::Kind;
-    EchoRequest r;
-    size_t addressBytes = 0;
-    uint16_t maxPayload = 0;
-    uint8_t echoType = 0;
-    switch (m[2]) {
-    case 4:
-        r.family = Family::IPv4;
-        addressBytes = 4;
-        maxPayload = kMaxPayloadV4;
-        echoType = kEchoRequestV4;
-        break;
-    case 6:
-        r.family = Family::IPv6;
-        addressBytes = 16;
-        maxPayload = kMaxPayloadV6;
-        echoType = kEchoRequestV6;
-        break;
-    default:
+    // What each family allows.
+    struct Rule {
+        uint8_t family;
+        size_t addressBytes;
+        uint16_t maxPayload;
+        uint8_t echoType;
+    };
+    static constexpr Rule kRules[] = { { 4, 4, kMaxPayloadV4, kEchoRequestV4 },
+                                       { 6, 16, kMaxPayloadV6, kEchoRequestV6 } };
+    const Rule* rule = nullptr;
+    for (const Rule& candidate : kRules)
+        if (m[2] == candidate.family)
+            rule = &candidate;
+    if (!rule)
         return Refusal::Family;
-    }
-    if (m[3] != echoType)
+    EchoRequest r;
+    r.family = static_cast<Family>(rule->family);
+    if (m[3] != rule->echoType)
         return Refusal::Type;
     r.icmpType = m[3];
     if (m[4] == 0)
@@ -127,14 +154,15 @@ Refusal parseRequest(std::span<const uint8_t> message, uint16_t identifier, Echo
         return Refusal::Flags;
     r.dontFragment = (m[5] & kFlagDontFragment) != 0;
     r.payloadSize = be16(&m[6]);
-    if (r.payloadSize > maxPayload)
+    if (r.payloadSize > rule->maxPayload)
         return Refusal::Size;
     r.identifier = be16(&m[8]);
     r.sequence = be16(&m[10]);
-    if (!allZero(message.subspan(12 + addressBytes, kAddressSize - addressBytes)))
+    if (!allZero(message.subspan(12 + rule->addressBytes, kAddressSize - rule->addressBytes)))
         return Refusal::Address;
     std::memcpy(r.address.data(), &m[12], kAddressSize);
-    if (!allZero(message.subspan(28, 4)))
+    r.scopeId = be32(&m[28]);
+    if (r.family == Family::IPv4 && r.scopeId != 0)
         return Refusal::Reserved;
     if (r.identifier != identifier)
         return Refusal::Identifier;
@@ -224,8 +252,30 @@ std::vector<uint8_t> echoRequestMessage(const EchoRequest& request)
     return m;
 }
 
+std::array<uint8_t, kIpv6HeaderSize> relayedIpv6Header(const uint8_t* source16, uint8_t hopLimit,
+                                                       size_t icmpLength)
+{
+    std::array<uint8_t, kIpv6HeaderSize> h {};
+    h[0] = 0x60;
+    put16(&h[4], static_cast<uint16_t>(icmpLength));
+    h[6] = kNextHeaderIcmp6;
+    h[7] = hopLimit;
+    std::memcpy(&h[8], source16, kAddressSize);
+    return h;
+}
+
 bool concernsIdentifier(std::span<const uint8_t> packet, uint16_t identifier, size_t* length, uint16_t* sequence)
 {
+    if (!packet.empty() && (packet[0] >> 4) == 6) {
+        const auto icmp = icmp6After(packet, true);
+        const uint8_t* echo = icmp6Echo(icmp);
+        if (!echo || be16(&echo[4]) != identifier)
+            return false;
+        *length = kIpv6HeaderSize + icmp.size();
+        if (sequence)
+            *sequence = be16(&echo[6]);
+        return true;
+    }
     size_t total = 0;
     const size_t ihl = icmpIpv4Header(packet, true, &total);
     if (ihl == 0 || total < ihl + kIcmpHeader)

@@ -15,7 +15,7 @@
 //    8  identifier (u16): the one the helper announced
 //   10  sequence (u16)
 //   12  address, 16 bytes: IPv4 in the first 4 (network order), the rest 0
-//   28  reserved (4 bytes of 0)
+//   28  scope id (u32) of an IPv6 address (its interface; 0 = none); 0 for IPv4
 // The payload is never sent by Tarvok: the helper fills it with 0xA7 bytes.
 //
 // Answers (helper -> Tarvok): a kAnswerHeaderSize-byte header, then `length`
@@ -32,8 +32,11 @@
 //   12  time (i64): sent: wall-clock time of the send; packet: the kernel's
 //       receive time stamp; nanoseconds since the epoch, 0 = unknown
 //   20  length (u32) of what follows: hello and refused 0; sent 16 (the
-//       request's address); packet: the packet as the raw socket gave it
-//       (IPv4 header first), 1..kMaxPacket bytes
+//       request's address); packet: the packet with its IP header first:
+//       IPv4 as the raw socket gave it; IPv6 with a header the helper
+//       writes from what the socket tells (payload length, next header 58,
+//       hop limit, source; destination and flow label 0) before the ICMPv6
+//       message, 1..kMaxPacket bytes
 //
 // The helper answers every request with exactly one "sent" or "refused", and
 // relays every received echo reply that carries its identifier and every
@@ -56,6 +59,11 @@ constexpr size_t kMaxAnswerSize = kAnswerHeaderSize + kMaxPacket;
 constexpr uint16_t kMaxPayloadV4 = 65535 - 20 - 8;
 constexpr uint16_t kMaxPayloadV6 = 65535 - 8;
 constexpr size_t kAddressSize = 16;
+constexpr size_t kIpv6HeaderSize = 40;
+
+// The IPv6 header the helper writes before an ICMPv6 message it relays.
+std::array<uint8_t, kIpv6HeaderSize> relayedIpv6Header(const uint8_t* source16, uint8_t hopLimit,
+                                                       size_t icmpLength);
 
 enum class Family : uint8_t { None = 0, IPv4 = 4, IPv6 = 6 };
 
@@ -71,6 +79,7 @@ struct EchoRequest {
     uint16_t payloadSize = 0;
     uint16_t identifier = 0;
     uint16_t sequence = 0;
+    uint32_t scopeId = 0; // IPv6 only
 };
 
 // Why a request was refused.
@@ -85,7 +94,7 @@ enum class Refusal : uint8_t {
     Flags,      // unknown flag bits
     Size,       // payload over the family's limit
     Address,    // bytes past an IPv4 address that are not 0
-    Reserved,   // reserved bytes that are not 0
+    Reserved,   // a scope id with an IPv4 address
     Identifier, // not the identifier the helper announced
 };
 
@@ -122,10 +131,10 @@ bool parseAnswer(std::span<const uint8_t> message, Answer* answer);
 // 0xA7, with its checksum (IPv4; the kernel fills in that of ICMPv6).
 std::vector<uint8_t> echoRequestMessage(const EchoRequest& request);
 
-// Does an IPv4 packet as a raw ICMP socket delivers it concern echoes with
+// Does a packet as relayed (IP header first, see above) concern echoes with
 // this identifier: an echo reply carrying it, or an ICMP error quoting an echo
-// request that carries it? The length of the packet proper (its IPv4 total
-// length; padding behind it is not relayed) goes to *length, the echo's
+// request that carries it? The length of the packet proper (by its IP
+// header; padding behind it is not relayed) goes to *length, the echo's
 // sequence to *sequence when it is given.
 bool concernsIdentifier(std::span<const uint8_t> packet, uint16_t identifier, size_t* length,
                         uint16_t* sequence = nullptr);

@@ -5,8 +5,9 @@
 // environment. In this order it
 //   1. checks that descriptor 3 is such a socket (anything else: exit 2) and
 //      closes every descriptor above it;
-//   2. opens the raw ICMP socket, its input filtered to echo replies and the
-//      errors about echoes;
+//   2. opens the raw ICMP and ICMPv6 sockets, their input filtered to echo
+//      replies and the errors about echoes (a machine without IPv6 leaves the
+//      second closed: its requests are answered with the reason);
 //   3. gives up every privilege for good: capabilities (effective,
 //      permitted, inheritable, ambient), set-ID identities, and the right
 //      to gain any again (no_new_privs); it cannot be traced or dumped;
@@ -15,11 +16,14 @@
 //   5. serves requests until Tarvok closes its end (exit 0): each request is
 //      checked (HelperProtocol.h) and answered "sent" or "refused"; every
 //      received packet that concerns its identifier is relayed with the
-//      kernel's receive time stamp; all others are dropped unread by Tarvok.
+//      kernel's receive time stamp (an ICMPv6 one behind an IPv6 header
+//      written from its source and hop limit); all others are dropped unread
+//      by Tarvok.
 // It reads no environment variable, loads nothing at run time, links no
 // library beside the C and C++ runtimes, and keeps no state per request.
 
 #include "privhelper/HelperProtocol.h"
+#include "privhelper/ReceiveTime.h"
 
 #include <cerrno>
 #include <csignal>
@@ -28,6 +32,7 @@
 #include <ctime>
 #include <linux/capability.h>
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <poll.h>
@@ -134,9 +139,21 @@ void answer(const Answer& a)
         _exit(0); // Tarvok has gone
 }
 
+uint8_t receivedHopLimit(msghdr& msg)
+{
+    int hops = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_HOPLIMIT && c->cmsg_len >= CMSG_LEN(sizeof(int)))
+            std::memcpy(&hops, CMSG_DATA(c), sizeof hops);
+    return static_cast<uint8_t>(hops);
+}
+
 class Echoes {
 public:
-    Echoes(int rawFd, uint16_t identifier) : raw_(rawFd), identifier_(identifier) {}
+    Echoes(int rawFd, int raw6Fd, int raw6Error, uint16_t identifier)
+        : raw_(rawFd), raw6_(raw6Fd), raw6Error_(raw6Error), identifier_(identifier)
+    {
+    }
 
     // Reads and answers the requests waiting on the channel; false when
     // Tarvok has closed its end.
@@ -163,36 +180,43 @@ public:
         return true;
     }
 
-    void relayPackets()
+    // Relays what the socket of one family has received.
+    void relayPackets(bool v6)
     {
+        // An ICMPv6 message is read behind the room for the IPv6 header
+        // written before it.
+        const size_t at = v6 ? kIpv6HeaderSize : 0;
         for (int i = 0; i < kReadsPerWakeup; ++i) {
-            alignas(cmsghdr) char control[128];
-            iovec iov { packet_, sizeof packet_ };
+            alignas(cmsghdr) char control[256];
+            sockaddr_in6 from {};
+            iovec iov { packet_ + at, sizeof packet_ - at };
             msghdr msg {};
+            msg.msg_name = &from;
+            msg.msg_namelen = sizeof from;
             msg.msg_iov = &iov;
             msg.msg_iovlen = 1;
             msg.msg_control = control;
             msg.msg_controllen = sizeof control;
-            const ssize_t n = ::recvmsg(raw_, &msg, MSG_DONTWAIT);
+            const ssize_t n = ::recvmsg(v6 ? raw6_ : raw_, &msg, MSG_DONTWAIT);
             if (n < 0)
                 return;
             if (msg.msg_flags & MSG_TRUNC)
                 continue;
+            if (v6) {
+                if (from.sin6_family != AF_INET6)
+                    continue;
+                const auto header = relayedIpv6Header(from.sin6_addr.s6_addr, receivedHopLimit(msg), size_t(n));
+                std::memcpy(packet_, header.data(), header.size());
+            }
             size_t length = 0;
-            if (!concernsIdentifier(std::span<const uint8_t>(packet_, static_cast<size_t>(n)), identifier_, &length))
+            if (!concernsIdentifier(std::span<const uint8_t>(packet_, at + static_cast<size_t>(n)), identifier_,
+                                    &length))
                 continue;
             Answer a;
             a.kind = AnswerKind::Packet;
-            a.family = Family::IPv4;
+            a.family = v6 ? Family::IPv6 : Family::IPv4;
             a.identifier = identifier_;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS
-                    && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-                    timespec t;
-                    std::memcpy(&t, CMSG_DATA(c), sizeof t);
-                    a.timeNs = int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-                }
-            }
+            a.timeNs = receiveTimeNs(msg);
             a.bytes = std::span<const uint8_t>(packet_, length);
             answer(a);
         }
@@ -219,54 +243,76 @@ private:
         a.identifier = r.identifier;
         a.sequence = r.sequence;
         a.bytes = std::span<const uint8_t>(r.address.data(), r.address.size());
-        if (r.family != Family::IPv4) {
-            a.error = EAFNOSUPPORT;
-            a.timeNs = wallClockNs();
-            answer(a);
-            return;
-        }
-        int err = 0;
-        if (r.ttl != ttl_) {
-            const int v = r.ttl;
-            if (::setsockopt(raw_, SOL_IP, IP_TTL, &v, sizeof v) == 0)
-                ttl_ = r.ttl;
-            else
-                err = errno;
-        }
-        const int pmtu = r.dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-        if (!err && pmtu != pmtu_) {
-            if (::setsockopt(raw_, SOL_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu) == 0)
-                pmtu_ = pmtu;
-            else
-                err = errno;
-        }
+        const bool v6 = r.family == Family::IPv6;
+        int err = v6 && raw6_ < 0 ? raw6Error_ : setOptions(v6 ? raw6_ : raw_, v6 ? state6_ : state_, r);
+        a.timeNs = wallClockNs();
         if (!err) {
             const auto message = echoRequestMessage(r);
-            sockaddr_in to {};
-            to.sin_family = AF_INET;
-            std::memcpy(&to.sin_addr.s_addr, r.address.data(), 4);
+            sockaddr_storage to {};
+            socklen_t toLen = 0;
+            if (v6) {
+                auto* sin6 = reinterpret_cast<sockaddr_in6*>(&to);
+                sin6->sin6_family = AF_INET6;
+                std::memcpy(sin6->sin6_addr.s6_addr, r.address.data(), 16);
+                sin6->sin6_scope_id = r.scopeId;
+                toLen = sizeof *sin6;
+            } else {
+                auto* sin = reinterpret_cast<sockaddr_in*>(&to);
+                sin->sin_family = AF_INET;
+                std::memcpy(&sin->sin_addr.s_addr, r.address.data(), 4);
+                toLen = sizeof *sin;
+            }
             ssize_t n;
             do {
                 a.timeNs = wallClockNs();
-                n = ::sendto(raw_, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                             sizeof to);
+                n = ::sendto(v6 ? raw6_ : raw_, message.data(), message.size(), 0,
+                             reinterpret_cast<const sockaddr*>(&to), toLen);
             } while (n < 0 && errno == EINTR);
             if (n < 0)
                 err = errno;
-        } else {
-            a.timeNs = wallClockNs();
         }
         a.error = static_cast<uint32_t>(err);
         answer(a);
     }
 
+    // The options a socket was last given, so that they are set only when
+    // they change.
+    struct Options {
+        int ttl = -1;
+        int fragment = -1;
+    };
+
+    // TTL or hop limit and don't-fragment for the request: 0, or the errno
+    // of the option the kernel refused.
+    static int setOptions(int fd, Options& o, const EchoRequest& r)
+    {
+        const bool v6 = r.family == Family::IPv6;
+        if (r.ttl != o.ttl) {
+            const int v = r.ttl;
+            if (v6 ? ::setsockopt(fd, SOL_IPV6, IPV6_UNICAST_HOPS, &v, sizeof v) != 0
+                         || ::setsockopt(fd, SOL_IPV6, IPV6_MULTICAST_HOPS, &v, sizeof v) != 0
+                   : ::setsockopt(fd, SOL_IP, IP_TTL, &v, sizeof v) != 0)
+                return errno;
+            o.ttl = r.ttl;
+        }
+        const int fragment = v6 ? int(r.dontFragment) : r.dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
+        if (fragment != o.fragment) {
+            if (v6 ? ::setsockopt(fd, SOL_IPV6, IPV6_DONTFRAG, &fragment, sizeof fragment) != 0
+                   : ::setsockopt(fd, SOL_IP, IP_MTU_DISCOVER, &fragment, sizeof fragment) != 0)
+                return errno;
+            o.fragment = fragment;
+        }
+        return 0;
+    }
+
     int raw_;
+    int raw6_;
+    int raw6Error_;
     uint16_t identifier_;
-    int ttl_ = -1;
-    int pmtu_ = -1;
+    Options state_;
+    Options state6_;
     uint8_t packet_[kMaxPacket + 1];
 };
-
 } // namespace
 
 int main()
@@ -287,6 +333,20 @@ int main()
             || ::setsockopt(raw, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
             quit(1, "cannot set up the ICMP socket");
     }
+    int raw6 = ::socket(AF_INET6, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    const int open6Error = raw6 < 0 ? errno : 0;
+    if (raw6 >= 0) {
+        icmp6_filter filter;
+        ICMP6_FILTER_SETBLOCKALL(&filter);
+        for (const int type : { ICMP6_ECHO_REPLY, ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED,
+                                ICMP6_PARAM_PROB })
+            ICMP6_FILTER_SETPASS(type, &filter);
+        const int on = 1;
+        if (::setsockopt(raw6, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) != 0
+            || ::setsockopt(raw6, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0
+            || ::setsockopt(raw6, SOL_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) != 0)
+            quit(1, "cannot set up the ICMPv6 socket");
+    }
     dropPrivileges();
 
     Answer hello;
@@ -297,10 +357,11 @@ int main()
     if (raw < 0)
         return 1;
 
-    static Echoes echoes(raw, hello.identifier);
+    static Echoes echoes(raw, raw6, open6Error, hello.identifier);
     for (;;) {
-        pollfd fds[2] = { { kChannel, POLLIN, 0 }, { raw, POLLIN, 0 } };
-        if (::poll(fds, 2, -1) < 0) {
+        // A closed IPv6 socket (-1) is passed over by poll.
+        pollfd fds[3] = { { kChannel, POLLIN, 0 }, { raw, POLLIN, 0 }, { raw6, POLLIN, 0 } };
+        if (::poll(fds, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             quit(1, "poll failed");
@@ -312,6 +373,8 @@ int main()
                 return 0;
         }
         if (fds[1].revents & POLLIN)
-            echoes.relayPackets();
+            echoes.relayPackets(false);
+        if (fds[2].revents & POLLIN)
+            echoes.relayPackets(true);
     }
 }

@@ -111,6 +111,7 @@ void RunController::ExecutePingRun()
         engine_.TTL = static_cast<quint8>(clampTo(view_.timeToLive(), 1, 255));
         engine_.Delay = clampTo(view_.pingWait(), 0, 100000);
         engine_.DontFlagment = prefs_.DontFlagment;
+        engine_.PreferIPv6 = prefs_.PreferIPv6;
         engine_.NumberOfPings = 1;
         maxInFlight_ = std::clamp(prefs_.MaxEchoesInFlight, 1, 1024);
         pingWait_ = engine_.Delay;

@@ -128,6 +128,7 @@ void TraceRunController::RunTraceRoute()
         engine_.TTL = static_cast<quint8>(std::clamp(view_.maxHops(), 1, 255));
         engine_.ResolveHostName = view_.resolveHostName();
         engine_.DontFlagment = prefs_.DontFlagment;
+        engine_.PreferIPv6 = prefs_.PreferIPv6;
         engine_.RoutePause = PaceMs;
         view_.showTab(MainTab::TraceRoute);
         nextTarget();

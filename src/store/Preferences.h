@@ -55,6 +55,9 @@ struct Preferences {
     int HistoryRawDays = 14;
     int HistorySummaryDays = 400;
     QString MetricsListen;           // "[ADDRESS:]PORT" of the metrics endpoint; empty: off
+    // A target name with both IPv4 and IPv6 addresses is pinged and traced
+    // at its IPv6 address.
+    bool PreferIPv6 = false;
 
     bool operator==(const Preferences&) const = default;
 };

@@ -220,6 +220,7 @@ Preferences loadPreferences(const IniFile& ini, const QString& programDir)
     p.HistoryRawDays = std::clamp(i("HistoryRawDays", d.HistoryRawDays), 1, 3650);
     p.HistorySummaryDays = std::clamp(i("HistorySummaryDays", d.HistorySummaryDays), 1, 36500);
     p.MetricsListen = s("MetricsListen", d.MetricsListen);
+    p.PreferIPv6 = b("PreferIPv6", d.PreferIPv6);
     return p;
 }
 
@@ -285,6 +286,8 @@ void savePreferences(IniFile& ini, const Preferences& p)
     // it was; once there, also when emptied again.
     if (!p.MetricsListen.isEmpty() || ini.hasKey(T, QStringLiteral("MetricsListen")))
         s("MetricsListen", p.MetricsListen);
+    if (kept("PreferIPv6", p.PreferIPv6 != d.PreferIPv6))
+        b("PreferIPv6", p.PreferIPv6);
 }
 
 LoadedSettings loadSettings(const QString& iniPath, const QString& programDir, QSize screenSize,

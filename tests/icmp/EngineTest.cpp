@@ -438,7 +438,7 @@ protected:
     // (reply from `replyFrom`) answers from hop `at` on.
     void routeTo(int at, const char* replyFrom = "10.0.0.99")
     {
-        const quint32 from = ip(replyFrom);
+        const IpAddress from = ip(replyFrom);
         net->setResponder([at, from](const Probe& p) {
             if (p.ttl < at) {
                 const QString router = QStringLiteral("10.0.%1.1").arg(p.ttl);

@@ -22,7 +22,7 @@ const ProbeKey kProbe { kId, kSeq, ip("10.0.0.99") };
 
 void putAddress(Bytes& b, size_t at, const char* dotted)
 {
-    const quint32 a = ip(dotted);
+    const quint32 a = ip(dotted).v4();
     std::memcpy(&b[at], &a, 4);
 }
 

@@ -122,7 +122,7 @@ protected:
     uint16_t identifier = 0;
 };
 
-TEST_F(HelperProgram, HoldsNoPrivilegeAndNothingButItsTwoSockets)
+TEST_F(HelperProgram, HoldsNoPrivilegeAndNothingButItsSockets)
 {
     const QByteArray s = status();
     for (const char* set : { "CapInh:", "CapPrm:", "CapEff:", "CapAmb:" }) {
@@ -139,7 +139,7 @@ TEST_F(HelperProgram, HoldsNoPrivilegeAndNothingButItsTwoSockets)
             fds.push_back(std::atoi(e->d_name));
     ::closedir(dir);
     std::sort(fds.begin(), fds.end());
-    EXPECT_EQ(fds, (std::vector<int> { 0, 1, 2, 3, 4 })) << "standard streams, the channel, the raw socket";
+    EXPECT_EQ(fds, (std::vector<int> { 0, 1, 2, 3, 4, 5 })) << "standard streams, the channel, the raw sockets";
 }
 
 TEST_F(HelperProgram, SendsEchoesAndRelaysTheirAnswers)

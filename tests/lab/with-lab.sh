@@ -14,6 +14,15 @@
 # 198.18.200.0/24, the r2-dst link has MTU 1000, and slow ignores echoes in its
 # kernel and answers them late through lab_responder.
 #
+# IPv6 (2001:2::/48) takes the same path, with its own last link (IPv6 needs
+# an MTU of at least 1280, the r2-dst link has 1000):
+#
+#   host 2001:2:0:1::2 -- ::1 r1 2001:2:0:2::1 -- ::2 r2 2001:2:0:3::1 -- 2001:2:0:3::2 dst   (MTU 1280)
+#
+# r1 black-holes 2001:2:0:100::/64, r2 answers "no route" for
+# 2001:2:0:200::/64, and r2 answers "packet too big" for echoes larger than
+# the 1280-byte link to dst.
+#
 # The command sees the lab through LAB_* environment variables (see README.md).
 # Exit status: the command's; 77 when the lab cannot be built for lack of
 # root; 1 when building it failed.
@@ -92,6 +101,10 @@ quiet_sysctl() { in_ns "$1" sysctl -q -w "$2" >/dev/null || fail "sysctl $2 in $
 for ns in "${ALL_NS[@]}"; do
   ip netns add "$ns" || fail "cannot create namespace $ns"
   ip -n "$ns" link set lo up || fail "loopback in $ns"
+  # IPv6 addresses, link-local ones too, usable at once: no duplicate address
+  # detection (neighbour discovery would otherwise wait for it for seconds).
+  quiet_sysctl "$ns" net.ipv6.conf.all.accept_dad=0
+  quiet_sysctl "$ns" net.ipv6.conf.default.accept_dad=0
 done
 
 # link <ns-a> <if-a> <addr-a/len> <ns-b> <if-b> <addr-b/len> [mtu]
@@ -112,6 +125,16 @@ link "$NS_R1" eth1 198.18.2.1/24 "$NS_R2" eth0 198.18.2.2/24
 link "$NS_R2" eth1 198.18.3.1/24 "$NS_DST" eth0 198.18.3.2/24 1000
 link "$NS_R2" eth2 198.18.4.1/24 "$NS_SLOW" eth0 198.18.4.2/24
 
+# link6 <ns-a> <if-a> <addr-a/len> <ns-b> <if-b> <addr-b/len>: IPv6 addresses
+# on a link, usable at once (no duplicate address detection).
+link6() {
+  ip -n "$1" -6 addr add "$3" dev "$2" nodad || fail "address $3"
+  ip -n "$4" -6 addr add "$6" dev "$5" nodad || fail "address $6"
+}
+link6 "$NS_HOST" eth0 2001:2:0:1::2/64 "$NS_R1" eth0 2001:2:0:1::1/64
+link6 "$NS_R1" eth1 2001:2:0:2::1/64 "$NS_R2" eth0 2001:2:0:2::2/64
+link "$NS_R2" eth3 2001:2:0:3::1/64 "$NS_DST" eth1 2001:2:0:3::2/64 1280
+
 ip -n "$NS_HOST" route add default via 198.18.1.1 || fail "host route"
 ip -n "$NS_R1" route add default via 198.18.2.2 || fail "r1 route"
 ip -n "$NS_R1" route add blackhole 198.18.100.0/24 || fail "r1 blackhole"
@@ -119,6 +142,12 @@ ip -n "$NS_R2" route add 198.18.1.0/24 via 198.18.2.1 || fail "r2 route"
 ip -n "$NS_R2" route add unreachable 198.18.200.0/24 || fail "r2 unreachable"
 ip -n "$NS_DST" route add default via 198.18.3.1 || fail "dst route"
 ip -n "$NS_SLOW" route add default via 198.18.4.1 || fail "slow route"
+ip -n "$NS_HOST" -6 route add default via 2001:2:0:1::1 || fail "host route (IPv6)"
+ip -n "$NS_R1" -6 route add default via 2001:2:0:2::2 || fail "r1 route (IPv6)"
+ip -n "$NS_R1" -6 route add blackhole 2001:2:0:100::/64 || fail "r1 blackhole (IPv6)"
+ip -n "$NS_R2" -6 route add 2001:2:0:1::/64 via 2001:2:0:2::1 || fail "r2 route (IPv6)"
+ip -n "$NS_R2" -6 route add unreachable 2001:2:0:200::/64 || fail "r2 unreachable (IPv6)"
+ip -n "$NS_DST" -6 route add default via 2001:2:0:3::1 || fail "dst route (IPv6)"
 
 for ns in "$NS_R1" "$NS_R2"; do
   quiet_sysctl "$ns" net.ipv4.ip_forward=1
@@ -126,6 +155,8 @@ for ns in "$NS_R1" "$NS_R2"; do
   quiet_sysctl "$ns" net.ipv4.icmp_ratelimit=0
   # Nor the kernel's global (and randomised) limit on ICMP errors.
   quiet_sysctl "$ns" net.ipv4.icmp_ratemask=0
+  quiet_sysctl "$ns" net.ipv6.conf.all.forwarding=1
+  quiet_sysctl "$ns" net.ipv6.icmp.ratelimit=0
 done
 # Unprivileged ICMP datagram sockets for every group in the host.
 quiet_sysctl "$NS_HOST" "net.ipv4.ping_group_range=0 2147483647"
@@ -141,6 +172,9 @@ mkdir -p "/etc/netns/$NS_HOST" || fail "/etc/netns/$NS_HOST"
   echo "198.18.2.2 r2.lab.test"
   echo "198.18.3.2 dst.lab.test dst"
   echo "198.18.4.2 slow.lab.test"
+  echo "2001:2:0:3::2 dst6.lab.test"
+  echo "198.18.3.2 dual.lab.test"
+  echo "2001:2:0:3::2 dual.lab.test"
 } > "/etc/netns/$NS_HOST/hosts"
 
 if [ -n "$RESPONDER" ]; then
@@ -170,6 +204,16 @@ export LAB_SILENT=198.18.100.1
 export LAB_UNREACHABLE=198.18.200.1
 export LAB_UNREACHABLE_ROUTER=198.18.2.2
 export LAB_UNKNOWN_NAME=no-such-host.invalid
+export LAB6_HOST_ADDR=2001:2:0:1::2
+export LAB6_ROUTER1=2001:2:0:1::1
+export LAB6_ROUTER2=2001:2:0:2::2
+export LAB6_REACHABLE=2001:2:0:3::2
+export LAB6_REACHABLE_NAME=dst6.lab.test
+export LAB6_REACHABLE_HOPLIMIT=62
+export LAB6_PATH_MTU=1280
+export LAB6_SILENT=2001:2:0:100::1
+export LAB6_UNREACHABLE=2001:2:0:200::1
+export LAB_DUAL_NAME=dual.lab.test
 if [ -n "$RESPONDER" ]; then
   export LAB_SLOW=198.18.4.2
   export LAB_SLOW_DELAY_MS="$SLOW_DELAY_MS"

@@ -123,12 +123,12 @@ TEST(EchoStream, SameRowsStatisticsAndAlertsAsOneAtATime)
             r.net->setResponder([&](const Probe& p) {
                 // Never more than N waiting, never two for one target.
                 EXPECT_LT(r.net->inFlight(), n);
-                if (last.contains(p.dest)) {
-                    EXPECT_FALSE(r.net->isInFlight(last[p.dest])) << "two echoes waiting for one target";
+                if (last.contains(p.dest.v4())) {
+                    EXPECT_FALSE(r.net->isInFlight(last[p.dest.v4()])) << "two echoes waiting for one target";
                 }
-                last[p.dest] = p.sequence;
-                const int k = echoes[p.dest]++;
-                const int i = static_cast<int>(p.dest >> 24) - 1;
+                last[p.dest.v4()] = p.sequence;
+                const int k = echoes[p.dest.v4()]++;
+                const int i = static_cast<int>(p.dest.v4() >> 24) - 1;
                 const qint64 delay = (i * 7 + k * 13) % 70; // some beyond the time-out
                 if ((i + k) % 5 == 0)
                     return FakeOutcome::silence();
@@ -189,7 +189,7 @@ TEST(EchoStream, BreakEndsEveryWaitingEchoAtOnce)
     r.view.timeout = 5000;
     r.net->setResponder([](const Probe& p) {
         // Every fifth answers after 10 ms; the rest are silent.
-        if (((p.dest >> 24) - 1) % 5 == 0)
+        if (((p.dest.v4() >> 24) - 1) % 5 == 0)
             return FakeOutcome::echo(64, 10);
         return FakeOutcome::silence();
     });

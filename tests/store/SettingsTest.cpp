@@ -84,6 +84,7 @@ Preferences unusualPreferences()
     p.HistoryRawDays = 3;
     p.HistorySummaryDays = 31;
     p.MetricsListen = QStringLiteral("0.0.0.0:9464");
+    p.PreferIPv6 = true;
     return p;
 }
 
@@ -129,7 +130,7 @@ TEST(Settings, PreferencesRoundTripThroughTheFile)
     const Preferences p = unusualPreferences();
     IniFile ini;
     savePreferences(ini, p);
-    EXPECT_EQ(ini.keys("Tarvok").size(), 42);
+    EXPECT_EQ(ini.keys("Tarvok").size(), 43);
     EXPECT_EQ(loadPreferences(parsed(ini.toBytes()), kProgramDir), p);
     // Back to the defaults: the history's keys stay in the file, with them.
     Preferences back = p;
@@ -137,7 +138,7 @@ TEST(Settings, PreferencesRoundTripThroughTheFile)
     back.HistoryRawDays = 14;
     back.HistorySummaryDays = 400;
     savePreferences(ini, back);
-    EXPECT_EQ(ini.keys("Tarvok").size(), 42);
+    EXPECT_EQ(ini.keys("Tarvok").size(), 43);
     EXPECT_EQ(loadPreferences(parsed(ini.toBytes()), kProgramDir), back);
 
     // The metrics endpoint's key appears once set, and stays when emptied.
@@ -149,6 +150,10 @@ TEST(Settings, PreferencesRoundTripThroughTheFile)
     IniFile fresh;
     savePreferences(fresh, off);
     EXPECT_FALSE(fresh.hasKey("Tarvok", "MetricsListen"));
+    // Nor is PreferIPv6 written while it is off and was never there.
+    IniFile plain;
+    savePreferences(plain, Preferences {});
+    EXPECT_FALSE(plain.hasKey("Tarvok", "PreferIPv6"));
 }
 
 TEST(Settings, StoredValuesFollowTheReadingRules)

@@ -5,16 +5,19 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <arpa/inet.h>
+#include <cstring>
 #include <utility>
 
 namespace tarvok::test {
 
-quint32 ip(const char* dotted)
+IpAddress ip(const char* text)
 {
+    if (std::strchr(text, ':'))
+        return IpAddress::parse(QString::fromLatin1(text)).value_or(IpAddress());
     in_addr a {};
-    if (inet_aton(dotted, &a) == 0)
-        return 0;
-    return a.s_addr;
+    if (inet_aton(text, &a) == 0)
+        return IpAddress();
+    return IpAddress(a.s_addr);
 }
 
 FakeOutcome FakeOutcome::reply(const char* from, quint8 ttl, qint64 afterMs)
@@ -172,7 +175,12 @@ FakeResolver::FakeResolver(QObject* parent) : Resolver(parent) {}
 
 void FakeResolver::addHost(const QString& name, const char* address, const QString& official)
 {
-    hosts_.insert(name, Host { ip(address), official.isEmpty() ? name : official });
+    hosts_.insert(name, Host { ip(address), official.isEmpty() ? name : official, std::nullopt });
+}
+
+void FakeResolver::addDualHost(const QString& name, const char* v4, const char* v6)
+{
+    hosts_.insert(name, Host { ip(v4), name, ip(v6) });
 }
 
 void FakeResolver::addReverse(const char* address, const QString& name)
@@ -201,14 +209,15 @@ quint64 FakeResolver::lookupName(const QString& name)
         return id;
     const auto it = hosts_.constFind(name);
     const bool ok = it != hosts_.constEnd();
-    const quint32 addr = ok ? it->addr : 0;
+    preferences_.append(preferIPv6());
+    const IpAddress addr = !ok ? IpAddress() : it->v6 && preferIPv6() ? *it->v6 : it->addr;
     const QString official = ok ? it->official : QString();
     QMetaObject::invokeMethod(
         this, [this, id, ok, addr, official] { complete(id, ok, addr, official); }, Qt::QueuedConnection);
     return id;
 }
 
-quint64 FakeResolver::lookupAddress(quint32 addr)
+quint64 FakeResolver::lookupAddress(const IpAddress& addr)
 {
     if (refuse_)
         return 0;
@@ -231,7 +240,7 @@ void FakeResolver::cancel(quint64 id)
         ++cancelled_;
 }
 
-void FakeResolver::complete(quint64 id, bool ok, quint32 addr, const QString& name)
+void FakeResolver::complete(quint64 id, bool ok, const IpAddress& addr, const QString& name)
 {
     if (!outstanding_.remove(id))
         return; // cancelled

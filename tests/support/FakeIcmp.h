@@ -36,15 +36,15 @@
 
 namespace tarvok::test {
 
-// An IPv4 address text as the engine's network byte order value.
-quint32 ip(const char* dotted);
+// An address text (dotted IPv4, or IPv6) as the engine's value.
+IpAddress ip(const char* text);
 
 // What happens to one probe.
 struct FakeOutcome {
     enum class Kind { Answer, Silence, SendError };
     Kind kind = Kind::Silence;
     int status = 0;        // Answer: 0 echo reply or an IP status code; SendError: its code
-    quint32 from = 0;      // Answer: the answering node (network byte order)
+    IpAddress from;        // Answer: the answering node
     quint8 ttl = 0;        // Answer: TTL of the received packet
     qint64 afterMs = 0;    // Answer: clock time from send to answer
     // Answer: the thread is busy when it arrives and reads it only this much
@@ -127,6 +127,9 @@ public:
 
     // name -> address (and official name; the name itself when empty).
     void addHost(const QString& name, const char* address, const QString& official = QString());
+    // A name with an IPv4 and an IPv6 address: the resolver's preference
+    // (setPreferIPv6) chooses.
+    void addDualHost(const QString& name, const char* v4, const char* v6);
     // address -> name for reverse look-ups.
     void addReverse(const char* address, const QString& name);
     // Look-ups of this name never complete.
@@ -137,29 +140,33 @@ public:
     void setRefuseStart(bool refuse) { refuse_ = refuse; }
 
     QStringList forwardLookups() const { return forward_; }
-    QList<quint32> reverseLookups() const { return reverse_; }
+    QList<IpAddress> reverseLookups() const { return reverse_; }
     int cancelCount() const { return cancelled_; }
     // Requests started and neither completed nor cancelled.
     int outstanding() const { return static_cast<int>(outstanding_.size()); }
 
     quint64 lookupName(const QString& name) override;
-    quint64 lookupAddress(quint32 addr) override;
+    quint64 lookupAddress(const IpAddress& addr) override;
     void cancel(quint64 id) override;
+    // The preference each forward look-up was started with.
+    QList<bool> preferences() const { return preferences_; }
 
 private:
-    void complete(quint64 id, bool ok, quint32 addr, const QString& name);
+    void complete(quint64 id, bool ok, const IpAddress& addr, const QString& name);
 
     struct Host {
-        quint32 addr;
+        IpAddress addr;
         QString official;
+        std::optional<IpAddress> v6; // a second, IPv6 address (addHost6)
     };
     QHash<QString, Host> hosts_;
-    QHash<quint32, QString> names_;
+    QHash<IpAddress, QString> names_;
     QSet<QString> hangNames_;
-    QSet<quint32> hangAddrs_;
+    QSet<IpAddress> hangAddrs_;
     bool refuse_ = false;
     QStringList forward_;
-    QList<quint32> reverse_;
+    QList<bool> preferences_;
+    QList<IpAddress> reverse_;
     int cancelled_ = 0;
     quint64 nextId_ = 1;
     QSet<quint64> outstanding_;

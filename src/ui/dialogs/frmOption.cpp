@@ -141,6 +141,7 @@ void TfrmOption::FormCreate()
     edtAutoDeleteCount->setValue(p.AutoDeleteCount);
     chkBlinkTrayIcon->setChecked(p.BlinkTrayIcon);
     chkDontFlagment->setChecked(p.DontFlagment);
+    chkPreferIPv6->setChecked(p.PreferIPv6);
     edtMaxEchoesInFlight->setValue(p.MaxEchoesInFlight);
     chkHistoryEnabled->setChecked(p.HistoryEnabled);
     edtHistoryRawDays->setValue(p.HistoryRawDays);
@@ -230,6 +231,7 @@ void TfrmOption::btnOKClick()
     p.AutoDeleteCount = spinValue(edtAutoDeleteCount);
     p.BlinkTrayIcon = chkBlinkTrayIcon->isChecked();
     p.DontFlagment = chkDontFlagment->isChecked();
+    p.PreferIPv6 = chkPreferIPv6->isChecked();
     p.MaxEchoesInFlight = spinValue(edtMaxEchoesInFlight);
     p.HistoryEnabled = chkHistoryEnabled->isChecked();
     p.HistoryRawDays = spinValue(edtHistoryRawDays);

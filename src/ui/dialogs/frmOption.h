@@ -124,6 +124,7 @@ private:
     TSpinEdit* edtAutoDeleteCount = nullptr;
     QCheckBox* chkBlinkTrayIcon = nullptr;
     QCheckBox* chkDontFlagment = nullptr;
+    QCheckBox* chkPreferIPv6 = nullptr;
     TSpinEdit* edtMaxEchoesInFlight = nullptr;
     QCheckBox* chkHistoryEnabled = nullptr;
     TSpinEdit* edtHistoryRawDays = nullptr;

@@ -27,6 +27,7 @@ void TfrmOption::buildBasicTab(QWidget* page)
     edtAutoDeleteCount = spin(page, "edtAutoDeleteCount", 1, INT_MAX);
     chkBlinkTrayIcon = checkBox(page, "chkBlinkTrayIcon", QStringLiteral("Ping 実行中にトレイアイコンを点滅させる"));
     chkDontFlagment = checkBox(page, "chkDontFlagment", QStringLiteral("パケットのフラグメントを禁止する"));
+    chkPreferIPv6 = checkBox(page, "chkPreferIPv6", QStringLiteral("IPv4 と IPv6 の両方を持つホスト名は IPv6 で送る"));
     edtMaxEchoesInFlight = spin(page, "edtMaxEchoesInFlight", 1, 1024);
 
     v->addWidget(chkHideOnTaskBar);
@@ -42,6 +43,7 @@ void TfrmOption::buildBasicTab(QWidget* page)
     v->addLayout(row);
     v->addWidget(chkBlinkTrayIcon);
     v->addWidget(chkDontFlagment);
+    v->addWidget(chkPreferIPv6);
     auto* inFlightRow = new QHBoxLayout;
     inFlightRow->addWidget(
         label(page, "lblMaxEchoesInFlight", QStringLiteral("同時に応答を待つ Ping の最大数：")));

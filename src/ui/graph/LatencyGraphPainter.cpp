@@ -33,10 +33,21 @@ double niceStep(double raw)
     return 10 * p;
 }
 
+// A legend entry's text: the target's address whole (an IPv6 one is wider
+// than the usual room), then its comment, cut to the legend's width.
+QString legendLabel(const QFontMetrics& fm, const QString& label)
+{
+    const qsizetype blank = label.indexOf(u' ');
+    const QString address = blank < 0 ? label : label.left(blank);
+    const int room = std::max(LatencyGraphPainter::kLegendTextWidth,
+                              fm.horizontalAdvance(address + QStringLiteral(" \u2026")));
+    return fm.elidedText(label, Qt::ElideRight, room);
+}
+
 // The width of one legend entry with its colour mark.
 int legendEntryWidth(const QFontMetrics& fm, const QString& text)
 {
-    return 18 + std::min(fm.horizontalAdvance(text), LatencyGraphPainter::kLegendTextWidth) + 14;
+    return 18 + fm.horizontalAdvance(legendLabel(fm, text)) + 14;
 }
 
 } // namespace
@@ -333,7 +344,7 @@ void LatencyGraphPainter::legend()
     const int line = fm_.height() + 2;
     int row = 0, lx = box.left();
     for (size_t k = 0; k < picture_.labels.size(); ++k) {
-        const QString text = fm_.elidedText(picture_.labels[k], Qt::ElideRight, kLegendTextWidth);
+        const QString text = legendLabel(fm_, picture_.labels[k]);
         const int w = 18 + fm_.horizontalAdvance(text) + 14;
         if (lx + w > box.right() && lx > box.left()) {
             ++row;

@@ -97,7 +97,7 @@ struct Rig {
     {
         QStringList s;
         for (const Probe& p : net->sent())
-            s << dotted(p.dest);
+            s << dotted(p.dest.v4());
         return s;
     }
     QStringList statColumn(int column) const

@@ -106,6 +106,7 @@ protected:
         p.DontFlagment = true;
         p.ContinuationNGCount = true;
         p.MetricsListen = QStringLiteral("0.0.0.0:9464");
+        p.PreferIPv6 = true;
         return p;
     }
 };
@@ -215,6 +216,7 @@ TEST_F(OptionsDialogTest, OkStoresEveryChangedControl)
     set("chkResetOKFlag", true); // still enabled: OKCheckBefore is on
     set("chkOKCheckBefore", false);
     edt("edtMetricsListen")->setText(QStringLiteral(" 0.0.0.0:9464 "));
+    set("chkPreferIPv6", true);
 
     btn("btnOK")->click();
     EXPECT_TRUE(prefs == target);
