@@ -584,7 +584,7 @@ TEST(Startup, AnExceptionOutOfAHandlerIsReportedInOnePlace)
 {
     QString reported;
     const bool delivered = deliverGuarded(
-        [] {
+        []() -> bool {
 #if defined(__SANITIZE_ADDRESS__)
             throw std::bad_alloc();  // the sanitizer would stop at the real one
 #else
