@@ -154,17 +154,17 @@ int main(int argc, char** argv)
     size_t outages = 0;
     double graphMs = 1e9, graphCpu = 1e9, ledgerMs = 1e9, ledgerCpu = 1e9;
     for (int run = 0; run < 7; ++run) {
-        double cpu = 0;
+        double readCpu = 0;
         graphMs = std::min(graphMs, elapsedMs([&] {
             points = 0;
             const HistoryGraphResult r = HistoryGraph::read(reader, request);
             for (const auto& row : r.rows)
                 for (const LatencyBucket& b : row)
                     points += b.empty() ? 0 : 1;
-        }, &cpu));
-        graphCpu = std::min(graphCpu, cpu);
-        ledgerMs = std::min(ledgerMs, elapsedMs([&] { outages = reader.outages().size(); }, &cpu));
-        ledgerCpu = std::min(ledgerCpu, cpu);
+        }, &readCpu));
+        graphCpu = std::min(graphCpu, readCpu);
+        ledgerMs = std::min(ledgerMs, elapsedMs([&] { outages = reader.outages().size(); }, &readCpu));
+        ledgerCpu = std::min(ledgerCpu, readCpu);
     }
     std::printf("graph_query_ms %.1f\n", graphMs);
     std::printf("ledger_year_ms %.1f\n", ledgerMs);

@@ -9,7 +9,7 @@
 
 #include "monitor/LatencyHistory.h"
 #include "store/Preferences.h"
-#include "ui/LatencyGraphView.h"
+#include "ui/graph/LatencyGraphView.h"
 
 #include <QApplication>
 #include <algorithm>

@@ -20,8 +20,8 @@
 #include "BenchMeasures.h"
 #include "base/Clock.h"
 #include "icmp/KtIcmp.h"
-#include "ui/MainWindow.h"
-#include "ui/SpinEdit.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -66,9 +66,9 @@ int main(int argc, char** argv)
     TTarvokMain w(std::move(engine), Clock::system());
     w.prefs.BlinkTrayIcon = false;
     w.show();
-    w.edtPingCount->setValue(1);
-    w.edtPingWait->setValue(1);
-    w.edtTimeout->setValue(1000);
+    w.Parameters->edtPingCount->setValue(1);
+    w.Parameters->edtPingWait->setValue(1);
+    w.Parameters->edtTimeout->setValue(1000);
 
     QString text;
     text.reserve(targets * 14);

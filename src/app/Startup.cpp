@@ -2,19 +2,19 @@
 
 #include "app/CommandLine.h"
 #include "app/SignalNotifier.h"
-#include "app/TarvokWindow.h"
+#include "app/ProgramWindow.h"
 #include "base/AtomicFile.h"
 #include "base/Clock.h"
 #include "base/Cp932.h"
 #include "base/Privileges.h"
 #include "icmp/KtIcmp.h"
 #include "metrics/MetricsServer.h"
-#include "run/LocalAddress.h"
+#include "run/ClockTicker.h"
 #include "targets/TargetFile.h"
-#include "ui/Images.h"
-#include "ui/LatencyGraphPage.h"
-#include "ui/SelectionCommands.h"
-#include "ui/TargetFileCommands.h"
+#include "ui/widgets/Images.h"
+#include "ui/graph/LatencyGraphPage.h"
+#include "ui/commands/SelectionCommands.h"
+#include "ui/commands/TargetFileCommands.h"
 
 #include <QApplication>
 #include <QFile>
@@ -41,8 +41,6 @@
 
 namespace tarvok {
 
-namespace {
-
 void printTo(FILE* stream, const QString& text)
 {
     QByteArray bytes = text.toLocal8Bit();
@@ -51,6 +49,8 @@ void printTo(FILE* stream, const QString& text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
+
+namespace {
 
 QList<int> columnWidths(const QTableView* view)
 {
@@ -73,7 +73,7 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
                              QObject* parent)
     : QObject(parent), paths_(std::move(paths)), clock_(clock), headless_(headless)
 {
-    window_ = std::make_unique<TarvokWindow>(std::move(engine), clock_, paths_.programDir);
+    window_ = std::make_unique<ProgramWindow>(std::move(engine), clock_, paths_.programDir);
     window_->selection().setIniPath(paths_.iniPath);
     metrics_.setTargetSource([this] { return &window_->run().targetList(); });
     window_->run().addEchoObserver(&metrics_);
@@ -92,7 +92,7 @@ TarvokProgram::TarvokProgram(std::unique_ptr<TKtICMP> engine, AppPaths paths, Cl
         d.ask = [](QWidget*, const QString&, const QString&) { return QMessageBox::Cancel; };
     }
 
-    connect(window_.get(), &TarvokWindow::closeAccepted, this, &TarvokProgram::requestQuit);
+    connect(window_.get(), &ProgramWindow::closeAccepted, this, &TarvokProgram::requestQuit);
 
     // The history's trouble: one notice per fault (standard error without a
     // display); the run and the logs go on.
@@ -187,7 +187,7 @@ void TarvokProgram::showNotice(bool critical, const QString& text)
 
 void TarvokProgram::ShowWindow()
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     if (!w.startup.hideAtStart)
         w.show();
     else if (!headless_ && !QSystemTrayIcon::isSystemTrayAvailable())
@@ -209,9 +209,40 @@ void TarvokProgram::requestQuit()
         hooks_.quit();
 }
 
+// Settings: placement, column widths, preferences; the metrics endpoint
+// they name.
+void TarvokProgram::loadStoredSettings()
+{
+    ProgramWindow& w = *window_;
+    const QScreen* screen = w.screen() ? w.screen() : QGuiApplication::primaryScreen();
+    const QSize screenSize = screen ? screen->geometry().size() : QSize(1024, 768);
+    const LoadedSettings loaded =
+        loadSettings(paths_.iniPath, paths_.programDir, screenSize, w.size(),
+                     columnWidths(w.ListView1),
+                     columnWidths(w.ListView2));
+    WindowLayout layout = loaded.layout;
+    // A placement that fits no screen (32767 x 32767 far off) comes back
+    // onto the primary one. Without a display the screen is made up, and
+    // the operator's placement is kept as it is.
+    if (!headless_ && QGuiApplication::primaryScreen()) {
+        QList<QRect> screens;
+        for (const QScreen* s : QGuiApplication::screens())
+            screens << s->availableGeometry();
+        layout.placement =
+            fitPlacement(layout.placement, screens, QGuiApplication::primaryScreen()->availableGeometry());
+    }
+    applyLayout(layout);
+    w.prefs = loaded.preferences;
+    if (!loaded.error.isEmpty() && hooks_.warning)
+        hooks_.warning(loaded.error);
+    if (!loaded.notice.isEmpty() && hooks_.warning)
+        hooks_.warning(loaded.notice);
+    applyMetricsListen();
+}
+
 bool TarvokProgram::FormCreate(const QStringList& arguments)
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     try {
         // Controls idle: run commands enabled, break disabled, editor writable.
         w.SetIdleControls(true);
@@ -225,39 +256,15 @@ bool TarvokProgram::FormCreate(const QStringList& arguments)
         metricsOverride_ = cl.metricsListen;
         w.files().setCurrentTargetFile(cl.targetFile);
 
-        // Settings: placement, column widths, preferences.
-        const QScreen* screen = w.screen() ? w.screen() : QGuiApplication::primaryScreen();
-        const QSize screenSize = screen ? screen->geometry().size() : QSize(1024, 768);
-        const LoadedSettings loaded =
-            loadSettings(paths_.iniPath, paths_.programDir, screenSize, w.size(),
-                         columnWidths(w.ListView1),
-                         columnWidths(w.ListView2));
-        WindowLayout layout = loaded.layout;
-        // A placement that fits no screen (32767 x 32767 far off) comes back
-        // onto the primary one. Without a display the screen is made up, and
-        // the operator's placement is kept as it is.
-        if (!headless_ && QGuiApplication::primaryScreen()) {
-            QList<QRect> screens;
-            for (const QScreen* s : QGuiApplication::screens())
-                screens << s->availableGeometry();
-            layout.placement =
-                fitPlacement(layout.placement, screens, QGuiApplication::primaryScreen()->availableGeometry());
-        }
-        applyLayout(layout);
-        w.prefs = loaded.preferences;
-        if (!loaded.error.isEmpty() && hooks_.warning)
-            hooks_.warning(loaded.error);
-        if (!loaded.notice.isEmpty() && hooks_.warning)
-            hooks_.warning(loaded.notice);
-        applyMetricsListen();
+        loadStoredSettings();
 
         // The clock shows the time and the local address at once.
         if (w.ClockTimer)
             w.ClockTimer->tickNow();
 
         // The repeat-order buttons and the interval field follow their fields.
-        w.edtPingCountChange();
-        w.chkIntervalClick();
+        w.Parameters->edtPingCountChange();
+        w.Parameters->chkIntervalClick();
 
         // The target text and its run parameters, and the caption. The file
         // commands report through the program's hooks meanwhile, so that the
@@ -304,7 +311,7 @@ void TarvokProgram::IdleStart()
     if (!idleStartPending_)
         return;
     idleStartPending_ = false;
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     if (!w.startup.runAtStart || quitRequested_)
         return;
     w.startup.runAtStart = false;
@@ -336,7 +343,7 @@ void TarvokProgram::IdleStart()
 
 void TarvokProgram::Terminate(int signal)
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     // A command-mode run cut short (not one that had ended already).
     if (signal != 0 && w.startup.commandMode && !quitRequested_ && commandModeSignal_ == 0)
         commandModeSignal_ = signal;
@@ -356,7 +363,7 @@ bool TarvokProgram::EndOfProgram()
     if (ended_)
         return true;
     ended_ = true;
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     w.log().finish();
     reportLostLogLines();
     // A failed command-mode start-up ran nothing; the files keep what the
@@ -463,7 +470,7 @@ void TarvokProgram::offerRecovery()
 
 void TarvokProgram::reportLostLogLines()
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     if (!w.startup.commandMode)
         return;
     for (const LogWriter::Loss& loss : w.log().losses()) {
@@ -474,7 +481,7 @@ void TarvokProgram::reportLostLogLines()
 
 WindowLayout TarvokProgram::collectLayout() const
 {
-    const TarvokWindow& w = *window_;
+    const ProgramWindow& w = *window_;
     WindowLayout l;
     l.placement.maximized = w.isMaximized();
     const QRect normal = l.placement.maximized ? w.normalGeometry() : QRect(w.pos(), w.size());
@@ -490,7 +497,7 @@ WindowLayout TarvokProgram::collectLayout() const
 
 void TarvokProgram::applyLayout(const WindowLayout& layout)
 {
-    TarvokWindow& w = *window_;
+    ProgramWindow& w = *window_;
     const Placement& p = layout.placement;
     w.move(p.left, p.top);
     if (p.width > 0 && p.height > 0)
@@ -501,221 +508,6 @@ void TarvokProgram::applyLayout(const WindowLayout& layout)
     setColumnWidths(w.ListView2, layout.statColumnWidths);
     if (layout.graphTimeWindow >= 0)
         w.tabGraph->setTimeWindow(layout.graphTimeWindow);
-}
-
-QString outOfMemoryText()
-{
-    return QStringLiteral("メモリが足りないため、処理を続けられませんでした。");
-}
-
-bool deliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& report)
-{
-    try {
-        return deliver();
-    } catch (const std::bad_alloc&) {
-        if (report)
-            report(outOfMemoryText());
-    } catch (const std::exception& e) {
-        if (report)
-            report(QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        if (report)
-            report(QStringLiteral("不明な例外"));
-    }
-    return false;
-}
-
-namespace {
-
-// Every event the program handles passes through notify(): an exception that
-// escapes a command or event handler is caught here, in one place.
-class GuardedApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-    std::function<void(const QString&)> onException;
-
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        return deliverGuarded([&] { return QApplication::notify(receiver, event); }, onException);
-    }
-};
-
-// Standard error carries the program's own messages only (cron mails it):
-// Qt's notes about its platform ("This plugin does not support
-// propagateSizeHints()", a display that could not be reached) are dropped;
-// its critical and fatal messages stay. TARVOK_QT_MESSAGES=1 keeps them all.
-void keepQtNotesOffStandardError(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (type != QtCriticalMsg && type != QtFatalMsg)
-        return;
-    const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit() + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
-}
-
-// A display is named but Qt's default platform may not reach it (a stale
-// DISPLAY under cron or ssh): offscreen is kept as the last resort, so that
-// the program runs as without a display instead of aborting. Returns the
-// display named, for the one line that tells of the fall-back.
-QString allowFallbackToOffscreen()
-{
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return QString();
-    const QString x11 = qEnvironmentVariable("DISPLAY");
-    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
-    if (x11.isEmpty() && wayland.isEmpty())
-        return QString();
-    QByteArray platforms;
-    if (!wayland.isEmpty() && qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
-        platforms = "wayland;";
-    if (!x11.isEmpty())
-        platforms += "xcb;";
-    else if (platforms.isEmpty())
-        platforms = "wayland;";
-    qputenv("QT_QPA_PLATFORM", platforms + "offscreen");
-    return x11.isEmpty() ? wayland : x11;
-}
-
-// The window, the fonts, the code page converter and the files all need
-// descriptors: with a soft limit set low, it is raised towards the hard one;
-// where too few remain even so, the program says so instead of failing in
-// some library with a misleading message. True when enough are free.
-bool enoughDescriptors(QString* why)
-{
-    constexpr rlim_t Wanted = 1024;
-    constexpr long Needed = 32;
-    struct rlimit lim {};
-    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0)
-        return true;
-    if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur < Wanted && lim.rlim_max > lim.rlim_cur) {
-        lim.rlim_cur = lim.rlim_max == RLIM_INFINITY ? Wanted : std::min(lim.rlim_max, Wanted);
-        (void)::setrlimit(RLIMIT_NOFILE, &lim);
-        (void)::getrlimit(RLIMIT_NOFILE, &lim);
-    }
-    if (lim.rlim_cur == RLIM_INFINITY)
-        return true;
-    long open = 0;
-    for (int fd = 0; fd < int(lim.rlim_cur) && fd < 4096; ++fd)
-        if (::fcntl(fd, F_GETFD) != -1)
-            ++open;
-    if (long(lim.rlim_cur) - open >= Needed)
-        return true;
-    *why = QStringLiteral("Tarvok: 開けるファイルの数 (ファイル記述子) が足りないため起動できません "
-                          "(上限 %1、使用中 %2。少なくとも %3 個の空きが必要です。ulimit -n で上限を上げてください)")
-               .arg(qulonglong(lim.rlim_cur))
-               .arg(open)
-               .arg(Needed);
-    return false;
-}
-
-} // namespace
-
-int runTarvok(int argc, char** argv)
-{
-    const QStringList arguments = argumentsFromArgv(argc, argv);
-
-    // --help and --version need no window.
-    const CommandLine early = parseCommandLine(arguments, QString());
-    if (early.action == CommandLine::ShowHelp) {
-        printTo(stdout, usageText());
-        return 0;
-    }
-    if (early.action == CommandLine::ShowVersion) {
-        printTo(stdout, versionText());
-        return 0;
-    }
-    if (early.action == CommandLine::BadUsage) {
-        printTo(stderr, early.error + QLatin1Char('\n') + usageText());
-        return 2;
-    }
-
-    // Tarvok needs no privilege: where the kernel admits no ICMP datagram
-    // socket, the raw socket belongs to the echo helper, a program of its
-    // own. A process started with privileges all the same (a capability
-    // left on the executable by an older package, an ambient one, a set-ID
-    // file) gives them all up before anything is loaded, read or started.
-    if (QString why; !dropPrivileges(&why)) {
-        printTo(stderr, QStringLiteral("Tarvok: 特権を手放せないため終了します (%1)\n").arg(why));
-        return 1;
-    }
-
-    if (QString why; !enoughDescriptors(&why)) {
-        printTo(stderr, why);
-        return 1;
-    }
-    if (qEnvironmentVariableIsEmpty("TARVOK_QT_MESSAGES"))
-        qInstallMessageHandler(keepQtNotesOffStandardError);
-    selectPlatformForEnvironment();
-    const QString namedDisplay = allowFallbackToOffscreen();
-    provideRuntimeDirectory();
-    Clock::usePreciseWakeups();
-    GuardedApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarvok"));
-    // Lets the desktop match the windows to the installed menu entry (its
-    // icon in docks and task switchers, on Wayland too).
-    QGuiApplication::setDesktopFileName(QStringLiteral("jp.tarvok.Tarvok"));
-    // No display name: the platform would append it to every window title,
-    // and the titles are the program's own ("Tarvok - Tarvok.def").
-    // The standard dialogs and buttons (Yes/No/Cancel, the file dialogs) speak
-    // Japanese like the rest of the program, whatever the desktop's locale.
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslator);
-    QFont font = QApplication::font();
-    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック"), QStringLiteral("Noto Sans CJK JP"),
-                      QStringLiteral("VL PGothic"), QStringLiteral("sans-serif")});
-    font.setPointSize(9);
-    QApplication::setFont(font);
-    QApplication::setWindowIcon(appIcon());
-    // The program ends with its main window, even while popups or a hidden
-    // main window remain.
-    QApplication::setQuitOnLastWindowClosed(false);
-    const QString platform = QGuiApplication::platformName();
-    const bool headless = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
-    if (headless && !namedDisplay.isEmpty())
-        printTo(stderr, QStringLiteral("Tarvok: 画面 %1 に接続できないため、画面なしで実行します。").arg(namedDisplay));
-    // Without a display only a command-mode run can end by itself: a window,
-    // or a run that leaves the program open, would wait for ever unseen.
-    if (headless && !(early.options.runAtStart && early.options.commandMode)) {
-        printTo(stderr, noDisplayText());
-        return 2;
-    }
-
-    std::unique_ptr<TKtICMP> engine;
-    try {
-        engine = std::make_unique<TKtICMP>();
-    } catch (const EICMPError& e) {
-        if (headless) {
-            printTo(stderr, e.message());
-        } else {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("Tarvok"), e.message(), QMessageBox::Ok);
-            box.exec();
-        }
-        return 1;
-    }
-
-    TarvokProgram program(std::move(engine), AppPaths::current(), Clock::system(), headless);
-    app.onException = [&program](const QString& what) { program.reportException(what); };
-    SignalNotifier signalEnd([&program](int signal) { program.Terminate(signal); });
-
-    const bool started = program.FormCreate(arguments);
-    TarvokWindow& w = program.window();
-    int rc = 0;
-    if (!started && headless && w.startup.runAtStart && w.startup.commandMode) {
-        // The start-up run cannot happen and nobody could end the program.
-        rc = 1;
-    } else {
-        program.ShowWindow();
-        if (!program.quitRequested())
-            rc = app.exec();
-    }
-    // The end steps are guarded like the handlers: an exception there is
-    // reported and the program still ends.
-    deliverGuarded([&program] { return program.EndOfProgram(); },
-                   [&program](const QString& what) { program.reportException(what); });
-    app.onException = nullptr;
-    return program.exitStatus(rc, early.ngExit);
 }
 
 } // namespace tarvok

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,7 +21,7 @@ namespace tarvok {
 class Clock;
 class MetricsServer;
 class TKtICMP;
-class TarvokWindow;
+class ProgramWindow;
 
 class TarvokProgram : public QObject {
     Q_OBJECT
@@ -40,7 +41,7 @@ public:
                   QObject* parent = nullptr);
     ~TarvokProgram() override;
 
-    TarvokWindow& window() { return *window_; }
+    ProgramWindow& window() { return *window_; }
     const AppPaths& paths() const { return paths_; }
     Hooks& hooks() { return hooks_; }
     bool headless() const { return headless_; }
@@ -120,6 +121,7 @@ public:
     // The placement and column widths as the window has them now, and back.
     WindowLayout collectLayout() const;
     void applyLayout(const WindowLayout& layout);
+    void loadStoredSettings();
 
 private:
     void requestQuit();
@@ -133,7 +135,7 @@ private:
     Hooks hooks_;
     // Declared before the window: the run controller holds it as a listener.
     MetricsRegistry metrics_;
-    std::unique_ptr<TarvokWindow> window_;
+    std::unique_ptr<ProgramWindow> window_;
     std::unique_ptr<MetricsServer> metricsServer_;
     QString metricsListening_;              // the text it listens by, or empty
     std::optional<QString> metricsOverride_; // from --metrics
@@ -154,7 +156,10 @@ private:
 bool deliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& report);
 QString outOfMemoryText();
 
-// main(): --help and --version, the platform, the application, the engine
+// Writes a line (the line end added when missing) to a standard stream at once.
+void printTo(FILE* stream, const QString& text);
+
+// main() (RunTarvok.cpp): --help and --version, the platform, the application, the engine
 // (EICMPError ends the program with its message and exit code 1), the
 // program's start, its event loop and its end.
 int runTarvok(int argc, char** argv);

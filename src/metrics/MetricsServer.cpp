@@ -151,14 +151,14 @@ bool MetricsServer::handleRequest(const QHttpServerRequest& request, QTcpSocket*
     if (guard && guard->answered)
         return true;
     QHttpServerResponder responder = makeResponder(request, socket);
-    const QByteArray text = QByteArrayLiteral("text/plain; charset=utf-8");
+    const QByteArray plainText = QByteArrayLiteral("text/plain; charset=utf-8");
     const QByteArray close = QByteArrayLiteral("close");
     if (request.url().path() != QLatin1String("/metrics")) {
-        responder.write(QByteArrayLiteral("Not Found\n"), {{"Content-Type", text}, {"Connection", close}},
+        responder.write(QByteArrayLiteral("Not Found\n"), {{"Content-Type", plainText}, {"Connection", close}},
                         Status::NotFound);
     } else if (request.method() != QHttpServerRequest::Method::Get) {
         responder.write(QByteArrayLiteral("Method Not Allowed\n"),
-                        {{"Content-Type", text}, {"Allow", "GET"}, {"Connection", close}}, Status::MethodNotAllowed);
+                        {{"Content-Type", plainText}, {"Allow", "GET"}, {"Connection", close}}, Status::MethodNotAllowed);
     } else {
         // The snapshot here, the text on the worker, the answer back here
         // (if the client is still there).

@@ -4,7 +4,7 @@
 // DecideAlertActions is a pure function of the target's state (as left by the
 // previous echo), the preferences and the echo; it returns the actions to
 // perform, in the order they are performed. Performing them (tray, sound,
-// popup, external program) is the user interface's job (ui/AlertActions.h).
+// popup, external program) is the user interface's job (ui/alerts/AlertCenter.h).
 
 #include "monitor/TargetState.h"
 #include "store/Preferences.h"

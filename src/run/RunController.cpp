@@ -1,6 +1,7 @@
 #include "run/RunController.h"
 
 #include "base/Clock.h"
+#include "base/Texts.h"
 #include "monitor/AlertResets.h"
 #include "run/ReplyEvaluation.h"
 
@@ -46,7 +47,7 @@ void RunController::guarded(F&& f)
     } catch (const std::exception& e) {
         failRun(QString::fromUtf8(e.what()));
     } catch (...) {
-        failRun(QStringLiteral("予期しないエラーが発生しました。"));
+        failRun(texts::UnexpectedError());
     }
 }
 
@@ -74,7 +75,7 @@ void RunController::mnuPingClick()
     ParseTargetList(view_.targetLines(), targets_);
     BuildRunSchedule();
     if (schedule_.isEmpty()) {
-        view_.setStatusText(QStringLiteral("対象アドレスが１件もありません。"));
+        view_.setStatusText(texts::NoTargetAddress());
         view_.showTab(MainTab::Memo);
         emit commandModeCleared();
         return;
@@ -137,7 +138,7 @@ void RunController::mnuBreakClick()
 {
     engine_.Cancel();
     break_ = true;
-    view_.setStatusText(QStringLiteral("終了しました。"));
+    view_.setStatusText(texts::RunEnded());
     emit commandModeCleared();
     view_.setIdleControls(true);
     if (running_ && (phase_ == Phase::WaitingPhase || phase_ == Phase::Stalled || phase_ == Phase::Streaming))
@@ -216,7 +217,7 @@ void RunController::nextEntry()
     phase_ = Phase::Sending;
     if (!engine_.Ping()) {
         // Only a foreign operation on the engine can refuse the echo.
-        failRun(QStringLiteral("ICMP エンジンが他の処理を実行中です。"));
+        failRun(texts::EngineBusy());
     }
 }
 
@@ -269,7 +270,7 @@ void RunController::endCycle()
     if (!break_)
         notifyObservers([](EchoObserver& o) { o.passEnded(); });
     if (break_ || !view_.periodic()) {
-        view_.setStatusText(QStringLiteral("終了しました。"));
+        view_.setStatusText(texts::RunEnded());
         view_.setIdleControls(true);
         finishRun();
         return;
@@ -425,7 +426,7 @@ void RunController::startStreamCycle()
     sent_ = 0;
     judged_ = 0;
     if (!engine_.BeginEchoes(maxInFlight_)) {
-        failRun(QStringLiteral("ICMP エンジンが他の処理を実行中です。"));
+        failRun(texts::EngineBusy());
         return;
     }
     pumpStream();
@@ -476,7 +477,7 @@ void RunController::pumpStream()
         view_.setStatusText(QStringLiteral("ping to ") + e.address + QStringLiteral(" ..."));
         ++sent_;
         if (!engine_.Echo(k, e.address)) {
-            failRun(QStringLiteral("ICMP エンジンが他の処理を実行中です。"));
+            failRun(texts::EngineBusy());
             return;
         }
         if (pingWait_ > 0) {

@@ -44,7 +44,7 @@
 #include "icmp/KtIcmp.h"
 #include "monitor/LatencyHistory.h"
 #include "monitor/Statistics.h"
-#include "monitor/StatisticsModel.h"
+#include "monitor/StatModel.h"
 #include "monitor/TargetState.h"
 #include "run/ResultModel.h"
 #include "run/EchoObserver.h"

@@ -1,5 +1,6 @@
 #include "run/TraceRunController.h"
 
+#include "base/Texts.h"
 #include "run/RunController.h"
 #include "targets/TargetList.h"
 
@@ -10,7 +11,6 @@ namespace tarvok {
 
 namespace {
 const QString kRootText = QStringLiteral("TraceRoute");
-const QString kEnded = QStringLiteral("終了しました。");
 } // namespace
 
 QString TraceHopLine(int Status, int Hops, const QString& IPAddress, quint32 RTT, const QString& HostName,
@@ -62,7 +62,7 @@ void TraceRunController::post(void (TraceRunController::*step)())
             } catch (const std::exception& e) {
                 failRun(QString::fromUtf8(e.what()));
             } catch (...) {
-                failRun(QStringLiteral("予期しないエラーが発生しました。"));
+                failRun(texts::UnexpectedError());
             }
         },
         Qt::QueuedConnection);
@@ -135,7 +135,7 @@ void TraceRunController::RunTraceRoute()
     } catch (const std::exception& e) {
         failRun(QString::fromUtf8(e.what()));
     } catch (...) {
-        failRun(QStringLiteral("予期しないエラーが発生しました。"));
+        failRun(texts::UnexpectedError());
     }
 }
 
@@ -166,7 +166,7 @@ void TraceRunController::nextTarget()
     if (!engine_.Trace()) {
         // Only a foreign operation on the engine can refuse the trace.
         phase_ = Phase::Between;
-        failRun(QStringLiteral("ICMP エンジンが他の処理を実行中です。"));
+        failRun(texts::EngineBusy());
     }
 }
 
@@ -201,7 +201,7 @@ void TraceRunController::finishRun()
     phase_ = Phase::Idle;
     ++generation_;
     try {
-        view_.setStatusText(kEnded);
+        view_.setStatusText(texts::RunEnded());
         view_.setIdleControls(true);
     } catch (...) {
         // The run is over either way.

@@ -4,6 +4,7 @@
 #include "base/Cp932.h"
 #include "base/IntegerText.h"
 #include "base/SafeOpen.h"
+#include "base/Texts.h"
 #include "targets/TargetList.h"
 
 #include <QFile>
@@ -92,7 +93,7 @@ ParameterFileResult readParameterFile(const QString& path, RunParameters& p)
     }
     if (read.status != FileBytes::Ok) {
         r.status = ParameterFileResult::Unreadable;
-        r.message = QStringLiteral("ファイル %1 は開けません").arg(path);
+        r.message = texts::CannotOpenFile().arg(path);
         if (read.status == FileBytes::Refused)
             r.message += u'\n' + read.error;
         return r;

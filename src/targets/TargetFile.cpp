@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Cp932.h"
+#include "base/Texts.h"
 
 #include "base/SafeOpen.h"
 
@@ -47,12 +48,12 @@ QString toEditorText(const QString& fileText)
 
 QString cannotCreateMessage(const QString& path)
 {
-    return QStringLiteral("ファイル %1 を作成できません").arg(path);
+    return texts::CannotCreateFile().arg(path);
 }
 
 QString cannotOpenMessage(const QString& path)
 {
-    return QStringLiteral("ファイル %1 は開けません").arg(path);
+    return texts::CannotOpenFile().arg(path);
 }
 
 QString invalidBytesMessage(const QString& path, const TargetFileRead& read)

@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 #include "base/Version.h"
-#include "ui/AboutBox.h"
+#include "ui/dialogs/AboutBox.h"
 
 #include <gtest/gtest.h>
 

@@ -8,13 +8,13 @@
 #include "support/TestFiles.h"
 
 #include "app/Startup.h"
-#include "app/TarvokWindow.h"
+#include "app/ProgramWindow.h"
 #include "base/Cp932.h"
 #include "icmp/KtIcmp.h"
 #include "store/ReportWriter.h"
 #include "targets/TargetFile.h"
 #include "targets/TargetList.h"
-#include "ui/TargetFileCommands.h"
+#include "ui/commands/TargetFileCommands.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -115,7 +115,7 @@ struct ProgramRig {
         d.error = [this](QWidget*, const QString& t) { errors << t; };
         d.warning = [this](QWidget*, const QString& t) { errors << t; };
     }
-    TarvokWindow& window() { return program->window(); }
+    ProgramWindow& window() { return program->window(); }
 };
 
 QByteArray logLine(const QString& text)

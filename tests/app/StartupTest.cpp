@@ -8,12 +8,12 @@
 #include "app/CommandLine.h"
 #include "app/SignalNotifier.h"
 #include "app/Startup.h"
-#include "app/TarvokWindow.h"
+#include "app/ProgramWindow.h"
 #include "icmp/KtIcmp.h"
 #include "metrics/MetricsServer.h"
 #include "store/IniFile.h"
-#include "ui/SpinEdit.h"
-#include "ui/TargetFileCommands.h"
+#include "ui/widgets/SpinEdit.h"
+#include "ui/commands/TargetFileCommands.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -70,7 +70,7 @@ struct ProgramRig {
         d.ask = [this](QWidget*, const QString&, const QString&) { ++asked; return askAnswer; };
         d.error = [this](QWidget*, const QString& t) { errors << t; };
     }
-    TarvokWindow& window() { return program->window(); }
+    ProgramWindow& window() { return program->window(); }
     QString path(const QString& name) const { return program->paths().programDir + name; }
 };
 
@@ -126,8 +126,8 @@ TEST(Startup, SettingsTargetFileAndParametersAreLoadedInOrder)
     EXPECT_EQ(r.window().ListView1->columnWidth(1), 121);
     EXPECT_FALSE(r.window().prefs.SaveConfig);
     // The enabling follows the loaded parameters.
-    EXPECT_FALSE(r.window().chkCycleToTerm->isEnabled());
-    EXPECT_TRUE(r.window().edtInterval->isEnabled());
+    EXPECT_FALSE(r.window().Parameters->chkCycleToTerm->isEnabled());
+    EXPECT_TRUE(r.window().Parameters->edtInterval->isEnabled());
 
     // SaveConfig off: no parameter file written at the end.
     QFile::remove(r.path(QStringLiteral("list.txt.#CONFIG#")));
@@ -239,7 +239,7 @@ TEST(Startup, AListLoadedHiddenReachesTheEditorWhenItShows)
     writeBytes(list, "198.18.0.1\r\n198.18.0.2\r\n");
     writeBytes(list + QStringLiteral(".#CONFIG#"), "PingCount=1\r\nPingWait=10\r\nTimeOut=50\r\n");
     ASSERT_TRUE(r.program->FormCreate({QStringLiteral("-H"), list}));
-    TarvokWindow& w = r.window();
+    ProgramWindow& w = r.window();
     const QString text = QStringLiteral("198.18.0.1\n198.18.0.2\n");
     EXPECT_TRUE(w.Memo1->toPlainText().isEmpty()) << "the text waits while the window hides";
     EXPECT_EQ(w.targetText(), text);
@@ -320,7 +320,7 @@ TEST(Startup, CloseSequenceAndTerminate)
     writeBytes(r.path(QStringLiteral("Tarvok.def")), "198.18.0.1\r\n");
     ASSERT_TRUE(r.program->FormCreate({}));
     r.window().show();
-    r.window().edtPingCount->setValue(3);
+    r.window().Parameters->edtPingCount->setValue(3);
     r.window().mnuPingClick();
     ASSERT_TRUE(r.window().run().Busy());
     r.window().Memo1->document()->setModified(true);

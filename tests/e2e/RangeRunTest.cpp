@@ -3,13 +3,13 @@
 // descending range, pinged in ascending order.
 
 #include "icmp/KtIcmp.h"
-#include "monitor/StatisticsModel.h"
+#include "monitor/StatModel.h"
 #include "run/ResultModel.h"
 #include "store/IniFile.h"
-#include "ui/IpToIpDialog.h"
-#include "ui/MainWindow.h"
-#include "ui/SelectionCommands.h"
-#include "ui/SpinEdit.h"
+#include "ui/dialogs/frmIpToIp.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/commands/SelectionCommands.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,9 +32,9 @@ TEST(WindowRun, AddressRangeOverTheLab)
     QTemporaryDir dir;
     TTarvokMain w(std::make_unique<TKtICMP>(), Clock::system());
     w.selection().setIniPath(dir.filePath(QStringLiteral("tarvok.ini")));
-    w.edtPingCount->setValue(1);
-    w.edtPingWait->setValue(10);
-    w.edtTimeout->setValue(1000);
+    w.Parameters->edtPingCount->setValue(1);
+    w.Parameters->edtPingWait->setValue(10);
+    w.Parameters->edtTimeout->setValue(1000);
     w.show();
 
     SelectionCommands::Dialogs d = w.selection().dialogs();

@@ -4,8 +4,8 @@
 
 #include "icmp/KtIcmp.h"
 #include "run/ResultModel.h"
-#include "ui/MainWindow.h"
-#include "ui/SpinEdit.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -45,8 +45,8 @@ TEST(SilentNameServer, WindowStaysResponsiveAndF4EndsTheLookUpAtOnce)
     }
 
     TTarvokMain w(std::make_unique<TKtICMP>(), Clock::system());
-    w.edtPingCount->setValue(1);
-    w.edtTimeout->setValue(500);
+    w.Parameters->edtPingCount->setValue(1);
+    w.Parameters->edtTimeout->setValue(500);
     w.Memo1->setPlainText(QStringLiteral("never-answered.lab.test waiting\n"));
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));

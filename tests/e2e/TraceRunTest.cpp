@@ -6,8 +6,8 @@
 #include "monitor/Statistics.h"
 #include "run/RunController.h"
 #include "run/TraceRunController.h"
-#include "ui/MainWindow.h"
-#include "ui/SpinEdit.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
@@ -31,9 +31,9 @@ TEST(WindowTrace, ThreeHopsSilentHopsAndAnUnknownHost)
     if (lab("LAB_REACHABLE").isEmpty() || lab("LAB_ID").isEmpty())
         GTEST_SKIP() << "no network lab: " << qPrintable(lab("LAB_UNAVAILABLE"));
     TTarvokMain w(std::make_unique<TKtICMP>(), Clock::system());
-    w.edtTimeout->setValue(300);
-    w.edtMaxHops->setValue(4);
-    w.chkResolveHostName->setChecked(true);
+    w.Parameters->edtTimeout->setValue(300);
+    w.Parameters->edtMaxHops->setValue(4);
+    w.Parameters->chkResolveHostName->setChecked(true);
     w.Memo1->setPlainText(QStringLiteral("%1 dst\n%2\n%3\n")
                               .arg(lab("LAB_REACHABLE"), lab("LAB_SILENT"), lab("LAB_UNKNOWN_NAME")));
     w.show();

@@ -3,10 +3,10 @@
 // reachable host falls silent for one pass and answers again.
 
 #include "icmp/KtIcmp.h"
-#include "monitor/StatisticsModel.h"
+#include "monitor/StatModel.h"
 #include "run/ResultModel.h"
-#include "ui/MainWindow.h"
-#include "ui/SpinEdit.h"
+#include "ui/window/TarvokMain.h"
+#include "ui/widgets/SpinEdit.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -59,8 +59,8 @@ public:
 std::unique_ptr<LabMain> labWindow()
 {
     auto w = std::make_unique<LabMain>(std::make_unique<TKtICMP>(), Clock::system());
-    w->edtPingWait->setValue(10);
-    w->edtTimeout->setValue(500);
+    w->Parameters->edtPingWait->setValue(10);
+    w->Parameters->edtTimeout->setValue(500);
     w->show();
     return w;
 }
@@ -86,8 +86,8 @@ TEST(WindowRun, ReachableSilentAndUnknownHosts)
 {
     REQUIRE_LAB();
     auto w = labWindow();
-    w->edtPingCount->setValue(2);
-    w->chkCycleToTerm->setChecked(true);  // A-A-B-B
+    w->Parameters->edtPingCount->setValue(2);
+    w->Parameters->chkCycleToTerm->setChecked(true);  // A-A-B-B
     w->Memo1->setPlainText(QStringLiteral("; lab\n%1 reachable\n\n%2\n%3 unknown\n")
                                .arg(lab("LAB_REACHABLE"), lab("LAB_SILENT"), lab("LAB_UNKNOWN_NAME")));
     w->mnuPingClick();
@@ -150,9 +150,9 @@ TEST(WindowRun, PeriodicRunAlertsOnceAndOnRecovery)
     w->prefs.OKCommandExec = true;
     w->prefs.OKCommand = script;
     w->prefs.OKCommandOption = QStringLiteral("OK %n \"%e\"");
-    w->edtPingCount->setValue(1);
-    w->chkInterval->setChecked(true);
-    w->edtInterval->setValue(0);
+    w->Parameters->edtPingCount->setValue(1);
+    w->Parameters->chkInterval->setChecked(true);
+    w->Parameters->edtInterval->setValue(0);
     w->Memo1->setPlainText(lab("LAB_REACHABLE") + QStringLiteral(" dst host; $(touch x)\n"));
 
     // Pass 1 answered, pass 2 silent, pass 3 answered again.

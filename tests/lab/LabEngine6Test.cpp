@@ -160,8 +160,8 @@ TEST_P(LabEngine6, EchoesOfBothFamiliesWaitTogether)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sockets, LabEngine6, ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
-                         [](const ::testing::TestParamInfo<IcmpSocketKind>& info) {
-                             return info.param == IcmpSocketKind::Datagram ? std::string("Datagram")
+                         [](const ::testing::TestParamInfo<IcmpSocketKind>& param) {
+                             return param.param == IcmpSocketKind::Datagram ? std::string("Datagram")
                                                                            : std::string("Raw");
                          });
 

@@ -95,8 +95,8 @@ TEST_P(RoundTripLab, BusyThreadNeitherStretchesTheRoundTripNorTimesItOut)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sockets, RoundTripLab, ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
-                         [](const ::testing::TestParamInfo<IcmpSocketKind>& info) {
-                             return info.param == IcmpSocketKind::Datagram ? std::string("Datagram")
+                         [](const ::testing::TestParamInfo<IcmpSocketKind>& param) {
+                             return param.param == IcmpSocketKind::Datagram ? std::string("Datagram")
                                                                            : std::string("Raw");
                          });
 

@@ -3,7 +3,7 @@
 
 #include "monitor/AlertResets.h"
 #include "monitor/Statistics.h"
-#include "monitor/StatisticsModel.h"
+#include "monitor/StatModel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The result list model: texts, images, trimming and header-click sorting.
 
-#include "monitor/StatisticsModel.h"
+#include "monitor/StatModel.h"
 #include "run/ResultModel.h"
 
 #include <QAbstractItemModelTester>
