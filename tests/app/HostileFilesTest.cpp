@@ -230,9 +230,12 @@ TEST(HostileFiles, ReadsStopAtTheirLimit)
 
 TEST(HostileFiles, FileNamesThatAreNotUtf8OpenAsTheirBytes)
 {
-    // CP932 (a lone lead byte at the end too), mixed, and plain UTF-8.
+    // CP932 (a lone lead byte at the end too), mixed, plain UTF-8, and a
+    // character beyond U+FFFF whose second half looks like an escaped byte
+    // (U+1F4C4, after a stray byte).
     for (const QByteArray& name : {QByteArray("\x91\xce\x8f\xdb.txt"), QByteArray("a\xe3\x81\x82\x82"),
-                                   QByteArray("\xe5\xaf\xbe\xe8\xb1\xa1.txt")}) {
+                                   QByteArray("\xe5\xaf\xbe\xe8\xb1\xa1.txt"), QByteArray("\xf0\x9f\x93\x84.txt"),
+                                   QByteArray("\xb2\xf0\x9f\x93\x84")}) {
         SCOPED_TRACE(name.toHex().toStdString());
         EXPECT_EQ(fileNameBytes(fileNameFromBytes(name)), name);
     }
