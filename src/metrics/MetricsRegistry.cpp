@@ -108,6 +108,26 @@ void header(Sink& s, ExpositionFormat f, std::string_view name, std::string_view
     s.put('\n');
 }
 
+// The round-trip histogram of one target: cumulative buckets, sum, count.
+template <typename Target>
+void putHistogram(Sink& sink, const Target& s)
+{
+    sink.reserve(qsizetype(std::size(BucketLabel) + 2) * (s.labels.size() + LineSlack));
+    quint64 cumulative = 0;
+    for (size_t b = 0; b < std::size(BucketLabel); ++b) {
+        cumulative += s.buckets[b];
+        sink.sample("tarvok_echo_rtt_seconds_bucket", s.labels, BucketLabel[b]);
+        sink.number(cumulative);
+        sink.put('\n');
+    }
+    sink.sample("tarvok_echo_rtt_seconds_sum", s.labels);
+    sink.fixed(qint64(s.rttSumUs), 6);
+    sink.put('\n');
+    sink.sample("tarvok_echo_rtt_seconds_count", s.labels);
+    sink.number(s.rttCount);
+    sink.put('\n');
+}
+
 } // namespace
 
 MetricsRegistry::MetricsRegistry(std::function<const TargetList*()> targets, QString version)
@@ -261,12 +281,12 @@ void MetricsRegistry::render(ExpositionFormat f, QByteArray& out) const
     renderSlots(slots_, passes_, version_, f, out);
 }
 
-void MetricsRegistry::renderSlots(const std::vector<Slot>& slots_, quint64 passes_, const QByteArray& version_,
+void MetricsRegistry::renderSlots(const std::vector<Slot>& targets, quint64 passes, const QByteArray& version,
                                   ExpositionFormat f, QByteArray& out)
 {
     // About 23 lines per target, each with its labels.
     qsizetype estimate = 2048;
-    for (const Slot& s : slots_)
+    for (const Slot& s : targets)
         if (s.seen)
             estimate += 23 * (s.labels.size() + 64);
     out.reserve(out.size() + estimate);
@@ -274,20 +294,20 @@ void MetricsRegistry::renderSlots(const std::vector<Slot>& slots_, quint64 passe
 
     const bool om = f == ExpositionFormat::OpenMetrics;
     header(sink, f, "tarvok_build_info", "_info", om ? "info" : "gauge", "Version of the running Tarvok.");
-    sink.reserve(version_.size() + LineSlack);
+    sink.reserve(version.size() + LineSlack);
     sink.put("tarvok_build_info{version=\"");
-    sink.bytes(version_);
+    sink.bytes(version);
     sink.put("\"} 1\n");
 
-    header(sink, f, "tarvok_passes_total", "_total", "counter",
+    header(sink, f, "tarvok_passestotal", "_total", "counter",
            "Passes over the target list completed since the program started.");
     sink.reserve(LineSlack);
-    sink.put("tarvok_passes_total ");
-    sink.number(passes_);
+    sink.put("tarvok_passestotal ");
+    sink.number(passes);
     sink.put('\n');
 
     header(sink, f, "tarvok_echoes_total", "_total", "counter", "Echoes judged since the program started, by result.");
-    for (const Slot& s : slots_) {
+    for (const Slot& s : targets) {
         if (!s.seen)
             continue;
         sink.reserve(2 * (s.labels.size() + LineSlack));
@@ -300,27 +320,12 @@ void MetricsRegistry::renderSlots(const std::vector<Slot>& slots_, quint64 passe
     }
 
     header(sink, f, "tarvok_echo_rtt_seconds", "", "histogram", "Round-trip time of the answered echoes.");
-    for (const Slot& s : slots_) {
-        if (!s.seen)
-            continue;
-        sink.reserve(qsizetype(std::size(BucketLabel) + 2) * (s.labels.size() + LineSlack));
-        quint64 cumulative = 0;
-        for (size_t b = 0; b < std::size(BucketLabel); ++b) {
-            cumulative += s.buckets[b];
-            sink.sample("tarvok_echo_rtt_seconds_bucket", s.labels, BucketLabel[b]);
-            sink.number(cumulative);
-            sink.put('\n');
-        }
-        sink.sample("tarvok_echo_rtt_seconds_sum", s.labels);
-        sink.fixed(qint64(s.rttSumUs), 6);
-        sink.put('\n');
-        sink.sample("tarvok_echo_rtt_seconds_count", s.labels);
-        sink.number(s.rttCount);
-        sink.put('\n');
-    }
+    for (const Slot& s : targets)
+        if (s.seen)
+            putHistogram(sink, s);
 
     header(sink, f, "tarvok_target_up", "", "gauge", "1 when the latest echo of the target was OK, else 0.");
-    for (const Slot& s : slots_) {
+    for (const Slot& s : targets) {
         if (!s.seen || !s.listed)
             continue;
         sink.reserve(s.labels.size() + LineSlack);
@@ -330,7 +335,7 @@ void MetricsRegistry::renderSlots(const std::vector<Slot>& slots_, quint64 passe
 
     header(sink, f, "tarvok_target_last_echo_timestamp_seconds", "", "gauge",
            "When the latest echo of the target was judged, in seconds since the epoch.");
-    for (const Slot& s : slots_) {
+    for (const Slot& s : targets) {
         if (!s.seen || !s.listed)
             continue;
         sink.reserve(s.labels.size() + LineSlack);

@@ -54,6 +54,7 @@
 #include "targets/TargetList.h"
 
 #include <QObject>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -198,6 +199,7 @@ private:
     void post(void (RunController::*step)());
     template <typename F> void notifyObservers(F&& f);
     template <typename F> void guarded(F&& f);
+    void failRunUnexpected(); // an exception that is no std::exception
 
     TKtICMP& engine_;
     RunView& view_;
@@ -256,5 +258,18 @@ private:
     std::unique_ptr<TimerHandle> paceTimer_;
     std::unique_ptr<TimerHandle> targetTimer_;
 };
+
+// Runs f; an exception ends the run with its message.
+template <typename F>
+inline void RunController::guarded(F&& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        failRun(QString::fromUtf8(e.what()));
+    } catch (...) {
+        failRunUnexpected();
+    }
+}
 
 } // namespace tarvok

@@ -123,7 +123,11 @@ case "$version" in
 esac
 
 # The helper links neither Qt nor anything but the C and C++ runtimes.
+# A sanitised build links the sanitisers' runtimes into every program.
 helper_needs=$(objdump -p "$ROOT/usr/libexec/tarvok/tarvok-icmp-helper" 2>/dev/null | awk '/NEEDED/ {print $2}')
+if objdump -p "$ROOT/usr/bin/tarvok" 2>/dev/null | grep -q 'NEEDED *libasan'; then
+    helper_needs=$(echo "$helper_needs" | grep -v -E '^lib(asan|ubsan)\.so')
+fi
 if [ -z "$helper_needs" ]; then
     fail "cannot read the helper's libraries"
 elif echo "$helper_needs" | grep -qv -E '^(libc|libstdc\+\+|libm|libgcc_s)\.so'; then

@@ -1,0 +1,150 @@
+#include "run/RunController.h"
+
+#include "base/Clock.h"
+#include "base/Texts.h"
+
+#include <stdexcept>
+
+// The echo stream: with MaxInFlight above 1, a cycle keeps up to that many
+// echoes waiting at once. Echoes go out in the schedule's order, paced by
+// PingWait, never two at once to one target; their ends come back in any
+// order and are judged in the order they were sent.
+
+namespace tarvok {
+
+void RunController::startStreamCycle()
+{
+    phase_ = Phase::Streaming;
+    sent_ = 0;
+    judged_ = 0;
+    if (!engine_.BeginEchoes(maxInFlight_)) {
+        failRun(texts::EngineBusy());
+        return;
+    }
+    pumpStream();
+}
+
+void RunController::growStreamRing()
+{
+    std::vector<StreamEcho> bigger(ring_.size() * 2);
+    const size_t oldMask = ring_.size() - 1;
+    const size_t newMask = bigger.size() - 1;
+    for (qint64 k = judged_; k < sent_; ++k)
+        bigger[static_cast<size_t>(k) & newMask] = std::move(ring_[static_cast<size_t>(k) & oldMask]);
+    ring_.swap(bigger);
+}
+
+void RunController::pumpStream()
+{
+    while (running_ && phase_ == Phase::Streaming && !break_ && sent_ < schedule_.size()) {
+        if (!paceReady_ || engine_.EchoesWaiting() >= maxInFlight_)
+            return; // the pause's timer or an ending echo comes back here
+        const int t = schedule_.targetIndexAt(sent_);
+        if (t < 0 || t >= static_cast<int>(targetWaiting_.size()))
+            throw std::runtime_error("schedule entry without a target");
+        if (targetWaiting_[static_cast<size_t>(t)])
+            return; // its echo's end comes back here
+        const qint64 now = clock_.monotonicMs();
+        const qint64 freeAt = targetFreeAt_[static_cast<size_t>(t)];
+        if (now < freeAt) {
+            const quint64 gen = generation_;
+            targetTimer_ = clock_.singleShot(freeAt - now, [this, gen] {
+                if (gen == generation_)
+                    guarded([this] { pumpStream(); });
+            });
+            return;
+        }
+        if (static_cast<size_t>(sent_ - judged_) >= ring_.size())
+            growStreamRing();
+        const qint64 k = sent_;
+        const ScheduleEntry e = schedule_.at(k);
+        StreamEcho& echo = ring_[static_cast<size_t>(k) & (ring_.size() - 1)];
+        echo.ended = false;
+        echo.targetIndex = t;
+        targetWaiting_[static_cast<size_t>(t)] = 1;
+        currentAddress_ = e.address;
+        currentComment_ = e.comment;
+        currentIndex_ = t;
+        waiting_ = true;
+        view_.setStatusText(QStringLiteral("ping to ") + e.address + QStringLiteral(" ..."));
+        ++sent_;
+        if (!engine_.Echo(k, e.address)) {
+            failRun(texts::EngineBusy());
+            return;
+        }
+        if (pingWait_ > 0) {
+            paceReady_ = false;
+            const quint64 gen = generation_;
+            paceTimer_ = clock_.singleShotUs(qint64(pingWait_) * 1000, [this, gen] {
+                paceReady_ = true;
+                if (gen == generation_)
+                    guarded([this] { pumpStream(); });
+            });
+        }
+    }
+}
+
+void RunController::KtICMP1Echo(qint64 Tag, int Status, const QString& IPAddress, quint32 RTT, quint8 TTL)
+{
+    (void)TTL;
+    if (!running_ || phase_ != Phase::Streaming || Tag < judged_ || Tag >= sent_)
+        return;
+    guarded([&] {
+        const qint64 now = clock_.monotonicMs();
+        StreamEcho& echo = ring_[static_cast<size_t>(Tag) & (ring_.size() - 1)];
+        echo.ended = true;
+        echo.status = Status;
+        echo.ipAddress = IPAddress;
+        echo.rtt = RTT;
+        echo.rttUs = Status == 0 ? engine_.LastRoundTripUs() : -1;
+        echo.endedMs = now;
+        const auto t = static_cast<size_t>(echo.targetIndex);
+        targetWaiting_[t] = 0;
+        targetFreeAt_[t] = now + pingWait_;
+        waiting_ = engine_.EchoesWaiting() > 0;
+        if (break_) {
+            // The close sequence: nothing more is recorded; the run ends when
+            // the last waiting echo has.
+            if (engine_.EchoesWaiting() == 0)
+                post(&RunController::onBreakNoticed);
+            return;
+        }
+        judgeStream();
+        if (running_ && phase_ == Phase::Streaming && !break_) {
+            if (judged_ == schedule_.size())
+                endStreamCycle();
+            else
+                pumpStream();
+        }
+    });
+}
+
+void RunController::judgeStream()
+{
+    const size_t mask = ring_.size() - 1;
+    while (judged_ < sent_ && running_ && !break_) {
+        StreamEcho& echo = ring_[static_cast<size_t>(judged_) & mask];
+        if (!echo.ended)
+            return;
+        const ScheduleEntry e = schedule_.at(judged_);
+        currentAddress_ = e.address;
+        currentComment_ = e.comment;
+        currentIndex_ = e.targetIndex;
+        ++judged_;
+        recordEcho(echo.status, echo.ipAddress, echo.rtt, echo.endedMs, echo.rttUs);
+        RefreshStatRow(currentIndex_);
+    }
+}
+
+void RunController::endStreamCycle()
+{
+    // The pause after the cycle's last send still runs: a next cycle that
+    // follows at once keeps PingWait after it.
+    targetTimer_.reset();
+    engine_.EndEchoes();
+    waiting_ = false;
+    phase_ = Phase::Between;
+    endCycle();
+}
+
+} // namespace tarvok
