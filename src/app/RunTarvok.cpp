@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <dirent.h>
 #include <exception>
 #include <fcntl.h>
 #include <functional>
@@ -120,9 +121,18 @@ bool enoughDescriptors(QString* why)
     if (lim.rlim_cur == RLIM_INFINITY)
         return true;
     long open = 0;
-    for (int fd = 0; fd < int(lim.rlim_cur) && fd < 4096; ++fd)
-        if (::fcntl(fd, F_GETFD) != -1)
-            ++open;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        // One entry per open descriptor, the listing's own included.
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                ++open;
+        ::closedir(dir);
+        --open;
+    } else {
+        for (int fd = 0; fd < int(lim.rlim_cur) && fd < 4096; ++fd)
+            if (::fcntl(fd, F_GETFD) != -1)
+                ++open;
+    }
     if (long(lim.rlim_cur) - open >= Needed)
         return true;
     *why = QStringLiteral("Tarvok: 開けるファイルの数 (ファイル記述子) が足りないため起動できません "

@@ -229,6 +229,11 @@ public:
         using namespace std::chrono;
         return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     }
+    qint64 monotonicUs() const override
+    {
+        using namespace std::chrono;
+        return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    }
     QDateTime localNow() const override
     {
         // The local time with the zone's offset of this instant, from the C

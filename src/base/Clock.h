@@ -22,6 +22,9 @@ public:
     virtual ~Clock() = default;
     // Milliseconds on a monotonic scale (never jumps, 64 bits: never wraps).
     virtual qint64 monotonicMs() const = 0;
+    // The same scale in microseconds (a clock that keeps whole milliseconds
+    // gives those).
+    virtual qint64 monotonicUs() const { return monotonicMs() * 1000; }
     // Local wall-clock time, for the texts shown and logged: date() and
     // time() read as the local clock (the value may carry the zone's offset
     // from UTC rather than the zone itself).

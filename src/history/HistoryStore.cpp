@@ -69,6 +69,7 @@ void HistoryStore::forgetCaches()
     statusIds_.clear();
     openOutage_.clear();
     lastByIndex_.clear();
+    idsLoaded_ = false;
 }
 
 void HistoryStore::close()
@@ -124,6 +125,7 @@ HistoryStore::Fault HistoryStore::fail(int rc)
     statusIds_.clear();
     openOutage_.clear();
     lastByIndex_.clear();
+    idsLoaded_ = false;
     if (isDamage(rc) && !readOnly_)
         return setAside();
     if (isBusy(rc))

@@ -165,6 +165,7 @@ private:
     int statusId(int code, const QString& text);
     int batchTargetId(const JudgedEcho& e);
     int keepLedger(const JudgedEcho& e, int tid, int sid, std::map<qint64, qint64>& lostSoFar);
+    int loadIds();
     Fault summariseTable(bool hours, qint64 nowUs, int maxPeriods, bool* more);
     Fault summarisePeriod(bool hours, qint64 period);
     qint64 firstRowPeriod(qint64 period, qint64 periodUs);
@@ -187,6 +188,9 @@ private:
     // Per target and comment: the open outage, if any (0 none); absent: not
     // looked up yet.
     QHash<QString, qint64> openOutage_;
+    // The targets and open outages of the file were all read into the maps
+    // above by the first batch: a target or series missing there is new.
+    bool idsLoaded_ = false;
     // Per target index of the batch: the last target id and its address.
     std::vector<std::pair<QString, int>> lastByIndex_;
     qint64 pruneTarget_ = 0; // where the summary pruning goes on

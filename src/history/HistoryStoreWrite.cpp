@@ -65,12 +65,16 @@ int HistoryStore::targetId(const JudgedEcho& e)
     if (it != targetIds_.constEnd())
         return *it;
     sqlite3_stmt* find = prepare("SELECT id FROM targets WHERE target = ?1 AND comment = ?2 AND address = ?3");
-    sqlite3_stmt* add = prepare("INSERT INTO targets(id, target, comment, address)"
+    sqlite3_stmt* add = prepare("INSERT OR IGNORE INTO targets(id, target, comment, address)"
                                 " SELECT coalesce(max(id) + 1, 0), ?1, ?2, ?3 FROM targets RETURNING id");
     if (!find || !add)
         return -1;
     int rc = SQLITE_OK;
-    const int id = findOrAdd(find, add, [&](sqlite3_stmt* st) {
+    // Every target of the file is known once the ids are loaded: a new one is
+    // added straight away (and looked up after all should another process
+    // have added it since).
+    const bool isNew = idsLoaded_;
+    const int id = findOrAdd(isNew ? add : find, isNew ? find : add, [&](sqlite3_stmt* st) {
         bindText(st, 1, e.target);
         bindText(st, 2, e.comment);
         bindText(st, 3, e.address);
@@ -89,9 +93,15 @@ int HistoryStore::batchTargetId(const JudgedEcho& e)
     if (lastByIndex_.size() <= size_t(e.targetIndex))
         lastByIndex_.resize(size_t(e.targetIndex) + 1, {QString(), -1});
     auto& cached = lastByIndex_[size_t(e.targetIndex)];
-    const QString key = e.target + QChar(0x1f) + e.comment + QChar(0x1f) + e.address;
-    if (cached.second < 0 || cached.first != key)
-        cached = {key, targetId(e)};
+    // Compared piece by piece: no key is built for the echoes of a target
+    // whose address stays.
+    const QStringView key(cached.first);
+    const qsizetype t = e.target.size(), c = e.comment.size();
+    const bool same = cached.second >= 0 && key.size() == t + c + e.address.size() + 2 && key.left(t) == e.target
+                      && key.at(t) == QChar(0x1f) && key.mid(t + 1, c) == e.comment && key.at(t + 1 + c) == QChar(0x1f)
+                      && key.mid(t + c + 2) == e.address;
+    if (!same)
+        cached = {e.target + QChar(0x1f) + e.comment + QChar(0x1f) + e.address, targetId(e)};
     return cached.second;
 }
 
@@ -103,6 +113,8 @@ HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
         return Fault::None;
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
+        return fail(rc);
+    if (!idsLoaded_ && (rc = loadIds()) != SQLITE_OK)
         return fail(rc);
     sqlite3_stmt* ins = prepare("INSERT OR IGNORE INTO raw(time_us, target_id, rtt_us, flags) VALUES(?1, ?2, ?3, ?4)");
     sqlite3_stmt* addLost = prepare("UPDATE ledger SET lost = lost + ?2 WHERE id = ?1");
@@ -163,12 +175,45 @@ HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
     return Fault::None;
 }
 
+// Reads every target's id and every open outage into the maps, so that the
+// first echoes of a large list ask the file nothing for targets it has never
+// seen. Within the batch's transaction. SQLITE_OK, or the failing code.
+int HistoryStore::loadIds()
+{
+    sqlite3_stmt* targets = prepare("SELECT id, target, comment, address FROM targets");
+    sqlite3_stmt* outages = prepare("SELECT t.target, t.comment, l.id FROM ledger l JOIN targets t ON t.id = l.target_id"
+                                    " WHERE l.end_us IS NULL ORDER BY l.start_us");
+    if (!targets || !outages)
+        return lastRc_;
+    int rc = SQLITE_OK;
+    {
+        Use u(targets);
+        while ((rc = sqlite3_step(targets)) == SQLITE_ROW)
+            targetIds_.insert(columnText(targets, 1) + QChar(0x1f) + columnText(targets, 2) + QChar(0x1f) + columnText(targets, 3),
+                              sqlite3_column_int(targets, 0));
+    }
+    if (rc != SQLITE_DONE)
+        return rc;
+    {
+        Use u(outages);
+        // The latest open outage of a series wins, as when looked up alone.
+        while ((rc = sqlite3_step(outages)) == SQLITE_ROW)
+            openOutage_.insert(seriesKey(columnText(outages, 0), columnText(outages, 1)), sqlite3_column_int64(outages, 2));
+    }
+    if (rc != SQLITE_DONE)
+        return rc;
+    idsLoaded_ = true;
+    return SQLITE_OK;
+}
+
 // The ledger: an NG echo after an OK one (or the first one) opens an outage,
 // the next OK echo closes it. SQLITE_OK, or the failing result code.
 int HistoryStore::keepLedger(const JudgedEcho& e, int tid, int sid, std::map<qint64, qint64>& lostSoFar)
 {
     const QString series = seriesKey(e.target, e.comment);
     auto open = openOutage_.find(series);
+    if (open == openOutage_.end() && idsLoaded_)
+        open = openOutage_.insert(series, 0); // new since the load: no outage open
     if (open == openOutage_.end()) {
         sqlite3_stmt* findOpen = prepare("SELECT l.id FROM ledger l JOIN targets t ON t.id = l.target_id"
                                          " WHERE l.end_us IS NULL AND t.target = ?1 AND t.comment = ?2"

@@ -28,11 +28,15 @@ public:
     }
     void put(std::string_view s)
     {
+        if (s.empty()) // an empty view may hold no pointer at all: memcpy wants one
+            return;
         std::memcpy(out_.data() + pos_, s.data(), s.size());
         pos_ += qsizetype(s.size());
     }
     void bytes(const QByteArray& s)
     {
+        if (s.isEmpty())
+            return;
         std::memcpy(out_.data() + pos_, s.constData(), size_t(s.size()));
         pos_ += s.size();
     }
@@ -299,10 +303,10 @@ void MetricsRegistry::renderSlots(const std::vector<Slot>& targets, quint64 pass
     sink.bytes(version);
     sink.put("\"} 1\n");
 
-    header(sink, f, "tarvok_passestotal", "_total", "counter",
+    header(sink, f, "tarvok_passes_total", "_total", "counter",
            "Passes over the target list completed since the program started.");
     sink.reserve(LineSlack);
-    sink.put("tarvok_passestotal ");
+    sink.put("tarvok_passes_total ");
     sink.number(passes);
     sink.put('\n');
 

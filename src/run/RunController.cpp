@@ -115,6 +115,7 @@ void RunController::ExecutePingRun()
             targetWaiting_.assign(states_.size(), 0);
             targetFreeAt_.assign(states_.size(), std::numeric_limits<qint64>::min());
             paceReady_ = true;
+            paceDueUs_ = -1;
         }
 
         hooks_->RunStarting();
@@ -326,6 +327,7 @@ void RunController::finishRun()
     paceTimer_.reset();
     targetTimer_.reset();
     paceReady_ = true;
+    paceDueUs_ = -1;
     engine_.EndEchoes();
     ++generation_;
     try {

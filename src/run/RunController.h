@@ -255,6 +255,7 @@ private:
     std::vector<char> targetWaiting_;
     std::vector<qint64> targetFreeAt_; // ms: PingWait after its last echo ended
     bool paceReady_ = true;
+    qint64 paceDueUs_ = -1; // when the send being paced is due, -1: none yet
     std::unique_ptr<TimerHandle> paceTimer_;
     std::unique_ptr<TimerHandle> targetTimer_;
 };

@@ -73,9 +73,17 @@ void RunController::pumpStream()
             return;
         }
         if (pingWait_ > 0) {
+            // Sends keep to a grid of PingWait steps: a wake-up that came a
+            // little late (timers do, by tens of microseconds) is made up by
+            // the next step, so a long run keeps one send per PingWait. A send
+            // that waited a whole step or more (for a free slot, for its
+            // target) starts the grid afresh: nothing is ever sent in a burst.
+            const qint64 stepUs = qint64(pingWait_) * 1000;
+            const qint64 nowUs = clock_.monotonicUs();
+            paceDueUs_ = paceDueUs_ >= 0 && nowUs - paceDueUs_ < stepUs ? paceDueUs_ + stepUs : nowUs + stepUs;
             paceReady_ = false;
             const quint64 gen = generation_;
-            paceTimer_ = clock_.singleShotUs(qint64(pingWait_) * 1000, [this, gen] {
+            paceTimer_ = clock_.singleShotUs(paceDueUs_ - nowUs, [this, gen] {
                 paceReady_ = true;
                 if (gen == generation_)
                     guarded([this] { pumpStream(); });
