@@ -271,3 +271,22 @@ TEST(EchoStream, PeriodicPassesAndLateRepliesOfAnEndedRun)
     settle();
     EXPECT_EQ(r.finished, std::vector<bool>{true});
 }
+
+TEST(EchoStream, ASendThatWaitedForASlotKeepsTheGridOfPingWaitSteps)
+{
+    Rig r(2);
+    r.view.lines = {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"};
+    r.view.wait = 10;
+    r.view.timeout = 1000;
+    r.net->setResponder([&r](const Probe& p) {
+        r.sentAt.push_back(r.clock.monotonicMs());
+        const int ms = p.dest == ip("10.0.0.1") ? 23 : p.dest == ip("10.0.0.2") ? 50 : 5;
+        return FakeOutcome::reply(p.dest.toString().toLatin1().constData(), 64, ms);
+    });
+    r.ctl.mnuPingClick();
+    r.run(1000);
+    // The third is due at 20 but both places are taken until 23; the fourth
+    // keeps to its step at 30 rather than PingWait after the late one.
+    EXPECT_EQ(r.sentAt, (std::vector<qint64>{0, 10, 23, 30}));
+    EXPECT_EQ(r.hooks.logLines.size(), 4u);
+}
