@@ -195,7 +195,12 @@ std::span<const uint8_t> icmp6Message(std::span<const uint8_t> packet)
 
 std::optional<ProbeAnswer> parseRawPacket(std::span<const uint8_t> packet, const ProbeKey& probe)
 {
-    if (!packet.empty() && (packet[0] >> 4) == 6) {
+    // An answer comes in the probe's own family: an ICMPv6 echo reply that
+    // happens to carry an IPv4 route probe's numbers is not its answer.
+    const bool v6 = !packet.empty() && (packet[0] >> 4) == 6;
+    if (v6 != probe.dest.isV6())
+        return std::nullopt;
+    if (v6) {
         const auto icmp = icmp6Message(packet);
         if (icmp.empty())
             return std::nullopt;

@@ -150,6 +150,9 @@ TEST(Icmp6Packet, RelayedWithAnIpv6HeaderAndFromTheErrorQueue)
     EXPECT_EQ(a->ttl, 57);
     EXPECT_EQ(a->from.toString(), "2001:2::99");
     EXPECT_EQ(rawPacketSequence(relayed, kId), kSeq);
+    // Never the answer of an IPv4 route probe that happens to carry the same
+    // numbers: answers come in their probe's family.
+    EXPECT_FALSE(parseRawPacket(relayed, ProbeKey { kId, kSeq, ip("198.18.0.1"), true }));
     relayed[5] += 1; // claims more than there is
     EXPECT_FALSE(parseRawPacket(relayed, probe));
 
