@@ -181,15 +181,17 @@ HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
 int HistoryStore::loadIds()
 {
     sqlite3_stmt* targets = prepare("SELECT id, target, comment, address FROM targets");
-    sqlite3_stmt* outages = prepare("SELECT t.target, t.comment, l.id FROM ledger l JOIN targets t ON t.id = l.target_id"
-                                    " WHERE l.end_us IS NULL ORDER BY l.start_us");
+    sqlite3_stmt* outages =
+        prepare("SELECT t.target, t.comment, l.id FROM ledger l JOIN targets t ON t.id = l.target_id"
+                " WHERE l.end_us IS NULL ORDER BY l.start_us");
     if (!targets || !outages)
         return lastRc_;
     int rc = SQLITE_OK;
     {
         Use u(targets);
         while ((rc = sqlite3_step(targets)) == SQLITE_ROW)
-            targetIds_.insert(columnText(targets, 1) + QChar(0x1f) + columnText(targets, 2) + QChar(0x1f) + columnText(targets, 3),
+            targetIds_.insert(columnText(targets, 1) + QChar(0x1f) + columnText(targets, 2) + QChar(0x1f)
+                                  + columnText(targets, 3),
                               sqlite3_column_int(targets, 0));
     }
     if (rc != SQLITE_DONE)
@@ -198,7 +200,8 @@ int HistoryStore::loadIds()
         Use u(outages);
         // The latest open outage of a series wins, as when looked up alone.
         while ((rc = sqlite3_step(outages)) == SQLITE_ROW)
-            openOutage_.insert(seriesKey(columnText(outages, 0), columnText(outages, 1)), sqlite3_column_int64(outages, 2));
+            openOutage_.insert(seriesKey(columnText(outages, 0), columnText(outages, 1)),
+                               sqlite3_column_int64(outages, 2));
     }
     if (rc != SQLITE_DONE)
         return rc;

@@ -79,7 +79,8 @@ void TKtICMP::Impl::continueIf(Wait kind, quint64 t)
     next();
 }
 
-void TKtICMP::Impl::sendProbe(const Probe& probe, std::function<void(int, const IpAddress&, quint32, quint8)> next, bool deferFailure)
+void TKtICMP::Impl::sendProbe(const Probe& probe, std::function<void(int, const IpAddress&, quint32, quint8)> next,
+                              bool deferFailure)
 {
     sequence = probe.sequence;
     sentAt = clock->monotonicMs();
@@ -145,7 +146,8 @@ void TKtICMP::Impl::endEcho(int status, const IpAddress& from, quint32 rtt, quin
     next(status, from, rtt, replyTtl);
 }
 
-void TKtICMP::Impl::lookup(bool reverse, const QString& name, const IpAddress& addr, std::function<void(bool, const IpAddress&, const QString&)> next)
+void TKtICMP::Impl::lookup(bool reverse, const QString& name, const IpAddress& addr,
+                           std::function<void(bool, const IpAddress&, const QString&)> next)
 {
     wait = Wait::Lookup;
     ++token;

@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-// The echo stream: with MaxInFlight above 1, a cycle keeps up to that many
+// The echo stream: with MaxEchoesInFlight above 1, a cycle keeps up to that many
 // echoes waiting at once. Echoes go out in the schedule's order, paced by
 // PingWait, never two at once to one target; their ends come back in any
 // order and are judged in the order they were sent.
