@@ -345,10 +345,17 @@ TEST_F(HistoryStoreTest, TwoWritersOnOneFileLoseNothing)
     tb.join();
     EXPECT_TRUE(a.flush());
     EXPECT_TRUE(b.flush());
+    // A target new to both, added by one after the other had read the
+    // file's targets: both find the one row.
+    a.echoJudged(echo(kT0 + 2 * kEach, QStringLiteral("new"), 100, false, 1));
+    EXPECT_TRUE(a.flush());
+    b.echoJudged(echo(kT0 + 2 * kEach + 1, QStringLiteral("new"), 100, false, 1));
+    EXPECT_TRUE(b.flush());
     a.stop();
     b.stop();
     EXPECT_EQ(query(path(), "SELECT target, count(*) FROM echoes GROUP BY target"),
-              (QStringList{QStringLiteral("a|20000"), QStringLiteral("b|20000")}));
+              (QStringList{QStringLiteral("a|20000"), QStringLiteral("b|20000"), QStringLiteral("new|2")}));
+    EXPECT_EQ(query(path(), "SELECT count(*) FROM targets WHERE target = 'new'"), QStringList{QStringLiteral("1")});
 }
 
 // A child process records without pause and is killed in the middle of its
