@@ -192,7 +192,11 @@ private:
     // above by the first batch: a target or series missing there is new.
     bool idsLoaded_ = false;
     // Per target index of the batch: the last target id and its address.
-    std::vector<std::pair<QString, int>> lastByIndex_;
+    struct CachedTarget {
+        QString target, comment, address; // shared with the echoes': no copies
+        int id = -1;
+    };
+    std::vector<CachedTarget> lastByIndex_;
     qint64 pruneTarget_ = 0; // where the summary pruning goes on
 };
 

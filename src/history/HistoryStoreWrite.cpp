@@ -91,18 +91,11 @@ int HistoryStore::batchTargetId(const JudgedEcho& e)
     if (e.targetIndex < 0 || e.targetIndex >= 65536)
         return targetId(e);
     if (lastByIndex_.size() <= size_t(e.targetIndex))
-        lastByIndex_.resize(size_t(e.targetIndex) + 1, {QString(), -1});
-    auto& cached = lastByIndex_[size_t(e.targetIndex)];
-    // Compared piece by piece: no key is built for the echoes of a target
-    // whose address stays.
-    const QStringView key(cached.first);
-    const qsizetype t = e.target.size(), c = e.comment.size();
-    const bool same = cached.second >= 0 && key.size() == t + c + e.address.size() + 2 && key.left(t) == e.target
-                      && key.at(t) == QChar(0x1f) && key.mid(t + 1, c) == e.comment && key.at(t + 1 + c) == QChar(0x1f)
-                      && key.mid(t + c + 2) == e.address;
-    if (!same)
-        cached = {e.target + QChar(0x1f) + e.comment + QChar(0x1f) + e.address, targetId(e)};
-    return cached.second;
+        lastByIndex_.resize(size_t(e.targetIndex) + 1);
+    CachedTarget& cached = lastByIndex_[size_t(e.targetIndex)];
+    if (cached.id < 0 || cached.target != e.target || cached.comment != e.comment || cached.address != e.address)
+        cached = {e.target, e.comment, e.address, targetId(e)};
+    return cached.id;
 }
 
 HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
