@@ -35,6 +35,7 @@ ProgramWindow::ProgramWindow(std::unique_ptr<TKtICMP> engine, Clock& clock, cons
     log_ = std::make_unique<LogWriter>(prefs, startup, programFolder, clock);
     // Every judged echo goes to the log.
     binding().onLogLine = [this](const QString& line) { log_->WriteLogLine(line); };
+    binding().onLogHold = [this](bool hold) { hold ? log_->holdLines() : log_->releaseLines(); };
 
     QString folder = programFolder;
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))

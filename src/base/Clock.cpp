@@ -93,6 +93,8 @@ protected:
         }
     }
 
+    bool armed() const { return armedNs_ != kNever; }
+
 private:
     qint64 armedNs_ = kNever;
     quint64 nextSeq_ = 0;
@@ -176,9 +178,13 @@ private:
     {
         notifier_->setEnabled(false);
         connect(notifier_, &QSocketNotifier::activated, this, [this] {
-            // Idle until set again: setting clears the expiry, so it needs no read.
-            notifier_->setEnabled(false);
+            // A timer started meanwhile set the alarm again, which clears the
+            // expiry: the notifier stays on (turning it off and on costs the
+            // event loop more than the ring). With nothing left it idles
+            // until set again.
             ring();
+            if (!armed())
+                notifier_->setEnabled(false);
         });
     }
 

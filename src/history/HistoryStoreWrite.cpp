@@ -13,24 +13,33 @@ using namespace historysql;
 
 namespace {
 
-// The id of the row `find` finds, or else of the one `add` adds (RETURNING
-// id); both take the same values from `bind`. -1 on failure, with *rc.
+// Runs `find` (a SELECT of the id) or `add` (an INSERT of one row, which
+// OR IGNORE may leave out) with the values of `bind`: the row's id, kNoRow
+// when there was none or none was added, -1 on failure with *rc. An added
+// row's id is read back from the connection: RETURNING would make SQLite
+// gather the result in a table of its own, several times the insert's cost.
+constexpr int kNoRow = -2;
+
 template <typename Bind>
-int findOrAdd(sqlite3_stmt* find, sqlite3_stmt* add, Bind bind, int* rc)
+int findRow(sqlite3_stmt* find, Bind bind, int* rc)
 {
-    {
-        Use u(find);
-        bind(find);
-        *rc = sqlite3_step(find);
-        if (*rc == SQLITE_ROW)
-            return sqlite3_column_int(find, 0);
-        if (*rc != SQLITE_DONE)
-            return -1;
-    }
+    Use u(find);
+    bind(find);
+    *rc = sqlite3_step(find);
+    if (*rc == SQLITE_ROW)
+        return sqlite3_column_int(find, 0);
+    return *rc == SQLITE_DONE ? kNoRow : -1;
+}
+
+template <typename Bind>
+int addRow(sqlite3* db, sqlite3_stmt* add, Bind bind, int* rc)
+{
     Use u(add);
     bind(add);
     *rc = sqlite3_step(add);
-    return *rc == SQLITE_ROW ? sqlite3_column_int(add, 0) : -1;
+    if (*rc != SQLITE_DONE)
+        return -1;
+    return sqlite3_changes(db) == 1 ? int(sqlite3_last_insert_rowid(db)) : kNoRow;
 }
 
 } // namespace
@@ -44,14 +53,17 @@ int HistoryStore::statusId(int code, const QString& text)
     // Ids from 0: the commonest status (the reply) takes no byte in a row.
     sqlite3_stmt* find = prepare("SELECT id FROM statuses WHERE code = ?1 AND text = ?2");
     sqlite3_stmt* add = prepare(
-        "INSERT INTO statuses(id, code, text) SELECT coalesce(max(id) + 1, 0), ?1, ?2 FROM statuses RETURNING id");
+        "INSERT INTO statuses(id, code, text) VALUES((SELECT coalesce(max(id) + 1, 0) FROM statuses), ?1, ?2)");
     if (!find || !add)
         return -1;
     int rc = SQLITE_OK;
-    const int id = findOrAdd(find, add, [&](sqlite3_stmt* st) {
+    const auto bind = [&](sqlite3_stmt* st) {
         sqlite3_bind_int(st, 1, code);
         bindText(st, 2, text);
-    }, &rc);
+    };
+    int id = findRow(find, bind, &rc);
+    if (id == kNoRow)
+        id = addRow(db_, add, bind, &rc);
     if (id < 0)
         return lastRc_ = rc, -1;
     statusIds_.insert(key, id);
@@ -66,19 +78,21 @@ int HistoryStore::targetId(const JudgedEcho& e)
         return *it;
     sqlite3_stmt* find = prepare("SELECT id FROM targets WHERE target = ?1 AND comment = ?2 AND address = ?3");
     sqlite3_stmt* add = prepare("INSERT OR IGNORE INTO targets(id, target, comment, address)"
-                                " SELECT coalesce(max(id) + 1, 0), ?1, ?2, ?3 FROM targets RETURNING id");
+                                " VALUES((SELECT coalesce(max(id) + 1, 0) FROM targets), ?1, ?2, ?3)");
     if (!find || !add)
         return -1;
     int rc = SQLITE_OK;
     // Every target of the file is known once the ids are loaded: a new one is
     // added straight away (and looked up after all should another process
     // have added it since).
-    const bool isNew = idsLoaded_;
-    const int id = findOrAdd(isNew ? add : find, isNew ? find : add, [&](sqlite3_stmt* st) {
+    const auto bind = [&](sqlite3_stmt* st) {
         bindText(st, 1, e.target);
         bindText(st, 2, e.comment);
         bindText(st, 3, e.address);
-    }, &rc);
+    };
+    int id = idsLoaded_ ? addRow(db_, add, bind, &rc) : findRow(find, bind, &rc);
+    if (id == kNoRow)
+        id = idsLoaded_ ? findRow(find, bind, &rc) : addRow(db_, add, bind, &rc);
     if (id < 0)
         return lastRc_ = rc, -1;
     targetIds_.insert(key, id);

@@ -130,6 +130,11 @@ void RunController::KtICMP1Echo(qint64 Tag, int Status, const QString& IPAddress
 void RunController::judgeStream()
 {
     const size_t mask = ring_.size() - 1;
+    struct LogHold {
+        RunHooks* hooks;
+        explicit LogHold(RunHooks* h) : hooks(h) { hooks->HoldLogLines(true); }
+        ~LogHold() { hooks->HoldLogLines(false); }
+    } hold(hooks_);
     while (judged_ < sent_ && running_ && !break_) {
         StreamEcho& echo = ring_[static_cast<size_t>(judged_) & mask];
         if (!echo.ended)

@@ -54,6 +54,9 @@ public:
     }
     // Once per judged echo, after the result row has been filled.
     virtual void WriteLogLine(const QString& line) { (void)line; }
+    // Around the echoes judged in one go: their lines may be written
+    // together when the hold ends.
+    virtual void HoldLogLines(bool hold) { (void)hold; }
     // Run start (after the engine is configured): NG indication cleared, tray
     // frames back to normal, blinking as BlinkTrayIcon says.
     virtual void RunStarting() {}

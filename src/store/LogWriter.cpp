@@ -209,9 +209,27 @@ void LogWriter::WriteLogLine(const QString& line)
     QByteArray bytes = text::encodeCp932(line).bytes;
     bytes.append("\r\n", 2);
     queue_.push_back({path, std::move(bytes), 0});
-    if (queue_.size() == 1)
+    if (holds_ > 0)
+        ++heldLines_;
+    else if (queue_.size() == 1)
         drain();
     // Otherwise a retry is pending and this line waits behind the others.
+}
+
+void LogWriter::holdLines()
+{
+    ++holds_;
+}
+
+void LogWriter::releaseLines()
+{
+    if (holds_ == 0 || --holds_ > 0)
+        return;
+    // Lines that queued behind a pending retry keep waiting for it.
+    const bool retryPending = queue_.size() > heldLines_;
+    heldLines_ = 0;
+    if (!queue_.empty() && !retryPending)
+        drain();
 }
 
 LogWriter::Attempt LogWriter::attempt(const Pending& p)
@@ -280,6 +298,31 @@ bool LogWriter::appendToOpen(const QByteArray& line)
     return false;
 }
 
+bool LogWriter::appendFrontToOpen()
+{
+    constexpr qsizetype kMaxWrite = 64 * 1024;
+    if (open_.fd < 0 || queue_.size() < 2 || queue_.front().path != open_.path)
+        return false;
+    size_t n = 0;
+    qsizetype size = 0;
+    for (const Pending& p : queue_) {
+        if (p.path != open_.path || p.failures > 0 || (n > 0 && size + p.bytes.size() > kMaxWrite))
+            break;
+        size += p.bytes.size();
+        ++n;
+    }
+    if (n < 2)
+        return false;
+    QByteArray lines;
+    lines.reserve(size);
+    for (size_t i = 0; i < n; ++i)
+        lines += queue_[i].bytes;
+    if (!appendToOpen(lines))
+        return false;
+    queue_.erase(queue_.begin(), queue_.begin() + qsizetype(n));
+    return true;
+}
+
 void LogWriter::closeLog()
 {
     if (open_.fd >= 0)
@@ -290,6 +333,8 @@ void LogWriter::closeLog()
 void LogWriter::drain()
 {
     while (!queue_.empty()) {
+        if (appendFrontToOpen())
+            continue;
         const Attempt result = attempt(queue_.front());
         if (result == Attempt::Written) {
             queue_.pop_front();

@@ -55,6 +55,14 @@ public:
     // all retries is dropped.
     void WriteLogLine(const QString& line);
 
+    // Lines of one burst (the echoes a run judges in one go) are held and go
+    // out together when the last hold ends: the lines of one file that
+    // follow each other take one look-up of its name and one write(), still
+    // of whole lines. Holds nest. A line that finds its file gone or
+    // unwritable is retried on its own, as any other.
+    void holdLines();
+    void releaseLines();
+
     // The end of the program: lines still waiting get the rest of their
     // retries, kRetryIntervalMs apart, blocking through `sleep` (the event
     // loop has ended); what still fails is lost.
@@ -93,6 +101,9 @@ private:
     Attempt attempt(const Pending& p);
     // Appends to the file kept open, if the name still leads to it.
     bool appendToOpen(const QByteArray& line);
+    // Writes the lines at the front of the queue that go to the file kept
+    // open, in one go; false (nothing taken) when it cannot.
+    bool appendFrontToOpen();
     void closeLog();
     void drain();
     void lose(const Pending& p);
@@ -102,6 +113,8 @@ private:
     QString programFolder_;
     Clock& clock_;
     std::deque<Pending> queue_;
+    int holds_ = 0;
+    size_t heldLines_ = 0; // queued while held
     // The file the last line went to, kept open.
     struct OpenLog {
         QString path;

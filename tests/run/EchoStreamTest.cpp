@@ -80,6 +80,8 @@ TEST(EchoStream, JudgedInScheduleOrderWhateverOrderTheyEndIn)
     // at 920 ms, inside its own time-out.
     r.run(1);
     EXPECT_EQ(r.hooks.logLines.size(), 3u);
+    EXPECT_EQ(r.hooks.logBursts.back(), 3) << "lines judged in one go are held together";
+    EXPECT_EQ(r.hooks.logHold, 0);
     EXPECT_TRUE(r.finished.empty());
     r.run(30);
     ASSERT_EQ(r.finished, std::vector<bool>{false});

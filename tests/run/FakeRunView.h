@@ -89,7 +89,22 @@ public:
         if (onAlert)
             onAlert();
     }
-    void WriteLogLine(const QString& line) override { logLines.append(line); }
+    void WriteLogLine(const QString& line) override
+    {
+        logLines.append(line);
+        if (logHold > 0)
+            ++logBursts.back();
+    }
+    // Lines written under each outermost hold.
+    int logHold = 0;
+    std::vector<int> logBursts;
+    void HoldLogLines(bool hold) override
+    {
+        if (hold && logHold++ == 0)
+            logBursts.push_back(0);
+        if (!hold)
+            --logHold;
+    }
     void RunStarting() override { ++started; }
     void RunEnded() override { ++ended; }
 };

@@ -317,3 +317,43 @@ TEST(LogWriter, AMovedOrReplacedFileIsLetGoForWhatTheNameHoldsNow)
     EXPECT_EQ(readBytes(path), "theirs\r\n3\r\n");
     EXPECT_EQ(readBytes(rotated + "2"), kHeader + "2\r\n");
 }
+
+TEST(LogWriter, HeldLinesGoOutTogetherInOrderAndStillFollowTheName)
+{
+    Fixture f;
+    const QString path = f.logFolder + "/Tarvok.log";
+    const QString rotated = f.logFolder + "/Tarvok.log.1";
+    f.log.WriteLogLine("1");
+    f.log.holdLines();
+    f.log.holdLines(); // holds nest
+    f.log.WriteLogLine("2");
+    f.log.WriteLogLine("3");
+    f.log.releaseLines();
+    EXPECT_EQ(readBytes(path), kHeader + "1\r\n") << "held until the last hold ends";
+    f.log.releaseLines();
+    EXPECT_EQ(readBytes(path), kHeader + "1\r\n2\r\n3\r\n");
+
+    // The name is looked up for the burst: a file rotated away before it
+    // gets none of it.
+    ASSERT_TRUE(QFile::rename(path, rotated));
+    f.log.holdLines();
+    for (const char* line : {"4", "5", "6"})
+        f.log.WriteLogLine(line);
+    f.log.releaseLines();
+    EXPECT_EQ(readBytes(rotated), kHeader + "1\r\n2\r\n3\r\n");
+    EXPECT_EQ(readBytes(path), kHeader + "4\r\n5\r\n6\r\n");
+
+    // Behind a line that waits for a retry, a burst waits too, in order.
+    f.options.commandMode = true;
+    f.options.outputLogFile = f.blockedPath();
+    f.log.WriteLogLine("a");
+    f.log.holdLines();
+    f.log.WriteLogLine("b");
+    f.log.WriteLogLine("c");
+    f.log.releaseLines();
+    EXPECT_EQ(f.log.pendingLines(), 3);
+    f.unblock();
+    f.clock.advance(LogWriter::kRetryIntervalMs);
+    EXPECT_EQ(f.log.pendingLines(), 0);
+    EXPECT_EQ(readBytes(f.options.outputLogFile), kHeader + "a\r\nb\r\nc\r\n");
+}

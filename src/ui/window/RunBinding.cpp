@@ -39,6 +39,12 @@ void RunBinding::WriteLogLine(const QString& line)
         onLogLine(line);
 }
 
+void RunBinding::HoldLogLines(bool hold)
+{
+    if (onLogHold)
+        onLogHold(hold);
+}
+
 void RunBinding::RunStarting() { w_.alerts().RunStarting(); }
 void RunBinding::RunEnded() { w_.alerts().RunEnded(); }
 

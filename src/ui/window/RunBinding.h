@@ -20,6 +20,7 @@ public:
 
     // Every judged echo's log line (the program's window writes the log).
     std::function<void(const QString&)> onLogLine;
+    std::function<void(bool)> onLogHold;
 
     // --- RunView ------------------------------------------------------------
     QStringList targetLines() const override;
@@ -43,6 +44,7 @@ public:
     void ApplyAlertRules(TargetState& state, const QString& dateTime, const QString& target,
                          const QString& comment, const QString& message, bool isNG) override;
     void WriteLogLine(const QString& line) override;
+    void HoldLogLines(bool hold) override;
     void RunStarting() override;
     void RunEnded() override;
 
