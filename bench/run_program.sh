@@ -128,7 +128,8 @@ if [ "${1:-}" = --inside ]; then
     make_silent_list "$TARGETS"
     tr -d '\r' < list.txt > plain.txt
     if command -v fping >/dev/null 2>&1; then
-      times=$( { time fping -q -c 1 -i 1 -t 1000 -f plain.txt >/dev/null 2>&1; } 2>&1 ) || true
+      # Every echo reported, as Tarvok logs every echo (see run_peers.sh).
+      times=$( { time fping -c 1 -i 1 -t 1000 -f plain.txt >/dev/null 2>&1; } 2>&1 ) || true
       read -r real user sys <<<"$times"
       awk -v r="$real" -v u="$user" -v s="$sys" \
         'BEGIN { printf "silent_fping_wall_ms %d\nsilent_fping_cpu_ms %d\n", r * 1000, (u + s) * 1000 }'

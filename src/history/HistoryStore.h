@@ -191,6 +191,8 @@ private:
     // The targets and open outages of the file were all read into the maps
     // above by the first batch: a target or series missing there is new.
     bool idsLoaded_ = false;
+    int nextTargetId_ = -1; // inside a write: the id of the next new target
+
     // Per target index of the batch: the last target id and its address.
     struct CachedTarget {
         QString target, comment, address; // shared with the echoes': no copies

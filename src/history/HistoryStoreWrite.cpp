@@ -77,11 +77,21 @@ int HistoryStore::targetId(const JudgedEcho& e)
     if (it != targetIds_.constEnd())
         return *it;
     sqlite3_stmt* find = prepare("SELECT id FROM targets WHERE target = ?1 AND comment = ?2 AND address = ?3");
-    sqlite3_stmt* add = prepare("INSERT OR IGNORE INTO targets(id, target, comment, address)"
-                                " VALUES((SELECT coalesce(max(id) + 1, 0) FROM targets), ?1, ?2, ?3)");
+    sqlite3_stmt* add = prepare("INSERT OR IGNORE INTO targets(id, target, comment, address) VALUES(?4, ?1, ?2, ?3)");
     if (!find || !add)
         return -1;
     int rc = SQLITE_OK;
+    // No other process adds a target inside this write's transaction: the
+    // next id is asked of the file once per transaction.
+    if (nextTargetId_ < 0) {
+        sqlite3_stmt* next = prepare("SELECT coalesce(max(id) + 1, 0) FROM targets");
+        if (!next)
+            return -1;
+        Use u(next);
+        if ((rc = sqlite3_step(next)) != SQLITE_ROW)
+            return lastRc_ = rc, -1;
+        nextTargetId_ = sqlite3_column_int(next, 0);
+    }
     // Every target of the file is known once the ids are loaded: a new one is
     // added straight away (and looked up after all should another process
     // have added it since).
@@ -89,12 +99,16 @@ int HistoryStore::targetId(const JudgedEcho& e)
         bindText(st, 1, e.target);
         bindText(st, 2, e.comment);
         bindText(st, 3, e.address);
+        if (st == add)
+            sqlite3_bind_int(st, 4, nextTargetId_);
     };
     int id = idsLoaded_ ? addRow(db_, add, bind, &rc) : findRow(find, bind, &rc);
     if (id == kNoRow)
         id = idsLoaded_ ? findRow(find, bind, &rc) : addRow(db_, add, bind, &rc);
     if (id < 0)
         return lastRc_ = rc, -1;
+    if (id == nextTargetId_)
+        ++nextTargetId_;
     targetIds_.insert(key, id);
     return id;
 }
@@ -121,6 +135,7 @@ HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         return fail(rc);
+    nextTargetId_ = -1;
     if (!idsLoaded_ && (rc = loadIds()) != SQLITE_OK)
         return fail(rc);
     sqlite3_stmt* ins = prepare("INSERT OR IGNORE INTO raw(time_us, target_id, rtt_us, flags) VALUES(?1, ?2, ?3, ?4)");

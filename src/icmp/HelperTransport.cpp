@@ -258,6 +258,12 @@ std::optional<ProbeAnswer> IcmpHelperTransport::takeReady(std::optional<quint16>
     return std::nullopt;
 }
 
+void IcmpHelperTransport::setWatching(bool on)
+{
+    if (notifier_ && !gone_)
+        notifier_->setEnabled(on);
+}
+
 void IcmpHelperTransport::onReadable()
 {
     drain();

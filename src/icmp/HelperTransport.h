@@ -54,6 +54,8 @@ public:
     void abandon(quint16 sequence) override;
     void abandonAll() override;
     std::optional<ProbeAnswer> pollAnswer(quint16 sequence) override;
+    void setWatching(bool on) override;
+    void readAnswers() override { onReadable(); }
 
     // The identifier the helper gives every echo.
     quint16 identifier() const { return identifier_; }

@@ -409,6 +409,17 @@ int TKtICMP::EchoesWaiting() const
     return d->streaming ? d->waiting : 0;
 }
 
+void TKtICMP::HoldAnswers(bool hold)
+{
+    d->holdAnswers(hold);
+}
+
+void TKtICMP::ReadAnswers()
+{
+    if (d->streaming)
+        d->transport->readAnswers();
+}
+
 void TKtICMP::EndEchoes()
 {
     if (!d->streaming)

@@ -86,6 +86,14 @@ public:
     bool Echo(qint64 tag, const QString& address);
     // Echoes started and not yet ended.
     int EchoesWaiting() const;
+    // A stream paced by short pauses holds its answers: an arriving answer
+    // does not wake the event loop, and the owner reads what has come at each
+    // step with ReadAnswers(), which reports each (OnEcho) from inside the
+    // call. A time-out still looks for its echo's answer first; a held
+    // answer keeps its round-trip time (the kernel's time stamp). Releasing
+    // the hold, or the stream's end, lets answers wake the loop again.
+    void HoldAnswers(bool hold);
+    void ReadAnswers();
     // Ends the stream at once: waiting echoes are abandoned and never
     // reported; the engine is idle on return (no Finished()). Cancel() ends a
     // stream as it ends any operation.

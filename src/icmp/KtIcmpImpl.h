@@ -80,6 +80,7 @@ struct TKtICMP::Impl {
     };
     static constexpr quint16 kNoSlot = 0xffff;
     bool streaming = false;
+    bool answersHeld = false; // see TKtICMP::HoldAnswers
     int capacity = 0;
     int waiting = 0;
     std::vector<Slot> pool;
@@ -176,6 +177,7 @@ struct TKtICMP::Impl {
     // ---- Echo stream -----------------------------------------------------------
     bool beginStream(int cap);
     void endStream();
+    void holdAnswers(bool hold);
     int takeSlot(qint64 tag);
     void releaseSlot(int i);
     void unlinkSent(int i);

@@ -33,6 +33,7 @@ void TKtICMP::Impl::endStream()
     if (!streaming)
         return;
     streaming = false;
+    holdAnswers(false);
     if (lookupId != 0)
         resolver->cancel(lookupId);
     lookupId = 0;
@@ -47,6 +48,15 @@ void TKtICMP::Impl::endStream()
     expiry.reset();
     deferred.clear();
     deferredTimer.reset();
+}
+
+void TKtICMP::Impl::holdAnswers(bool hold)
+{
+    hold = hold && streaming;
+    if (hold == answersHeld)
+        return;
+    answersHeld = hold;
+    transport->setWatching(!hold);
 }
 
 int TKtICMP::Impl::takeSlot(qint64 tag)

@@ -242,6 +242,26 @@ void IcmpSocketTransport::watch(Socket& s)
 {
     s.notifier = new QSocketNotifier(static_cast<qintptr>(s.fd), QSocketNotifier::Read, this);
     connect(s.notifier, &QSocketNotifier::activated, this, [this, &s] { onReadable(s); });
+    s.notifier->setEnabled(watching_);
+}
+
+void IcmpSocketTransport::setWatching(bool on)
+{
+    if (on == watching_)
+        return;
+    watching_ = on;
+    for (Socket* s : {&v4_, &v6_})
+        if (s->notifier)
+            s->notifier->setEnabled(on);
+}
+
+void IcmpSocketTransport::readAnswers()
+{
+    for (Socket* s : {&v4_, &v6_}) {
+        ProbeAnswer answer;
+        while (s->fd >= 0 && drain(*s, &answer))
+            emit answered(answer);
+    }
 }
 
 IcmpSocketTransport::Socket* IcmpSocketTransport::socketFor(const IpAddress& dest)

@@ -26,6 +26,8 @@ public:
     int send(const Probe& probe) override;
     void abandon(quint16 sequence) override;
     void abandonAll() override;
+    void setWatching(bool on) override;
+    void readAnswers() override;
     std::optional<ProbeAnswer> pollAnswer(quint16 sequence) override;
 
     // The kind actually opened (Datagram or Raw).
@@ -85,6 +87,7 @@ private:
 
     Socket v4_;
     Socket v6_;
+    bool watching_ = true;
     int v6Error_ = 0; // errno of the IPv6 socket that could not be opened
     IcmpSocketKind kind_ = IcmpSocketKind::Datagram;
     std::vector<Flight> flights_;

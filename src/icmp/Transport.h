@@ -75,9 +75,18 @@ public:
         (void)sequence;
         return std::nullopt;
     }
-    // The transport never emits answered() from inside send(), abandon() or
-    // pollAnswer(); answers come later from the event loop (socket notifier,
-    // timer, queued call).
+    // Whether an arriving answer wakes the event loop (the default). A caller
+    // that steps often (a stream paced by short pauses) turns it off and
+    // reads at each step with readAnswers(): one wake-up, not two. Time-outs
+    // still find their answer through pollAnswer(). A transport that cannot
+    // wait unread keeps reporting from the event loop.
+    virtual void setWatching(bool on) { (void)on; }
+    // Reports every answer that has arrived (answered()), from inside this
+    // call; its handlers may send and abandon probes meanwhile.
+    virtual void readAnswers() {}
+    // Otherwise the transport never emits answered() from inside send(),
+    // abandon() or pollAnswer(); answers come later from the event loop
+    // (socket notifier, timer, queued call).
     //
     // A reply counts for a probe only when it carries the probe's identifier
     // and sequence, comes from (or, for an error, quotes a request to) the

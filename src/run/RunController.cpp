@@ -142,6 +142,7 @@ void RunController::mnuBreakClick()
 void RunController::StopForClose()
 {
     break_ = true;
+    engine_.HoldAnswers(false);
     // A stream sends nothing more; its waiting echoes end on their own.
     if (running_ && (phase_ == Phase::WaitingPhase || phase_ == Phase::Stalled
                      || (phase_ == Phase::Streaming && engine_.EchoesWaiting() == 0)))

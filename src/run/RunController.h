@@ -193,6 +193,7 @@ private:
     // The echo stream of a cycle (MaxEchoesInFlight above 1).
     void startStreamCycle();
     void pumpStream();
+    void sendStream();
     void judgeStream();
     void endStreamCycle();
     void growStreamRing();

@@ -34,7 +34,21 @@ void RunController::growStreamRing()
     ring_.swap(bigger);
 }
 
+// Up to this PingWait the stream's answers are read at its steps, not as
+// they arrive: one wake-up per send instead of two, and an answer waits at
+// most one PingWait to be judged (its round trip is the kernel's).
+constexpr int kReadAnswersAtStepsUpToMs = 10;
+
 void RunController::pumpStream()
+{
+    sendStream();
+    // Held only while the next step is due: a stream that waits for a free
+    // place, a target or its last echoes is woken by the answers.
+    engine_.HoldAnswers(running_ && phase_ == Phase::Streaming && !break_ && !paceReady_
+                        && pingWait_ <= kReadAnswersAtStepsUpToMs);
+}
+
+void RunController::sendStream()
 {
     while (running_ && phase_ == Phase::Streaming && !break_ && sent_ < schedule_.size()) {
         if (!paceReady_ || engine_.EchoesWaiting() >= maxInFlight_)
@@ -86,7 +100,10 @@ void RunController::pumpStream()
             paceTimer_ = clock_.singleShotUs(paceDueUs_ - nowUs, [this, gen] {
                 paceReady_ = true;
                 if (gen == generation_)
-                    guarded([this] { pumpStream(); });
+                    guarded([this] {
+                        engine_.ReadAnswers(); // their handlers may send already
+                        pumpStream();
+                    });
             });
         }
     }

@@ -314,6 +314,54 @@ TEST_P(LabEngine, ManyEchoesWaitTogetherAndEachEndsOnItsOwn)
     EXPECT_EQ(order.last() % 5, 0);
 }
 
+TEST_P(LabEngine, HeldAnswersWaitForTheirReadAndKeepTheKernelsTimes)
+{
+    QHash<qint64, std::pair<int, quint32>> got;
+    bool reading = false;
+    int reportedWhileReading = 0;
+    QObject::connect(engine.get(), &TKtICMP::OnEcho, engine.get(),
+                     [&](qint64 tag, int status, const QString&, quint32 rtt, quint8) {
+                         got.insert(tag, {status, rtt});
+                         reportedWhileReading += reading ? 1 : 0;
+                         if (engine->EchoesWaiting() == 0)
+                             loop.quit();
+                     });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    engine->Timeout = 1500;
+    ASSERT_TRUE(engine->BeginEchoes(16));
+    engine->HoldAnswers(true);
+    const QString targets[] = {labValue("LAB_REACHABLE"), labValue("LAB_UNREACHABLE"), labValue("LAB_SILENT"),
+                               labValue("LAB_REACHABLE")};
+    for (qint64 k = 0; k < 4; ++k)
+        ASSERT_TRUE(engine->Echo(k, targets[k]));
+    limit.start(300);
+    loop.exec();
+    EXPECT_TRUE(got.empty()) << "held answers do not wake the loop";
+
+    reading = true;
+    engine->ReadAnswers();
+    reading = false;
+    EXPECT_EQ(reportedWhileReading, 3);
+    EXPECT_EQ(got.value(0).first, 0);
+    EXPECT_LT(got.value(0).second, 100u) << "the time the answer came, not the time it was read";
+    EXPECT_EQ(got.value(1).first, 11003);
+    EXPECT_EQ(got.value(3).first, 0);
+
+    // The silent one still ends by its own time-out; released, answers wake
+    // the loop again.
+    limit.start(5000);
+    loop.exec();
+    EXPECT_EQ(got.value(2).first, 11010);
+    engine->HoldAnswers(false);
+    ASSERT_TRUE(engine->Echo(4, targets[0]));
+    limit.start(5000);
+    loop.exec();
+    EXPECT_EQ(got.value(4, {-9, 0}).first, 0);
+    engine->EndEchoes();
+}
+
 TEST_P(LabEngine, AnswersOfAnEndedStreamNeverCountInTheNext)
 {
     const int delay = labValue("LAB_SLOW_DELAY_MS").toInt();

@@ -199,6 +199,10 @@ TEST(EchoStream, BreakEndsEveryWaitingEchoAtOnce)
     r.run(200);
     EXPECT_EQ(r.net->sent().size(), 80); // 64 silent ones among them stop the sends
     EXPECT_EQ(r.engine.EchoesWaiting(), 64);
+    // Answers were read at the paced steps, and wake the run again while it
+    // waits for a free place.
+    EXPECT_GT(r.net->holds(), 0);
+    EXPECT_TRUE(r.net->watching());
     const qint64 breakAt = r.clock.monotonicMs();
     r.ctl.mnuBreakClick();
     settle();
@@ -220,6 +224,7 @@ TEST(EchoStream, BreakEndsEveryWaitingEchoAtOnce)
     r.ctl.mnuPingClick();
     r.run(10000);
     EXPECT_EQ(r.hooks.logLines.size(), 101u);
+    EXPECT_TRUE(r.net->watching());
 }
 
 TEST(EchoStream, CloseLetsWaitingEchoesEndWithoutRecordingThem)

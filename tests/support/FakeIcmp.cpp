@@ -111,11 +111,18 @@ int FakeTransport::send(const Probe& probe)
     } else if (o.kind == FakeOutcome::Kind::Answer) {
         ProbeAnswer a { o.status, o.from, o.ttl, seq };
         auto due = std::make_shared<bool>(true);
+        const qint64 afterUs = o.afterMs * 1000;
         // The handle lives until abandon(); an answer that still comes after
         // it is dropped unless abandon() is not honoured.
         timers_.push_back({ seq,
-                            clock_.singleShot(o.afterMs, [this, a, due, seq] {
+                            clock_.singleShot(o.afterMs, [this, a, due, seq, afterUs] {
                                 *due = false;
+                                if (!watching_) {
+                                    ProbeAnswer kept = a;
+                                    kept.elapsedUs = afterUs;
+                                    unread_.insert(seq, Unread { kept, clock_.monotonicMs(), true });
+                                    return;
+                                }
                                 inFlight_.remove(seq);
                                 emit answered(a);
                             }),
@@ -152,6 +159,33 @@ void FakeTransport::abandonAll()
     timers_.clear();
     inFlight_.clear();
     unread_.clear();
+}
+
+void FakeTransport::setWatching(bool on)
+{
+    if (on == watching_)
+        return;
+    watching_ = on;
+    holds_ += on ? 0 : 1;
+    // What waits wakes the loop at once, as a readable socket would.
+    release_ = on ? clock_.soon([this] { readAnswers(); }) : nullptr;
+}
+
+std::optional<quint16> FakeTransport::firstHeld() const
+{
+    std::optional<quint16> first;
+    for (auto it = unread_.cbegin(); it != unread_.cend(); ++it)
+        if (it->held && (!first || it->at < unread_[*first].at || (it->at == unread_[*first].at && it.key() < *first)))
+            first = it.key();
+    return first;
+}
+
+void FakeTransport::readAnswers()
+{
+    // Handlers may abandon the rest: look again after each.
+    while (const auto seq = firstHeld())
+        if (auto a = takeUnread(*seq))
+            emit answered(*a);
 }
 
 std::optional<ProbeAnswer> FakeTransport::pollAnswer(quint16 sequence)

@@ -94,6 +94,12 @@ public:
     void abandon(quint16 sequence) override;
     void abandonAll() override;
     std::optional<ProbeAnswer> pollAnswer(quint16 sequence) override;
+    // Not watching, an answer waits unread (its round trip kept, as the
+    // kernel's time stamp keeps it) for readAnswers() or for watching again.
+    void setWatching(bool on) override;
+    void readAnswers() override;
+    bool watching() const { return watching_; }
+    int holds() const { return holds_; }
 
 private:
     struct Timer {
@@ -104,6 +110,7 @@ private:
     struct Unread {
         ProbeAnswer answer;
         qint64 at; // when it arrived
+        bool held = false; // waits for readAnswers(), not for a read timer
     };
     Clock& clock_;
     std::deque<FakeOutcome> queue_;
@@ -113,7 +120,12 @@ private:
     int abandoned_ = 0;
     std::vector<Timer> timers_;
     QSet<quint16> inFlight_;
-    QHash<quint16, Unread> unread_; // arrived, not yet read (readLateMs)
+    QHash<quint16, Unread> unread_; // arrived, not yet read (readLateMs, held)
+    bool watching_ = true;
+    int holds_ = 0;
+    std::unique_ptr<TimerHandle> release_;
+    // The held answer that came first (lowest sequence among equals).
+    std::optional<quint16> firstHeld() const;
 
     void dropTimers(quint16 sequence);
     // The unread answer of a probe, with how long it waited.
