@@ -7,9 +7,17 @@
 //   wall_ms N     elapsed time of the whole run
 //   cpu_ms N      processor time of the process (user + system) during the run
 //
+// With --waiting N it measures instead what echoes waiting at once hold: a
+// stream of N echoes to an address that answers nothing (loopback with the
+// kernel's echo replies off), the heap in use before and after, per echo:
+//
+//   waiting N                       echoes waiting at the count
+//   heap_bytes_per_waiting_echo N   what each holds, its share of the
+//                                   stream's places included
+//
 // Meant to run in a network namespace of its own (run_echo_rate.sh).
 //
-//   bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw]
+//   bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw] [--waiting N]
 
 #include "BenchMeasures.h"
 #include "icmp/KtIcmp.h"
@@ -17,6 +25,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -32,8 +41,33 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw] [--address A]\n");
+    std::fprintf(stderr, "usage: bench_echo_rate [--count N] [--delay MS] [--socket auto|dgram|raw] [--address A]"
+                         " [--waiting N]\n");
     return 2;
+}
+
+int measureWaiting(TKtICMP& engine, const QString& address, int n)
+{
+    engine.Timeout = 60000;
+    // What an engine sizes once (the maps of all sequences) is not the
+    // echoes': a first stream of one echo makes it.
+    if (!engine.BeginEchoes(1) || !engine.Echo(0, address))
+        return 1;
+    engine.EndEchoes();
+    const size_t before = mallinfo2().uordblks;
+    if (!engine.BeginEchoes(n))
+        return 1;
+    for (int i = 0; i < n; ++i)
+        if (!engine.Echo(i, address)) {
+            std::fprintf(stderr, "bench_echo_rate: echo %d of %d not started\n", i + 1, n);
+            return 1;
+        }
+    const size_t after = mallinfo2().uordblks;
+    const int waiting = engine.EchoesWaiting();
+    engine.EndEchoes();
+    std::printf("waiting %d\n", waiting);
+    std::printf("heap_bytes_per_waiting_echo %.0f\n", waiting > 0 ? double(after - before) / waiting : 0.0);
+    return waiting == n ? 0 : 1;
 }
 
 } // namespace
@@ -46,6 +80,7 @@ int main(int argc, char** argv)
     int delay = 1;
     IcmpSocketKind kind = IcmpSocketKind::Auto;
     QString address = QStringLiteral("127.0.0.1");
+    int waiting = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc)
@@ -63,10 +98,12 @@ int main(int argc, char** argv)
             kind = IcmpSocketKind::Raw;
         else if (arg == "--address")
             address = QString::fromLocal8Bit(value.c_str());
+        else if (arg == "--waiting")
+            waiting = std::stoi(value);
         else
             return usage();
     }
-    if (count <= 0 || delay < 0)
+    if (count <= 0 || delay < 0 || waiting < 0 || waiting > 1024)
         return usage();
 
     std::unique_ptr<TKtICMP> engine;
@@ -81,6 +118,8 @@ int main(int argc, char** argv)
     engine->Delay = delay;
     engine->Timeout = 1000;
     engine->ResolveHostName = false;
+    if (waiting > 0)
+        return measureWaiting(*engine, address, waiting);
 
     int sent = 0;
     int answered = 0;

@@ -4,8 +4,9 @@
 #
 #   bench/run_echo_rate.sh [path/to/bench_echo_rate] [bench options...]
 #
-# Prints the benchmark's lines, the same to ::1 with the prefix ipv6_, and,
-# when ping is installed,
+# Prints the benchmark's lines, the same to ::1 with the prefix ipv6_, what
+# 1024 waiting echoes hold (loopback then answers no echo), and, when ping is
+# installed,
 # ping_wall_ms / ping_cpu_ms for `ping -c 2000 -i 0.001 127.0.0.1` (the count
 # follows --count).
 set -euo pipefail
@@ -39,6 +40,11 @@ args=("$@")
 for ((i = 0; i + 1 < ${#args[@]}; i++)); do
   if [ "${args[i]}" = --count ]; then count=${args[i + 1]}; fi
 done
+
+# What waiting echoes hold: from here on loopback answers nothing.
+sysctl -q -w net.ipv4.icmp_echo_ignore_all=1
+"$BIN" --waiting 1024
+sysctl -q -w net.ipv4.icmp_echo_ignore_all=0
 
 if command -v ping >/dev/null 2>&1; then
   TIMEFORMAT='%3R %3U %3S'

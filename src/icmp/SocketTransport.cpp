@@ -344,6 +344,7 @@ int IcmpSocketTransport::send(const Probe& probe)
         // again; a second failure is this probe's own. With nothing in flight
         // whatever is queued is old and is cleared first; with probes in
         // flight the queue holds their answers and stays.
+        s->errorsMayWait = true;
         if (inFlight() == 0) {
             drain(*s, nullptr);
         } else {
@@ -457,11 +458,14 @@ bool IcmpSocketTransport::drain(Socket& s, ProbeAnswer* answer)
     // Packets first: a reply takes one read. The error queue is read when no
     // packet is waiting (or a pending error was reported instead of one).
     // Reading stops at an answer: anything behind it wakes the notifier again.
+    // While answers are held (read at a caller's steps) the error queue is
+    // looked at only when it may hold something.
     for (int i = 0; i < kReadsPerWakeup; ++i) {
         bool matched = false;
         const Read packet = readPacket(s, answer, &matched);
         bool progressed = packet != Read::Empty;
-        if (!matched && packet != Read::Packet && kind_ == IcmpSocketKind::Datagram)
+        if (!matched && packet != Read::Packet && kind_ == IcmpSocketKind::Datagram
+            && (watching_ || s.errorsMayWait))
             progressed = readError(s, answer, &matched) == Read::Packet || progressed;
         if (matched) {
             land(answer->sequence);
@@ -475,6 +479,7 @@ bool IcmpSocketTransport::drain(Socket& s, ProbeAnswer* answer)
         int soError = 0;
         socklen_t len = sizeof soError;
         (void)::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &soError, &len);
+        s.errorsMayWait = s.errorsMayWait || soError != 0;
     }
     return false;
 }
@@ -492,6 +497,7 @@ void IcmpSocketTransport::accept(const std::optional<ProbeAnswer>& parsed, const
 IcmpSocketTransport::Read IcmpSocketTransport::readError(Socket& s, ProbeAnswer* answer, bool* matched)
 {
     Message m(s.fd, buffer_, MSG_ERRQUEUE);
+    s.errorsMayWait = m.size >= 0;
     if (m.size < 0)
         return Read::Empty;
     if (!answer || (m.msg.msg_flags & MSG_CTRUNC))
@@ -528,8 +534,12 @@ IcmpSocketTransport::Read IcmpSocketTransport::readError(Socket& s, ProbeAnswer*
 IcmpSocketTransport::Read IcmpSocketTransport::readPacket(Socket& s, ProbeAnswer* answer, bool* matched)
 {
     Message m(s.fd, buffer_, 0);
-    if (m.size < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK ? Read::Empty : Read::Error;
+    if (m.size < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return Read::Empty;
+        s.errorsMayWait = true;
+        return Read::Error;
+    }
     if (!answer || (m.msg.msg_flags & MSG_TRUNC))
         return Read::Packet;
     const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(m.size));

@@ -46,6 +46,12 @@ private:
         QSocketNotifier* notifier = nullptr;
         int currentTtl = -1;
         int currentPmtu = -1;
+        // The error queue may hold something. Every ICMP error that arrives
+        // also leaves its errno pending, which the next plain read reports:
+        // so the queue needs a look only after such a report, after a read
+        // from it that may have more behind it, or after a send or a check
+        // that used the pending errno up.
+        bool errorsMayWait = true;
     };
     // A probe in flight. The table of them is a small pool, found by sequence
     // through a map of all 65,536 sequences: no allocation per probe once the
