@@ -36,8 +36,10 @@ void RunController::growStreamRing()
 
 // Up to this PingWait the stream's answers are read at its steps, not as
 // they arrive: one wake-up per send instead of two, and an answer waits at
-// most one PingWait to be judged (its round trip is the kernel's).
-constexpr int kReadAnswersAtStepsUpToMs = 10;
+// most one PingWait to be judged. Its round trip is the kernel's arrival
+// stamp, but on some routed paths the kernel stamps a packet only when it is
+// read: the wait is kept as short as a busy event loop's own delay.
+constexpr int kReadAnswersAtStepsUpToMs = 1;
 
 void RunController::pumpStream()
 {
