@@ -89,9 +89,11 @@ public:
     // A stream paced by short pauses holds its answers: an arriving answer
     // does not wake the event loop, and the owner reads what has come at each
     // step with ReadAnswers(), which reports each (OnEcho) from inside the
-    // call. A time-out still looks for its echo's answer first; a held
-    // answer keeps its round-trip time (the kernel's time stamp). Releasing
-    // the hold, or the stream's end, lets answers wake the loop again.
+    // call. A time-out still looks for its echo's answer first. A round trip
+    // is the kernel's time stamp, of the arrival where the kernel stamps
+    // packets as they come (on some routed paths it stamps them when they are
+    // read): hold only for short steps. Releasing the hold, or the stream's
+    // end, lets answers wake the loop again.
     void HoldAnswers(bool hold);
     void ReadAnswers();
     // Ends the stream at once: waiting echoes are abandoned and never

@@ -149,15 +149,32 @@ void RunController::KtICMP1Echo(qint64 Tag, int Status, const QString& IPAddress
 void RunController::judgeStream()
 {
     const size_t mask = ring_.size() - 1;
+    // The log lines of the echoes judged in one go are written together.
+    // Released at the end, where a failed write may throw like any other;
+    // an exception out of the judging lets them go without a second one.
     struct LogHold {
         RunHooks* hooks;
+        bool held = true;
         explicit LogHold(RunHooks* h) : hooks(h) { hooks->HoldLogLines(true); }
-        ~LogHold() { hooks->HoldLogLines(false); }
+        void release()
+        {
+            held = false;
+            hooks->HoldLogLines(false);
+        }
+        ~LogHold()
+        {
+            if (!held)
+                return;
+            try {
+                hooks->HoldLogLines(false);
+            } catch (...) {
+            }
+        }
     } hold(hooks_);
     while (judged_ < sent_ && running_ && !break_) {
         StreamEcho& echo = ring_[static_cast<size_t>(judged_) & mask];
         if (!echo.ended)
-            return;
+            break;
         const ScheduleEntry e = schedule_.at(judged_);
         currentAddress_ = e.address;
         currentComment_ = e.comment;
@@ -166,6 +183,7 @@ void RunController::judgeStream()
         recordEcho(echo.status, echo.ipAddress, echo.rtt, echo.endedMs, echo.rttUs);
         RefreshStatRow(currentIndex_);
     }
+    hold.release();
 }
 
 void RunController::endStreamCycle()
