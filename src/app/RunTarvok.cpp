@@ -34,10 +34,10 @@ QString outOfMemoryText()
     return QStringLiteral("メモリが足りないため、処理を続けられませんでした。");
 }
 
-bool deliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& report)
+void reportCurrentException(const std::function<void(const QString&)>& report)
 {
     try {
-        return deliver();
+        throw;
     } catch (const std::bad_alloc&) {
         if (report)
             report(outOfMemoryText());
@@ -48,7 +48,6 @@ bool deliverGuarded(const std::function<bool()>& deliver, const std::function<vo
         if (report)
             report(QStringLiteral("不明な例外"));
     }
-    return false;
 }
 
 namespace {

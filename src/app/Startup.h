@@ -151,9 +151,23 @@ private:
     bool ended_ = false;
 };
 
-// Runs `deliver` and catches whatever it throws: the message (for
-// std::bad_alloc, outOfMemoryText()) goes to `report`, and false is returned.
-bool deliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& report);
+// Inside a catch handler: the message of the exception being handled (for
+// std::bad_alloc, outOfMemoryText()) goes to `report`, if any.
+void reportCurrentException(const std::function<void(const QString&)>& report);
+
+// Runs `deliver` and catches whatever it throws: the message goes to `report`
+// (see reportCurrentException), and false is returned. A template: every event
+// of the program passes through here, and wrapping it would allocate.
+template <typename Deliver>
+bool deliverGuarded(Deliver&& deliver, const std::function<void(const QString&)>& report)
+{
+    try {
+        return deliver();
+    } catch (...) {
+        reportCurrentException(report);
+    }
+    return false;
+}
 QString outOfMemoryText();
 
 // Writes a line (the line end added when missing) to a standard stream at once.

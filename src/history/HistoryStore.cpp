@@ -67,6 +67,7 @@ void HistoryStore::forgetCaches()
     stmts_.clear();
     targetIds_.clear();
     statusIds_.clear();
+    recentStatuses_ = {};
     openOutage_.clear();
     lastByIndex_.clear();
     idsLoaded_ = false;
@@ -123,6 +124,7 @@ HistoryStore::Fault HistoryStore::fail(int rc)
     // committed.
     targetIds_.clear();
     statusIds_.clear();
+    recentStatuses_ = {};
     openOutage_.clear();
     lastByIndex_.clear();
     idsLoaded_ = false;

@@ -31,6 +31,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <array>
 #include <limits>
 #include <map>
 #include <memory>
@@ -163,8 +164,10 @@ private:
     bool exec(const char* sql);
     int targetId(const JudgedEcho& e);
     int statusId(int code, const QString& text);
-    int batchTargetId(const JudgedEcho& e);
-    int keepLedger(const JudgedEcho& e, int tid, int sid, std::map<qint64, qint64>& lostSoFar);
+    int lookUpStatusId(int code, const QString& text);
+    int batchTargetId(const JudgedEcho& e, QString* series);
+    int keepLedger(const JudgedEcho& e, const QString& series, int tid, int sid,
+                   std::map<qint64, qint64>& lostSoFar);
     int loadIds();
     Fault summariseTable(bool hours, qint64 nowUs, int maxPeriods, bool* more);
     Fault summarisePeriod(bool hours, qint64 period);
@@ -185,6 +188,14 @@ private:
     // Ids known to this connection.
     QHash<QString, int> targetIds_;
     QHash<QString, int> statusIds_;
+    // The statuses met last, most recent first, ahead of statusIds_: a batch
+    // has a handful of them, and its echoes need no key built.
+    struct RecentStatus {
+        int code = 0;
+        QString text;
+        int id = -1;
+    };
+    std::array<RecentStatus, 4> recentStatuses_;
     // Per target and comment: the open outage, if any (0 none); absent: not
     // looked up yet.
     QHash<QString, qint64> openOutage_;
@@ -196,6 +207,7 @@ private:
     // Per target index of the batch: the last target id and its address.
     struct CachedTarget {
         QString target, comment, address; // shared with the echoes': no copies
+        QString series;                   // its key in openOutage_
         int id = -1;
     };
     std::vector<CachedTarget> lastByIndex_;

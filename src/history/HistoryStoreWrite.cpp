@@ -46,6 +46,22 @@ int addRow(sqlite3* db, sqlite3_stmt* add, Bind bind, int* rc)
 
 int HistoryStore::statusId(int code, const QString& text)
 {
+    for (size_t i = 0; i < recentStatuses_.size(); ++i) {
+        if (recentStatuses_[i].id >= 0 && recentStatuses_[i].code == code && recentStatuses_[i].text == text) {
+            std::rotate(recentStatuses_.begin(), recentStatuses_.begin() + i, recentStatuses_.begin() + i + 1);
+            return recentStatuses_.front().id;
+        }
+    }
+    const int id = lookUpStatusId(code, text);
+    if (id >= 0) {
+        std::rotate(recentStatuses_.begin(), recentStatuses_.end() - 1, recentStatuses_.end());
+        recentStatuses_.front() = {code, text, id};
+    }
+    return id;
+}
+
+int HistoryStore::lookUpStatusId(int code, const QString& text)
+{
     const QString key = QString::number(code) + QChar(0x1f) + text;
     auto it = statusIds_.constFind(key);
     if (it != statusIds_.constEnd())
@@ -113,16 +129,20 @@ int HistoryStore::targetId(const JudgedEcho& e)
     return id;
 }
 
-// The target id of an echo, through the cache of the batch's target indices.
-int HistoryStore::batchTargetId(const JudgedEcho& e)
+// The target id of an echo, through the cache of the batch's target indices,
+// and the key of its series in the ledger.
+int HistoryStore::batchTargetId(const JudgedEcho& e, QString* series)
 {
-    if (e.targetIndex < 0 || e.targetIndex >= 65536)
+    if (e.targetIndex < 0 || e.targetIndex >= 65536) {
+        *series = seriesKey(e.target, e.comment);
         return targetId(e);
+    }
     if (lastByIndex_.size() <= size_t(e.targetIndex))
         lastByIndex_.resize(size_t(e.targetIndex) + 1);
     CachedTarget& cached = lastByIndex_[size_t(e.targetIndex)];
     if (cached.id < 0 || cached.target != e.target || cached.comment != e.comment || cached.address != e.address)
-        cached = {e.target, e.comment, e.address, targetId(e)};
+        cached = {e.target, e.comment, e.address, seriesKey(e.target, e.comment), targetId(e)};
+    *series = cached.series;
     return cached.id;
 }
 
@@ -146,9 +166,10 @@ HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
     // Losses of an outage that goes on are added once per batch.
     std::map<qint64, qint64> lostSoFar;
     qint64 earliestUs = echoes.front().timeUs;
+    QString series;
     for (const JudgedEcho& e : echoes) {
         earliestUs = std::min(earliestUs, e.timeUs);
-        const int tid = batchTargetId(e);
+        const int tid = batchTargetId(e, &series);
         const int sid = statusId(e.status, e.statusText);
         if (tid < 0 || sid < 0)
             return fail(lastRc_);
@@ -171,7 +192,7 @@ HistoryStore::Fault HistoryStore::write(const std::vector<JudgedEcho>& echoes)
         }
         if (rc != SQLITE_DONE)
             return fail(rc);
-        rc = keepLedger(e, tid, sid, lostSoFar);
+        rc = keepLedger(e, series, tid, sid, lostSoFar);
         if (rc != SQLITE_OK)
             return fail(rc);
     }
@@ -233,9 +254,9 @@ int HistoryStore::loadIds()
 
 // The ledger: an NG echo after an OK one (or the first one) opens an outage,
 // the next OK echo closes it. SQLITE_OK, or the failing result code.
-int HistoryStore::keepLedger(const JudgedEcho& e, int tid, int sid, std::map<qint64, qint64>& lostSoFar)
+int HistoryStore::keepLedger(const JudgedEcho& e, const QString& series, int tid, int sid,
+                             std::map<qint64, qint64>& lostSoFar)
 {
-    const QString series = seriesKey(e.target, e.comment);
     auto open = openOutage_.find(series);
     if (open == openOutage_.end() && idsLoaded_)
         open = openOutage_.insert(series, 0); // new since the load: no outage open

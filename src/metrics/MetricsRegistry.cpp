@@ -163,28 +163,39 @@ QByteArray MetricsRegistry::escapeLabelValue(const QString& value)
     return out;
 }
 
-void MetricsRegistry::setLabels(Slot& slot)
+void MetricsRegistry::setLabels(const Slot& slot)
 {
     slot.labels = "target=\"" + escapeLabelValue(slot.target) + "\",address=\"" + escapeLabelValue(slot.address) +
                   '"';
 }
 
+void MetricsRegistry::fillLabels() const
+{
+    for (const Slot& s : slots_)
+        if (s.seen && s.labels.isEmpty())
+            setLabels(s);
+}
+
 // Four dotted decimals of at most 255, as a literal target is written.
 static bool isDottedIPv4(const QString& text)
 {
-    const QStringList parts = text.split(u'.');
-    if (parts.size() != 4)
-        return false;
-    for (const QString& p : parts) {
-        if (p.isEmpty() || p.size() > 3)
-            return false;
-        for (QChar c : p)
-            if (c < u'0' || c > u'9')
+    int parts = 0, digits = 0, value = 0;
+    for (const QChar c : text) {
+        if (c == u'.') {
+            if (digits == 0 || ++parts > 3)
                 return false;
-        if (p.toInt() > 255)
+            digits = value = 0;
+        } else if (c >= u'0' && c <= u'9') {
+            if (++digits > 3)
+                return false;
+            value = value * 10 + (c.unicode() - u'0');
+            if (value > 255)
+                return false;
+        } else {
             return false;
+        }
     }
-    return true;
+    return parts == 3 && digits > 0;
 }
 
 int MetricsRegistry::slotFor(const QString& target)
@@ -196,7 +207,6 @@ int MetricsRegistry::slotFor(const QString& target)
     slot.literal = isDottedIPv4(target);
     if (slot.literal)
         slot.address = target;
-    setLabels(slot);
     slots_.push_back(std::move(slot));
     const int index = static_cast<int>(slots_.size()) - 1;
     byTarget_.insert(target, index);
@@ -235,7 +245,7 @@ void MetricsRegistry::echoJudged(const JudgedEcho& echo)
     Slot& s = slots_[size_t(index)];
     if (!s.literal && !echo.address.isEmpty() && echo.address != s.address) {
         s.address = echo.address;
-        setLabels(s);
+        s.labels.clear();
     }
     ++(echo.ng ? s.ng : s.ok);
     if (echo.rttUs >= 0) {
@@ -265,6 +275,7 @@ QByteArray MetricsRegistry::render(ExpositionFormat format) const
 
 std::shared_ptr<const MetricsRegistry::Snapshot> MetricsRegistry::snapshot() const
 {
+    fillLabels();
     auto snap = std::make_shared<Snapshot>();
     snap->seen.reserve(slots_.size());
     for (const Slot& s : slots_)
@@ -282,6 +293,7 @@ void MetricsRegistry::render(const Snapshot& snapshot, ExpositionFormat format, 
 
 void MetricsRegistry::render(ExpositionFormat f, QByteArray& out) const
 {
+    fillLabels();
     renderSlots(slots_, passes_, version_, f, out);
 }
 

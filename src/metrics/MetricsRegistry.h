@@ -86,7 +86,10 @@ public:
     struct Slot {
         QString target;
         QString address;
-        QByteArray labels; // target="...",address="..." as written out
+        // target="...",address="..." as written out: built when first written
+        // out after a change (empty until then), not for every listed target
+        // when a run starts.
+        mutable QByteArray labels;
         quint64 ok = 0;
         quint64 ng = 0;
         std::array<quint64, BucketBoundsUs.size() + 1> buckets{}; // not cumulative; last: above 10 s
@@ -104,7 +107,8 @@ private:
                             ExpositionFormat f, QByteArray& out);
 
     int slotFor(const QString& target);
-    static void setLabels(Slot& slot);
+    static void setLabels(const Slot& slot);
+    void fillLabels() const;
 
     std::function<const TargetList*()> targets_;
     QByteArray version_;
