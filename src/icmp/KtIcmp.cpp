@@ -416,8 +416,11 @@ void TKtICMP::HoldAnswers(bool hold)
 
 void TKtICMP::ReadAnswers()
 {
-    if (d->streaming)
-        d->transport->readAnswers();
+    if (!d->streaming)
+        return;
+    d->transport->readAnswers();
+    if (d->streaming && d->answersHeld)
+        d->endTimedOut();
 }
 
 void TKtICMP::EndEchoes()

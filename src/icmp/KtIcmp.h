@@ -89,7 +89,9 @@ public:
     // A stream paced by short pauses holds its answers: an arriving answer
     // does not wake the event loop, and the owner reads what has come at each
     // step with ReadAnswers(), which reports each (OnEcho) from inside the
-    // call. A time-out still looks for its echo's answer first. A round trip
+    // call, and ends there as well the echoes whose time is up (their own
+    // timer then only stands by, for steps that stop coming without a
+    // release). A time-out still looks for its echo's answer first. A round trip
     // is the kernel's time stamp, of the arrival where the kernel stamps
     // packets as they come (on some routed paths it stamps them when they are
     // read): hold only for short steps. Releasing the hold, or the stream's

@@ -89,7 +89,7 @@ struct TKtICMP::Impl {
     int sentHead = -1, sentTail = -1;     // sent, oldest first
     int lookupHead = -1, lookupTail = -1; // waiting for a look-up, first first
     std::unique_ptr<TimerHandle> expiry;  // armed for the oldest sent echo (or earlier)
-    qint64 expiryAt = 0;
+    qint64 expiryAt = 0;                  // when it rings
     struct Deferred {
         int slot;
         int status;
@@ -189,7 +189,14 @@ struct TKtICMP::Impl {
     // Sends the probe of slot i; a send that fails ends the echo (from the
     // event loop when inside Echo()).
     void streamSend(int i, const IpAddress& addr, bool insideEcho);
+    // Arms the time-out timer for the deadline `at` (while answers are held,
+    // a while after it: the steps end the echoes then).
     void armExpiry(qint64 at);
+    // The timer set for the oldest sent echo's deadline, unless it rings
+    // sooner already.
+    void rearmExpiry();
+    // Ends the echoes sent so far whose time is up, oldest first.
+    void endTimedOut();
     // Ends an echo inside Echo(): its slot stays taken (the echo still
     // waits) until it is reported from the event loop.
     void deferEnd(int i, int status);

@@ -50,6 +50,11 @@ void TKtICMP::Impl::endStream()
     deferredTimer.reset();
 }
 
+// While answers are held the owner's steps come every PingWait and end the
+// echoes whose time is up: the time-out timer stands by this long after the
+// oldest deadline, so that a silent echo costs no wake-up of its own.
+constexpr qint64 kHeldExpiryStandByMs = 50;
+
 void TKtICMP::Impl::holdAnswers(bool hold)
 {
     hold = hold && streaming;
@@ -57,6 +62,8 @@ void TKtICMP::Impl::holdAnswers(bool hold)
         return;
     answersHeld = hold;
     transport->setWatching(!hold);
+    if (!hold)
+        rearmExpiry(); // no more steps: the timer keeps the deadlines again
 }
 
 int TKtICMP::Impl::takeSlot(qint64 tag)
@@ -206,8 +213,17 @@ void TKtICMP::Impl::streamSend(int i, const IpAddress& addr, bool insideEcho)
 
 void TKtICMP::Impl::armExpiry(qint64 at)
 {
-    expiryAt = at;
-    expiry = clock->singleShot(std::max<qint64>(0, at - clock->monotonicMs()), [this] { onExpiry(); });
+    expiryAt = answersHeld ? at + kHeldExpiryStandByMs : at;
+    expiry = clock->singleShot(std::max<qint64>(0, expiryAt - clock->monotonicMs()), [this] { onExpiry(); });
+}
+
+void TKtICMP::Impl::rearmExpiry()
+{
+    if (!streaming || sentHead < 0)
+        return;
+    const qint64 due = pool[static_cast<size_t>(sentHead)].sentAt + timeout;
+    if (!expiry || expiryAt > (answersHeld ? due + kHeldExpiryStandByMs : due))
+        armExpiry(due);
 }
 
 void TKtICMP::Impl::deferEnd(int i, int status)
@@ -254,6 +270,14 @@ void TKtICMP::Impl::onStreamAnswer(const ProbeAnswer& a)
 void TKtICMP::Impl::onExpiry()
 {
     auto keep = std::move(expiry); // destroyed on return, not inside its own call
+    endTimedOut();
+    // A handler's new echo may have armed the timer for its own, later
+    // deadline.
+    rearmExpiry();
+}
+
+void TKtICMP::Impl::endTimedOut()
+{
     const qint64 now = clock->monotonicMs();
     // Only echoes sent before this call: handlers may start new ones.
     int last = sentTail;
@@ -277,13 +301,6 @@ void TKtICMP::Impl::onExpiry()
         }
         if (lastOne)
             break;
-    }
-    // A handler's new echo may have armed the timer for its own, later
-    // deadline.
-    if (streaming && sentHead >= 0) {
-        const qint64 due = pool[static_cast<size_t>(sentHead)].sentAt + timeout;
-        if (!expiry || expiryAt > due)
-            armExpiry(due);
     }
 }
 
