@@ -101,21 +101,37 @@ bool IpAddress::sameHost(const IpAddress& other) const
            && (scope_ == other.scope_ || scope_ == 0 || other.scope_ == 0);
 }
 
+// The dotted text of an IPv4 address into `text` (room for 15); its length.
+static int writeDotted(const std::array<std::uint8_t, 16>& bytes, char16_t* text)
+{
+    int n = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0)
+            text[n++] = u'.';
+        const unsigned v = bytes[static_cast<size_t>(i)];
+        if (v >= 100)
+            text[n++] = char16_t(u'0' + v / 100);
+        if (v >= 10)
+            text[n++] = char16_t(u'0' + v / 10 % 10);
+        text[n++] = char16_t(u'0' + v % 10);
+    }
+    return n;
+}
+
+bool IpAddress::isWrittenAs(QStringView text) const
+{
+    if (v6_)
+        return text == toString();
+    char16_t own[16];
+    const int n = writeDotted(bytes_, own);
+    return text == QStringView(own, n);
+}
+
 QString IpAddress::toString() const
 {
     if (!v6_) {
         char16_t text[16];
-        int n = 0;
-        for (int i = 0; i < 4; ++i) {
-            if (i > 0)
-                text[n++] = u'.';
-            const unsigned v = bytes_[static_cast<size_t>(i)];
-            if (v >= 100)
-                text[n++] = char16_t(u'0' + v / 100);
-            if (v >= 10)
-                text[n++] = char16_t(u'0' + v / 10 % 10);
-            text[n++] = char16_t(u'0' + v % 10);
-        }
+        const int n = writeDotted(bytes_, text);
         return QString(reinterpret_cast<const QChar*>(text), n);
     }
     char text[INET6_ADDRSTRLEN] = {};

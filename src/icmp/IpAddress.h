@@ -5,6 +5,7 @@
 // their 16 bytes and, for link-local ones, the interface (scope id).
 
 #include <QString>
+#include <QStringView>
 #include <QtGlobal>
 #include <array>
 #include <cstdint>
@@ -37,6 +38,9 @@ public:
     // Dotted IPv4 text, or the shortest IPv6 text (RFC 5952) with "%zone"
     // for a scoped address: at most 45 characters before the zone.
     QString toString() const;
+    // Whether toString() gives exactly `text` (an IPv4 address without
+    // building a string).
+    bool isWrittenAs(QStringView text) const;
 
     // An address literal, trimmed by the caller: IPv4 as inet_addr reads it
     // (abbreviated forms included; 255.255.255.255 is no address, as the

@@ -24,6 +24,14 @@ QString engine::addressText(const IpAddress& a)
     return a.isUnspecified() ? kNoAddress : a.toString();
 }
 
+QString engine::answerText(const IpAddress& from, const QString& asked)
+{
+    const QStringView t = tarvok::text::trimControls(QStringView(asked));
+    if (t.size() == asked.size() && !t.isEmpty() && !from.isV6() && !from.isUnspecified() && from.isWrittenAs(t))
+        return asked;
+    return addressText(from);
+}
+
 void TKtICMP::Impl::connectParts()
 {
     QObject::connect(transport.get(), &IcmpTransport::answered, q,
@@ -313,7 +321,7 @@ void TKtICMP::Impl::pingSend(bool deferFailure)
         probe,
         [this](int status, const IpAddress& from, quint32 rtt, quint8 replyTtl) {
             pingPause();
-            reply(status, addressText(from), rtt, replyTtl, hostName);
+            reply(status, answerText(from, address), rtt, replyTtl, hostName);
         },
         deferFailure);
 }

@@ -31,6 +31,11 @@ bool namesNoHost(const QString& trimmed);
 
 // The address as reported: "0.0.0.0" for none.
 QString addressText(const IpAddress& a);
+// The same for an answer to an echo asked for by `asked` (a literal, perhaps
+// padded with controls, or a name): the asked text itself, shared rather
+// than built again, when the answer came from the address as it is written
+// there.
+QString answerText(const IpAddress& from, const QString& asked);
 
 } // namespace engine
 
@@ -73,6 +78,7 @@ struct TKtICMP::Impl {
         qint64 tag = 0;
         qint64 sentAt = 0;   // ms
         QString name;        // to be looked up
+        QString literal;     // the address literal the echo was asked for
         int prev = -1;
         int next = -1;
         quint16 sequence = 0;
@@ -203,7 +209,9 @@ struct TKtICMP::Impl {
     void flushDeferred();
     void onStreamAnswer(const ProbeAnswer& a);
     void onExpiry();
-    void reportEcho(qint64 tag, int status, const IpAddress& from, quint32 rtt, quint8 replyTtl);
+    // `asked`: the address literal the echo was sent to, if any.
+    void reportEcho(qint64 tag, int status, const IpAddress& from, quint32 rtt, quint8 replyTtl,
+                    const QString& asked = {});
 
     // ---- Trace -------------------------------------------------------------
     void route(int status, const QString& ip, quint32 rtt, const QString& name);

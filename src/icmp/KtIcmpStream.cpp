@@ -84,6 +84,7 @@ void TKtICMP::Impl::releaseSlot(int i)
         slotOfSequence[sl.sequence] = kNoSlot;
     sl.state = SlotState::Free;
     sl.name.clear();
+    sl.literal.clear();
     freeSlots.push_back(i);
     --waiting;
 }
@@ -112,6 +113,7 @@ bool TKtICMP::Impl::streamEcho(qint64 tag, const QString& text)
     const auto addr = IpAddress::parse(trimmed);
     const int i = takeSlot(tag);
     if (addr) {
+        pool[static_cast<size_t>(i)].literal = trimmed; // most answers come from it
         streamSend(i, *addr, true);
         return true;
     }
@@ -257,6 +259,7 @@ void TKtICMP::Impl::onStreamAnswer(const ProbeAnswer& a)
     const qint64 us =
         a.elapsedUs >= 0 ? a.elapsedUs : std::max<qint64>(0, clock->monotonicMs() - sl.sentAt) * 1000;
     const qint64 tag = sl.tag;
+    const QString literal = std::move(sl.literal);
     unlinkSent(i);
     releaseSlot(i);
     if (us > qint64(timeout) * 1000) {
@@ -264,7 +267,8 @@ void TKtICMP::Impl::onStreamAnswer(const ProbeAnswer& a)
         return;
     }
     lastRoundTripUs = a.status == 0 ? us : -1;
-    reportEcho(tag, a.status, a.from, static_cast<quint32>(std::min<qint64>(us / 1000, 0xffffffff)), a.ttl);
+    reportEcho(tag, a.status, a.from, static_cast<quint32>(std::min<qint64>(us / 1000, 0xffffffff)), a.ttl,
+               literal);
 }
 
 void TKtICMP::Impl::onExpiry()
@@ -304,7 +308,8 @@ void TKtICMP::Impl::endTimedOut()
     }
 }
 
-void TKtICMP::Impl::reportEcho(qint64 tag, int status, const IpAddress& from, quint32 rtt, quint8 replyTtl)
+void TKtICMP::Impl::reportEcho(qint64 tag, int status, const IpAddress& from, quint32 rtt, quint8 replyTtl,
+                               const QString& asked)
 {
     if (status != 0 || from.isUnspecified())
         lastRoundTripUs = -1;
@@ -315,7 +320,7 @@ void TKtICMP::Impl::reportEcho(qint64 tag, int status, const IpAddress& from, qu
     if (stopped)
         return;
     try {
-        emit q->OnEcho(tag, status, addressText(from), rtt, replyTtl);
+        emit q->OnEcho(tag, status, answerText(from, asked), rtt, replyTtl);
     } catch (...) {
         stopped = true;
         endStream();

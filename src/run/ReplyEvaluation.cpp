@@ -95,6 +95,11 @@ QString joined(std::initializer_list<QStringView> parts)
 }
 } // namespace
 
+QString PingingText(const QString& address)
+{
+    return joined({u"ping to ", address, u" ..."}); // once per echo sent
+}
+
 Judgement JudgeReply(const QString& target, int status, const QString& ipAddress, quint32 rtt,
                      const Preferences& prefs, QString (*statusText)(int))
 {

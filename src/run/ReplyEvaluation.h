@@ -18,6 +18,8 @@ inline constexpr char16_t NgText[] = u"ＮＧ";
 QString FormatDateTime(const QDateTime& dt);
 // "Time:" + the RTT padded to 6 + "ms".
 QString FormatTimeInfo(quint32 rtt);
+// The status bar while an echo to `address` waits: "ping to " + address + " ...".
+QString PingingText(const QString& address);
 
 // What one reply means, before anything is recorded.
 struct Judgement {

@@ -207,7 +207,7 @@ void RunController::nextEntry()
     currentComment_ = e.comment;
     currentIndex_ = e.targetIndex;
     waiting_ = true;
-    view_.setStatusText(QStringLiteral("ping to ") + e.address + QStringLiteral(" ..."));
+    view_.setStatusText(PingingText(e.address));
     engine_.Address = e.address;
     phase_ = Phase::Sending;
     if (!engine_.Ping()) {

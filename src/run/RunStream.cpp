@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Texts.h"
+#include "run/ReplyEvaluation.h"
 
 #include <stdexcept>
 
@@ -82,7 +83,7 @@ void RunController::sendStream()
         currentComment_ = e.comment;
         currentIndex_ = t;
         waiting_ = true;
-        view_.setStatusText(QStringLiteral("ping to ") + e.address + QStringLiteral(" ..."));
+        view_.setStatusText(PingingText(e.address));
         ++sent_;
         if (!engine_.Echo(k, e.address)) {
             failRun(texts::EngineBusy());

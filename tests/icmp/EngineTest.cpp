@@ -755,3 +755,44 @@ TEST_F(Engine, EchoStreamHoldsCapacityAndReportsOnlyFromTheEventLoop)
     EXPECT_EQ(finished, 1);
     EXPECT_FALSE(engine.Busy());
 }
+
+TEST_F(Engine, AnAnswerShowsTheAddressItCameFromAsTheEngineWritesIt)
+{
+    // The text asked for is reported only when it is how the answering
+    // address is written; abbreviated, octal and padded forms are written out.
+    struct Case {
+        const char* asked;
+        const char* from;
+        const char* shown;
+        int status = 0;
+    };
+    const Case cases[] = {
+        { "10.0.0.7", "10.0.0.7", "10.0.0.7" },
+        { " 10.0.0.7\t", "10.0.0.7", "10.0.0.7" },
+        { "10.7", "10.0.0.7", "10.0.0.7" },
+        { "010.0.0.7", "8.0.0.7", "8.0.0.7" },
+        { "10.0.0.7", "10.0.0.1", "10.0.0.1", 11003 }, // a router answered
+        { "::1", "::1", "::1" },
+    };
+    QString streamed;
+    QObject::connect(&engine, &TKtICMP::OnEcho,
+                     [&](qint64, int, const QString& ip, quint32, quint8) { streamed = ip; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked);
+        replies.clear();
+        engine.Address = QString::fromLatin1(c.asked);
+        const auto outcome = [&] { return c.status ? FakeOutcome::error(c.status, c.from) : FakeOutcome::reply(c.from); };
+        net->push(outcome());
+        ASSERT_TRUE(engine.Ping());
+        advance(clock, 2000);
+        ASSERT_EQ(replies.size(), 1u);
+        EXPECT_EQ(replies[0].ip, c.shown);
+
+        net->push(outcome());
+        ASSERT_TRUE(engine.BeginEchoes(1));
+        ASSERT_TRUE(engine.Echo(1, QString::fromLatin1(c.asked)));
+        advance(clock, 2000);
+        EXPECT_EQ(streamed, c.shown);
+        engine.EndEchoes();
+    }
+}

@@ -52,6 +52,8 @@ TEST(IpAddressText, LiteralsOfBothFamilies)
         ASSERT_EQ(a.has_value(), c.shown != nullptr);
         if (a) {
             EXPECT_EQ(a->toString(), QString::fromLatin1(c.shown));
+            EXPECT_TRUE(a->isWrittenAs(QString::fromLatin1(c.shown)));
+            EXPECT_EQ(a->isWrittenAs(QString::fromUtf8(c.typed)), std::strcmp(c.typed, c.shown) == 0);
         }
         EXPECT_EQ(TKtICMP::IsAddress(QString::fromUtf8(c.typed)), c.shown != nullptr);
     }
