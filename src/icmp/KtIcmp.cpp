@@ -26,6 +26,7 @@ QString engine::addressText(const IpAddress& a)
 
 QString engine::answerText(const IpAddress& from, const QString& asked)
 {
+    // IPv6 answers are written out: comparing would build the text anyway.
     const QStringView t = tarvok::text::trimControls(QStringView(asked));
     if (t.size() == asked.size() && !t.isEmpty() && !from.isV6() && !from.isUnspecified() && from.isWrittenAs(t))
         return asked;

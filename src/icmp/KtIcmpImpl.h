@@ -77,8 +77,7 @@ struct TKtICMP::Impl {
     struct Slot {
         qint64 tag = 0;
         qint64 sentAt = 0;   // ms
-        QString name;        // to be looked up
-        QString literal;     // the address literal the echo was asked for
+        QString asked;       // the trimmed text: an address, or a name to look up
         int prev = -1;
         int next = -1;
         quint16 sequence = 0;
@@ -209,7 +208,7 @@ struct TKtICMP::Impl {
     void flushDeferred();
     void onStreamAnswer(const ProbeAnswer& a);
     void onExpiry();
-    // `asked`: the address literal the echo was sent to, if any.
+    // `asked`: the text the echo was asked for, if any (see answerText).
     void reportEcho(qint64 tag, int status, const IpAddress& from, quint32 rtt, quint8 replyTtl,
                     const QString& asked = {});
 

@@ -83,8 +83,7 @@ void TKtICMP::Impl::releaseSlot(int i)
     if (sl.state == SlotState::Sent)
         slotOfSequence[sl.sequence] = kNoSlot;
     sl.state = SlotState::Free;
-    sl.name.clear();
-    sl.literal.clear();
+    sl.asked.clear();
     freeSlots.push_back(i);
     --waiting;
 }
@@ -112,8 +111,8 @@ bool TKtICMP::Impl::streamEcho(qint64 tag, const QString& text)
     const QString trimmed = tarvok::text::trimControls(text);
     const auto addr = IpAddress::parse(trimmed);
     const int i = takeSlot(tag);
+    pool[static_cast<size_t>(i)].asked = trimmed; // an answer from that address reports this text
     if (addr) {
-        pool[static_cast<size_t>(i)].literal = trimmed; // most answers come from it
         streamSend(i, *addr, true);
         return true;
     }
@@ -123,7 +122,6 @@ bool TKtICMP::Impl::streamEcho(qint64 tag, const QString& text)
     }
     Slot& sl = pool[static_cast<size_t>(i)];
     sl.state = SlotState::Lookup;
-    sl.name = trimmed;
     sl.next = -1;
     if (lookupTail >= 0)
         pool[static_cast<size_t>(lookupTail)].next = i;
@@ -138,7 +136,7 @@ bool TKtICMP::Impl::streamEcho(qint64 tag, const QString& text)
 void TKtICMP::Impl::startStreamLookup()
 {
     while (lookupHead >= 0 && lookupId == 0) {
-        lookupId = resolver->lookupName(pool[static_cast<size_t>(lookupHead)].name);
+        lookupId = resolver->lookupName(pool[static_cast<size_t>(lookupHead)].asked);
         if (lookupId != 0)
             return;
         // Could not be started: the name stays unresolved.
@@ -259,7 +257,7 @@ void TKtICMP::Impl::onStreamAnswer(const ProbeAnswer& a)
     const qint64 us =
         a.elapsedUs >= 0 ? a.elapsedUs : std::max<qint64>(0, clock->monotonicMs() - sl.sentAt) * 1000;
     const qint64 tag = sl.tag;
-    const QString literal = std::move(sl.literal);
+    const QString asked = std::move(sl.asked);
     unlinkSent(i);
     releaseSlot(i);
     if (us > qint64(timeout) * 1000) {
@@ -268,7 +266,7 @@ void TKtICMP::Impl::onStreamAnswer(const ProbeAnswer& a)
     }
     lastRoundTripUs = a.status == 0 ? us : -1;
     reportEcho(tag, a.status, a.from, static_cast<quint32>(std::min<qint64>(us / 1000, 0xffffffff)), a.ttl,
-               literal);
+               asked);
 }
 
 void TKtICMP::Impl::onExpiry()
